@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds every configuration into build/:
+#   build/native  g++, portable code, tests, benchmarks, corpus replayers, orbserver
+#   build/asan    clang++ with AddressSanitizer + UndefinedBehaviorSanitizer, and libFuzzer targets
+#   build/win32   mingw-w64 i686: every DLL and .exe, and the Windows tests run under Wine
+# Usage: tools/build.sh [native|asan|win32|tsan ...]   (default: native asan win32)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${ORB_JOBS:-$(nproc)}
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(native asan win32)
+
+configure() {
+  local dir=$1; shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$dir" "$@" >/dev/null
+  else
+    cmake "$dir" >/dev/null
+  fi
+}
+
+for c in "${configs[@]}"; do
+  dir="$top/build/$c"
+  case "$c" in
+    native) configure "$dir" -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc ;;
+    asan)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+                -DORB_SANITIZE=ON -DORB_FUZZ=ON -DORB_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug ;;
+    tsan)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+                -DORB_TSAN=ON -DORB_BENCH=OFF ;;
+    win32)  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" ;;
+    *) echo "build: unknown configuration $c" >&2; exit 2 ;;
+  esac
+  echo "== building $c"
+  if ! cmake --build "$dir" -j "$jobs" > "$dir/build.log" 2>&1; then
+    grep -v -E '^\[ *[0-9]+%\]' "$dir/build.log" | tail -n 60 >&2
+    echo "build: $c failed (whole log: $dir/build.log)" >&2
+    exit 1
+  fi
+done

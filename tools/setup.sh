@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing orblan need, from Debian's packages.
+# Idempotent: when everything is present it only checks and returns quickly.
+set -euo pipefail
+
+native_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+             clang libclang-rt-14-dev iproute2 binutils)
+win_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
+          binutils-mingw-w64-i686 wine wine32:i386)
+
+missing=()
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}; run this script as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+# Package lists are stale or absent on a fresh machine.
+if [ $need_update -eq 1 ] || [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep -v -e lock -e partial)" ] \
+   || ! apt-get install -s -qq "${missing[@]}" >/dev/null 2>&1; then
+  apt-get update -qq
+fi
+echo "setup: installing ${missing[*]}"
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
