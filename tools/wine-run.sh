@@ -50,6 +50,8 @@ template="$root/template"
 
 if [ -n "$netns" ]; then
   prefix="$root/prefix-$netns"
+  # Namespaces are machine-wide: several build trees may run the same test at once.
+  netns="$netns-$(printf '%s' "$root" | md5sum | cut -c1-6)"
 else
   prefix="$root/prefix-default"
 fi
