@@ -133,6 +133,7 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   Player* b = Joined("203.0.113.11", "g");
   Player* c = Joined("203.0.113.12", "g");
   for (int i = 0; i < 8; ++i) a->Relay("g", "burst " + std::to_string(i));
+  a->transport->Pump(0);
   server_->RunOnce();  // all eight arrive in one pass, at one instant
   // Two recipients per record: a burst of 10 pays for five records.
   EXPECT_EQ(server_->counters().records_relayed, 5u);
