@@ -1,4 +1,4 @@
-// Fuzz target: datagrams from the internet into a running group server.
+// Fuzz target: datagrams from the internet into a running group gs.
 //
 // The server starts with two members connected, proven and joined to one group (played
 // by peer transports on the simulated network), so relays, joins and control messages
@@ -20,6 +20,7 @@
 #include "sim_network.h"
 
 using namespace orb;
+using namespace orb::server;
 using namespace orb::test;
 
 namespace {
@@ -57,15 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.max_members = 8;
   options.max_groups = 4;
   options.max_group_members = 4;
-  GroupServer server(options, &quiet, clock, &server_io);
+  GroupServer gs(options, &quiet, clock, &server_io);
   std::string error;
-  Check(server.Start(&error));
+  Check(gs.Start(&error));
 
   Peer a(&net, "203.0.113.10", clock), b(&net, "203.0.113.11", clock);
   Peer* peers[2] = {&a, &b};
   auto settle = [&](int passes) {
     for (int i = 0; i < passes; ++i) {
-      server.RunOnce();
+      gs.RunOnce();
       a.transport->Pump(0);
       b.transport->Pump(0);
       now += 20;
@@ -104,15 +105,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Whatever arrived, the registry stays consistent with itself and with the limits.
-  GroupRegistry& r = server.registry();
+  GroupRegistry& r = gs.registry();
   size_t grouped = 0;
-  r.ForEachMember([&](orb::Member& m) {
+  r.ForEachMember([&](orb::server::Member& m) {
     Check(m.group == nullptr || r.FindGroup(m.group->name) == m.group);
     if (m.group != nullptr) ++grouped;
   });
   Check(r.member_count() <= options.max_members);
   Check(r.group_count() <= options.max_groups);
-  Check(server.counters().records_relayed <= server.counters().records_in);
+  Check(gs.counters().records_relayed <= gs.counters().records_in);
   (void)grouped;
   return 0;
 }

@@ -154,7 +154,7 @@ TEST(Orbserver, RelaysOverLoopbackAndShutsDownCleanlyOnSigterm) {
   memcpy(record.data(), "lan", 3);
   record[68] = 20;
   memset(&record[72], 0xF9, 4);
-  memcpy(&record[84], "ping ping", 9);
+  memcpy(&record[84], "pingping", 8);
   // The first broadcasts may race the acknowledgement that proves the connection;
   // a game repeats its announcements, and so does this test.
   for (int i = 0; i < 20 && seen[1].data.empty(); ++i) {
