@@ -36,7 +36,7 @@ int Dump(const char*, int, int level, const void* data, int length, const char* 
   return length;
 }
 
-int ErrStr() { return 0; }
+const char* ErrStr(int, char*, int) { return ""; }
 void Shutdown() { ++g_shutdown_calls; }
 
 }  // namespace
