@@ -93,10 +93,11 @@ int Ipx() {
   // A nested start-up by ordinal empties the registry; cleanup in between leaves it.
   Put("startup_2_2", ord_WSAStartup(MAKEWORD(2, 2), &data));
   Put("cleanup_1", WSACleanup());
-  len = sizeof name;
-  Put("after_startup_getsockname", getsockname(ipx, reinterpret_cast<sockaddr*>(&name), &len));
+  sockaddr_in plain_name;
+  len = sizeof plain_name;
+  Put("after_startup_getsockname", getsockname(ipx, reinterpret_cast<sockaddr*>(&plain_name), &len));
   Put("after_startup_len", len);
-  Put("after_startup_family", name.sa_family);
+  Put("after_startup_family", plain_name.sin_family);
 
   Put("ipx_close", closesocket(ipx));
   Put("ipx0_close", closesocket(ipx0));

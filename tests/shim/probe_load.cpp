@@ -42,6 +42,8 @@ int Ws2() {
   Put("close", Get<CloseFn>("closesocket")(s));
   Put("htons", Get<HtonsFn>("htons")(258));
   Put("cleanup", Get<CleanupFn>("WSACleanup")());
+  // Unloaded before the process ends: the shim's detach runs while SCRIBE.DLL still logs.
+  Put("freed", FreeLibrary(g_shim) != 0);
   return 0;
 }
 

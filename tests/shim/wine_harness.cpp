@@ -40,8 +40,7 @@ std::string MakeCase(const std::string& name, const std::vector<std::string>& co
   return dir;
 }
 
-RunResult RunIn(const std::string& dir, const std::string& program, const std::string& args,
-                const std::string& overrides) {
+RunResult RunIn(const std::string& dir, const std::string& program, const std::string& args) {
   RunResult result;
   std::string out_path = dir + "\\" + program + ".out";
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
@@ -51,10 +50,6 @@ RunResult RunIn(const std::string& dir, const std::string& program, const std::s
 
   SetEnvironmentVariableA("SCRIBE_LEVEL", "2000");
   SetEnvironmentVariableA("SCRIBE_LOGDIR", nullptr);
-  char saved[1024] = "";
-  GetEnvironmentVariableA("WINEDLLOVERRIDES", saved, sizeof saved);
-  if (!overrides.empty())
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(saved) + ";" + overrides).c_str());
 
   STARTUPINFOA si = {};
   si.cb = sizeof si;
@@ -69,7 +64,6 @@ RunResult RunIn(const std::string& dir, const std::string& program, const std::s
   line.push_back('\0');
   BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                 dir.c_str(), &si, &pi);
-  SetEnvironmentVariableA("WINEDLLOVERRIDES", saved);
   CloseHandle(out);
   if (!started) return result;
   if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);

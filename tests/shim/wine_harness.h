@@ -24,9 +24,8 @@ struct RunResult {
 std::string MakeCase(const std::string& name, const std::vector<std::string>& copies);
 
 // Runs program (a file name inside dir) with args, in dir, with SCRIBE_LEVEL=2000 and the
-// given extra WINEDLLOVERRIDES entries. Waits at most 60 s.
-RunResult RunIn(const std::string& dir, const std::string& program, const std::string& args,
-                const std::string& overrides = "");
+// log in dir. Waits at most 60 s.
+RunResult RunIn(const std::string& dir, const std::string& program, const std::string& args);
 
 // The trace file dir\name, one entry per line; empty when there is none.
 std::vector<TraceLine> ReadTrace(const std::string& dir, const std::string& name);
