@@ -5,11 +5,13 @@
 
 #include <stddef.h>
 
-// text (size bytes) holds the host name, or is empty. Walks addresses, a null-terminated
-// list of 4-byte IPv4 addresses in network order (a hostent's h_addr_list), and replaces
-// text with the dotted form of the first one whose first number is not 127, 192, 169 or 0.
-// Only the first number decides: 10.x and 172.x qualify, every 192.x is passed over.
-// Returns whether one qualified; text is unchanged otherwise. A null list changes nothing.
-bool ChooseLocalAddress(const char* const* addresses, char* text, size_t size);
+#include <stdint.h>
+
+// text (size bytes) holds the host name, or is empty. Walks the count IPv4 addresses
+// (network byte order, in the order the host's look-up gave them) and replaces text with
+// the dotted form of the first one whose first number is not 127, 192, 169 or 0. Only the
+// first number decides: 10.x and 172.x qualify, every 192.x is passed over. Returns whether
+// one qualified; text is unchanged otherwise.
+bool ChooseLocalAddress(const uint32_t* addresses, int count, char* text, size_t size);
 
 #endif

@@ -22,12 +22,13 @@ enum SessionPhase : int {
 // Event codes of the transport's event callbacks (the slot numbers).
 enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
 
-constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);  // INVALID_SOCKET, or fd -1
+constexpr intptr_t kNoSocket = -1;  // INVALID_SOCKET, or fd -1
 
 struct SessionState {
   std::atomic<bool> active{false};         // the relay loops and launches are allowed while true
   std::atomic<bool> relay_running{false};  // the relay worker is in its receive loop
-  std::atomic<uintptr_t> link_socket{kNoSocket};
+  std::atomic<intptr_t> link_socket{kNoSocket};  // created and closed by the relay worker
+  std::atomic<uint16_t> link_port{0};             // the port it is bound to, once bound
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
   std::atomic<int> phase{kPhaseNone};
 
