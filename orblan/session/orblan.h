@@ -26,12 +26,14 @@ int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort);
  * its deletion scheduled for the next restart) and starts relaying the game's broadcasts.
  * Returns 1 when the game may be started, 0 when nothing was changed (no open session,
  * the connection lost, a missing or empty argument, a group of 64 characters or more, a
- * directory too long for a path of 260 bytes once "\wsock32.dll" is appended) or when the
- * shim could not be copied (the group was joined and the log written). */
+ * directory too long for a path of 260 bytes once "\wsock32.dll" is appended, a launch of
+ * this session still relaying) or when the shim could not be copied (the group was
+ * joined and the log written). */
 int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName);
 
 /* Ends the session: stops relaying and the pump timer and deletes the shim (if the game
- * still holds it, it goes at the next restart). Always 0; safe to call twice. */
+ * still holds it, it goes at the next restart). Always 0; safe to call twice. Call it
+ * before unloading the library. */
 int __cdecl OrbLanEndSession(void);
 
 /* The code of the latest failure since the library was loaded, 0 .. -8; success does

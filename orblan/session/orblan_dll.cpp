@@ -58,7 +58,14 @@ void FindModuleDirectory(HINSTANCE module) {
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded by FreeLibrary without OrbLanEndSession: a timer left behind would call
+    // into the unloaded code. (It can be killed only here, on the thread that set it.)
+    g_session.active.store(false);
+    StopPumpTimer();
+    return TRUE;
+  }
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   if (!orb::SocketsStartup(&g_sockets_started_at_load)) return FALSE;
   FindModuleDirectory(module);
@@ -93,6 +100,8 @@ extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupNam
   if (gameDir == nullptr || !s.active.load() || groupName == nullptr || groupName[0] == '\0') {
     return 0;
   }
+  // One launch per session: a running worker reads the group name this would overwrite.
+  if (s.relay_running.load()) return 0;
   // What the records and path buffers cannot hold is refused before anything changes.
   uint8_t join[kJoinRecordSize];
   GamePaths paths;

@@ -183,6 +183,10 @@ TEST_F(Session, LaunchRelayAndEnd) {
   FreshGameDirectory();
   WriteBytes(std::string(kGameDir) + "\\wsock32.dll", "an old wsock32.dll");
   ASSERT_TRUE(SetFileAttributesA(kShimPath, FILE_ATTRIBUTE_READONLY));
+  // A Winsock 2 library the game ships itself is none of the session's business.
+  const std::string ws2 = std::string(kGameDir) + "\\ws2_32.dll";
+  WriteBytes(ws2, "the game's own ws2_32.dll");
+  ASSERT_TRUE(SetFileAttributesA(ws2.c_str(), FILE_ATTRIBUTE_READONLY));
   WriteBytes(WindowsFile("wininit.ini"), "[boot]\r\na=b\r\n[Rename]\r\nX=Y\r\n");
   Connect();
 
@@ -244,8 +248,23 @@ TEST_F(Session, LaunchRelayAndEnd) {
   EXPECT_EQ(from.port, LINK_PORT);
   orb::UdpClose(game);
 
+  // A burst from the shim arrives whole and in order.
+  const size_t before_burst = side_.got.size();
+  const int kBurst = 200;
+  for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(ShimSends(LinkDatagram(1000 + i, 32, 'u')));
+  ASSERT_TRUE(Loop(server_, [&] { return side_.got.size() >= before_burst + kBurst; }, 10000));
+  for (int i = 0; i < kBurst; ++i) {
+    EXPECT_EQ(LinkGetPort(side_.got[before_burst + i].data.data() + 72), 1000 + i);
+  }
+
+  // One launch per session.
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Other", "Gamma"), 0);
+  EXPECT_EQ(CurrentDirectory(), kGameDir);
+
   EXPECT_EQ(g_lib.EndSession(), 0);
   EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);  // shim removed
+  EXPECT_EQ(ReadBytes(ws2), "the game's own ws2_32.dll");
+  EXPECT_NE(GetFileAttributesA(ws2.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
   EXPECT_EQ(g_lib.SessionState(), 0);
   const DWORD start = GetTickCount();

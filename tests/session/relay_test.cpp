@@ -275,3 +275,43 @@ TEST_F(Relay, TakenPortEndsTheWorkerAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server that never confirms: once the connect times out on the transport's clock, the
+// session is lost and its relay worker ends.
+TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
+  SessionState state;
+  SessionSide side(state);
+  uint64_t now = 1000;
+  orb::TransportOptions o = Quiet(&side);
+  o.clock = [&] { return now; };
+  orb::Transport client(o);
+
+  orb::SocketHandle silent = orb::UdpOpen();  // bound, never read: no answer, no ICMP
+  ASSERT_TRUE(orb::UdpBind(silent, orb::ParseIPv4("127.0.0.1"), 0));
+  uint16_t silent_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(silent, &silent_port));
+
+  orb::Endpoint* ep = client.CreateEndpoint(0);
+  ASSERT_NE(ep, nullptr);
+  const int32_t address = client.Connect(ep, "127.0.0.1", silent_port, 0);
+  ASSERT_NE(address, 0);
+  BeginSession(state, address);
+  strcpy(state.group, "Alpha");
+  ASSERT_TRUE(StartRelayWorker(state, client, 0));
+
+  for (int step = 0; step < 31 && state.phase.load() == kPhaseWaiting; ++step) {
+    client.Pump(0);
+    now += 1000;
+  }
+  client.Pump(0);
+  EXPECT_EQ(state.phase.load(), kPhaseLost);
+  EXPECT_FALSE(state.active.load());
+  EXPECT_FALSE(client.AddressExists(address));
+  WaitForRelayWorker(state);
+  EXPECT_EQ(state.link_socket.load(), kNoSocket);
+  orb::UdpClose(silent);
+}
+
+}  // namespace
