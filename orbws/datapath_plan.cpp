@@ -27,11 +27,15 @@ int WrapBroadcast(LinkBuffer* out, uint16_t port_field, uint32_t loopback_net,
                   static_cast<size_t>(len));
 }
 
-bool IsLauncherSource(const void* sin, const char* address_text) {
-  if (sin == nullptr || address_text == nullptr) return false;
+bool IsLinkPortSource(const void* sin) {
+  if (sin == nullptr) return false;
   const uint8_t* port = static_cast<const uint8_t*>(sin) + 2;
-  const bool link_port = port[0] == (LINK_PORT >> 8) && port[1] == (LINK_PORT & 0xFF);
-  return link_port && strcmp(address_text, LINK_LOOPBACK_TEXT) == 0;
+  return port[0] == (LINK_PORT >> 8) && port[1] == (LINK_PORT & 0xFF);
+}
+
+bool IsLauncherSource(const void* sin, const char* address_text) {
+  return IsLinkPortSource(sin) && address_text != nullptr &&
+         strcmp(address_text, LINK_LOOPBACK_TEXT) == 0;
 }
 
 int UnwrapLinkDatagram(uint8_t* buf, int r, LinkOrigin* origin) {

@@ -51,7 +51,9 @@ int WrapBroadcast(LinkBuffer* out, uint16_t port_field, uint32_t loopback_net,
 // ---- receiving -------------------------------------------------------------------------
 
 // The launcher test on the source that the real receive reported: port LINK_PORT (in
-// network order in the record) and the dotted text "127.0.0.1".
+// network order in the record) and the dotted text "127.0.0.1". The port half alone is
+// IsLinkPortSource, which needs no text; callers ask it first.
+bool IsLinkPortSource(const void* sin);
 bool IsLauncherSource(const void* sin, const char* address_text);
 
 // What an accepted link datagram says about where its payload came from.

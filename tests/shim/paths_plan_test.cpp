@@ -149,6 +149,10 @@ TEST(LauncherSource, NeedsPort3668AndTheLoopbackText) {
   EXPECT_FALSE(IsLauncherSource(link.data(), "127.0.0.2"));
   EXPECT_FALSE(IsLauncherSource(link.data(), "203.0.113.5"));
   EXPECT_FALSE(IsLauncherSource(link.data(), nullptr));
+  EXPECT_TRUE(IsLinkPortSource(link.data()));
+  EXPECT_FALSE(IsLinkPortSource(other_port.data()));
+  EXPECT_FALSE(IsLinkPortSource(swapped.data()));
+  EXPECT_FALSE(IsLinkPortSource(nullptr));
 }
 
 TEST(Unwrap, MovesThePayloadDownAndReportsTheOrigin) {
