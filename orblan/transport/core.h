@@ -1,0 +1,178 @@
+// Inside the peer transport: the records and tables that Transport::Core keeps, shared by
+// the files that each implement one step (connections.cpp, handshake.cpp, outgoing.cpp,
+// receive.cpp, bucket.cpp, pump.cpp). Every Core method expects the lock to be held.
+#ifndef ORB_TRANSPORT_CORE_H
+#define ORB_TRANSPORT_CORE_H
+
+#include <atomic>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "transport.h"
+#include "wire.h"
+
+namespace orb {
+
+struct Connection {
+  int32_t address = 0;
+  char host[kHostTextBytes] = {};
+  SocketAddress remote_socket = {0, 0};
+  Endpoint* endpoint = nullptr;
+  int32_t remote_address = 0;
+  uint64_t last_heartbeat = 0;   // monotonic ms
+  bool in_table = false;
+  bool heartbeat_queued = false;  // in Core::heartbeat_due_
+  bool proven = false;
+  EventCallback events[4] = {};
+  DataCallback data = nullptr;
+  uint64_t bytes_received = 0;
+  uint64_t bytes_sent = 0;
+  size_t incomplete_bytes = 0;  // held in the bucket for unfinished messages
+};
+// Held by the table and by every fragment that refers to the connection; the record is
+// freed with the last of them.
+typedef std::shared_ptr<Connection> ConnectionRef;
+
+struct Outgoing;
+typedef std::list<std::unique_ptr<Outgoing>> UnackedList;
+typedef std::multimap<uint64_t, Outgoing*> ResendIndex;
+
+// One outgoing fragment, held as its wire image.
+struct Outgoing {
+  ConnectionRef connection;
+  int32_t address = 0;
+  PeerHeader header = {};
+  std::vector<uint8_t> wire;  // 12-byte header and payload
+  uint64_t created = 0;
+  uint64_t last_sent = 0;
+  int32_t tries = 0;
+  uint64_t position = 0;  // order of first transmission
+  UnackedList::iterator list_it;
+  ResendIndex::iterator resend_it;
+};
+
+// A received data fragment held in the bucket.
+struct HeldFragment {
+  std::vector<uint8_t> payload;  // length + 1 bytes, the last one 0
+  uint16_t length = 0;
+  uint64_t pass = 0;  // the pump pass it arrived in
+};
+
+// The received fragments of one message of one connection.
+struct Group {
+  ConnectionRef connection;
+  int32_t address = 0;
+  uint32_t id = 0;
+  uint16_t type = 0;  // of the fragment that opened the group
+  uint16_t of = 0;
+  uint64_t opened = 0;  // monotonic ms
+  uint64_t order = 0;   // order opened
+  bool ready = false;
+  size_t held_bytes = 0;  // counted against the incomplete-message bounds
+  std::map<uint16_t, HeldFragment> fragments;
+};
+typedef std::list<Group> Bucket;
+
+class Transport::Core {
+ public:
+  explicit Core(TransportOptions options);
+  ~Core();
+
+  // Public operations, lock held.
+  Endpoint* CreateEndpoint(uint16_t port);
+  int32_t Connect(Endpoint* endpoint, const char* host, uint16_t port, int32_t remote);
+  bool RemoveConnection(int32_t address);
+  int32_t Send(int32_t address, const void* data, int32_t length, uint16_t type);
+  void Pass();
+
+  Connection* Find(int32_t address);
+  void SetResult(int32_t code) { last_result_.store(code, std::memory_order_relaxed); }
+  int32_t LastResult() const { return last_result_.load(std::memory_order_relaxed); }
+  void Trace(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+
+  // Pump steps.
+  void ReceiveAll();
+  void Deliver();
+  void TransmitQueue();
+  void ResendAndTimeOut();
+  void Heartbeats();
+  void Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> fragment, bool resend);
+  void TransmitResend(Outgoing* fragment);
+
+  // Receive path.
+  void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
+  void OnAcknowledge(const uint8_t* payload, const SocketAddress& from);
+  void OnDataFragment(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void OnConnect(Endpoint* endpoint, const PeerHeader& h, const uint8_t* payload, int size,
+                 const SocketAddress& from);
+  void OnConfirmConnect(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void OnHeartbeat(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void OnPeerClose(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void OnConfirmDisconnect(const uint8_t* payload, const SocketAddress& from);
+  bool ControlSourceRefused(Connection* c, const SocketAddress& from);
+  void QueueAck(int32_t address, const PeerHeader& h);
+  void RaiseEvent(const ConnectionRef& connection, int32_t address, int32_t code);
+
+  // The socket-address index: connections in the table by remote socket address.
+  Connection* LowestAt(const SocketAddress& where);
+  void IndexAdd(Connection* c);
+  void IndexRemove(Connection* c);
+  void HeartbeatQueueUpdate(Connection* c);
+
+  // Bucket helpers.
+  bool IncompleteFits(Connection* c, size_t cost) const;
+  void DropGroup(Bucket::iterator g);
+
+  TransportOptions options_;
+  DatagramIo* io_;
+  std::recursive_mutex lock_;
+  std::atomic<int32_t> last_result_{0};
+  bool in_pass_ = false;
+  uint64_t pass_ = 0;
+
+  std::vector<std::unique_ptr<Endpoint>> endpoints_;
+  std::unordered_map<int32_t, ConnectionRef> table_;
+  int32_t next_address_ = 0;
+  std::unordered_map<uint64_t, std::vector<int32_t>> by_socket_;  // ascending addresses
+  std::set<std::pair<uint64_t, int32_t>> heartbeat_due_;          // (stamp, address)
+
+  uint32_t message_id_ = 0;
+  std::deque<std::unique_ptr<Outgoing>> send_queue_;
+  UnackedList unacked_;
+  std::map<uint64_t, UnackedList::iterator> unacked_by_id_seq_;  // (id << 16 | seq)
+  ResendIndex resend_due_;                                       // by last sent
+  uint64_t next_position_ = 0;
+
+  Bucket bucket_;
+  std::unordered_map<uint64_t, Bucket::iterator> groups_;  // (address << 32 | id)
+  std::vector<Bucket::iterator> ready_;
+  uint64_t next_group_order_ = 0;
+  size_t incomplete_total_ = 0;
+
+  TransportCounters counters_;
+};
+
+inline uint64_t SocketKey(const SocketAddress& a) {
+  return (static_cast<uint64_t>(a.ip) << 16) | a.port;
+}
+inline uint64_t IdSeqKey(uint32_t id, uint16_t seq) {
+  return (static_cast<uint64_t>(id) << 16) | seq;
+}
+inline uint64_t GroupKey(int32_t address, uint32_t id) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(address)) << 32) | id;
+}
+
+}  // namespace orb
+
+#endif

@@ -1,0 +1,122 @@
+// What the connection-protocol messages do when they arrive: CONNECT, CONFIRM_CONNECT,
+// HEARTBEAT, PEERCLOSE and CONFIRM_DISCONNECT. Each is acted on every time it arrives.
+#include "core.h"
+
+namespace orb {
+
+void Transport::Core::RaiseEvent(const ConnectionRef& connection, int32_t address, int32_t code) {
+  ConnectionRef keep = connection;  // the callback may remove the connection
+  if (EventCallback cb = keep->events[code]) cb(address, code, 0);
+  if (options_.observer) options_.observer->OnEvent(address, code);
+}
+
+bool Transport::Core::ControlSourceRefused(Connection* c, const SocketAddress& from) {
+  if (!options_.check_control_source || !c || c->remote_socket == from) return false;
+  ++counters_.dropped_control_source;
+  return true;
+}
+
+void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const uint8_t* payload,
+                                int size, const SocketAddress& from) {
+  ConnectPayload p = ReadConnectPayload(payload);
+  for (char* s = p.host; *s; ++s) {  // the text is the far side's: keep the log line clean
+    if (static_cast<unsigned char>(*s) < 0x20 || *s == 0x7F) *s = '?';
+  }
+  Trace("CONNECT: The remote user '%s:%u' is using version (%d,%d)\n", p.host,
+        static_cast<unsigned>(p.port), p.version_first, p.version_second);
+
+  if (options_.reuse_repeated_connect) {
+    SocketAddress where = {from.ip, p.port};
+    auto it = by_socket_.find(SocketKey(where));
+    if (it != by_socket_.end()) {
+      for (int32_t address : it->second) {
+        Connection* c = Find(address);
+        if (!c || c->remote_address != p.address) continue;
+        ++counters_.connects_repeated;
+        c->bytes_received += static_cast<uint64_t>(size);
+        uint8_t confirm[8];
+        WriteU32(confirm, static_cast<uint32_t>(p.address));
+        WriteU32(confirm + 4, static_cast<uint32_t>(address));
+        Send(address, confirm, sizeof confirm, CONFIRM_CONNECT);
+        Trace("We received a connect message\n");
+        QueueAck(address, h);
+        return;
+      }
+    }
+  }
+
+  char source[16];
+  FormatIPv4(from.ip, source, sizeof source);
+  const int32_t address = Connect(endpoint, source, p.port, p.address);
+  if (address == 0) return;  // refused: nothing is sent, the CONNECT stays unacknowledged
+  Find(address)->bytes_received += static_cast<uint64_t>(size);
+  uint8_t confirm[8];
+  WriteU32(confirm, static_cast<uint32_t>(p.address));
+  WriteU32(confirm + 4, static_cast<uint32_t>(address));
+  Send(address, confirm, sizeof confirm, CONFIRM_CONNECT);
+  Trace("We received a connect message\n");
+  QueueAck(address, h);
+  if (options_.observer) options_.observer->OnAccepted(address);
+}
+
+void Transport::Core::OnConfirmConnect(const PeerHeader& h, const uint8_t* payload,
+                                       const SocketAddress& from) {
+  const int32_t a = static_cast<int32_t>(ReadU32(payload));
+  const int32_t b = static_cast<int32_t>(ReadU32(payload + 4));
+  Connection* c = Find(a);
+  if (ControlSourceRefused(c, from)) return;
+  Trace("CONFIRM CONNECT: The remote user(address:%d) confirms connection on our address %d\n",
+        b, a);
+  if (!c) {
+    ++counters_.dropped_control_unknown;
+    return;
+  }
+  c->remote_address = b;
+  HeartbeatQueueUpdate(c);
+  RaiseEvent(table_[a], a, EVENT_CONNECTED);
+  QueueAck(a, h);
+}
+
+void Transport::Core::OnHeartbeat(const PeerHeader& h, const uint8_t* payload,
+                                  const SocketAddress& from) {
+  const int32_t x = static_cast<int32_t>(ReadU32(payload));
+  Connection* c = Find(x);
+  if (ControlSourceRefused(c, from)) return;
+  Trace("HEARTBEAT RECEIVED: The remote user sent us a heartbeat message (remote address: %d)\n",
+        x);
+  if (!c) ++counters_.dropped_control_unknown;
+  QueueAck(x, h);  // fails with -8 for an unknown address, and that is all
+}
+
+void Transport::Core::OnPeerClose(const PeerHeader& h, const uint8_t* payload,
+                                  const SocketAddress& from) {
+  const int32_t x = static_cast<int32_t>(ReadU32(payload));
+  Connection* c = Find(x);
+  if (ControlSourceRefused(c, from)) return;
+  Trace("PEERCLOSE: The remote user is asking use to close our connection at address %d\n", x);
+  if (!c) {
+    ++counters_.dropped_control_unknown;
+    return;
+  }
+  ConnectionRef keep = table_[x];
+  RaiseEvent(keep, x, EVENT_PEERCLOSE);
+  uint8_t confirm[4];
+  WriteU32(confirm, static_cast<uint32_t>(keep->remote_address));
+  Send(x, confirm, sizeof confirm, CONFIRM_DISCONNECT);
+  QueueAck(x, h);
+}
+
+void Transport::Core::OnConfirmDisconnect(const uint8_t* payload, const SocketAddress& from) {
+  const int32_t x = static_cast<int32_t>(ReadU32(payload));
+  Connection* c = Find(x);
+  if (ControlSourceRefused(c, from)) return;
+  Trace("CONFIRM DISCONNECT: The remote user confirms they have closed their connection\n");
+  if (!c) {
+    ++counters_.dropped_control_unknown;
+    return;
+  }
+  RaiseEvent(table_[x], x, EVENT_DISCONNECTED);
+  RemoveConnection(x);
+}
+
+}  // namespace orb

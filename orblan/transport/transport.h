@@ -1,0 +1,264 @@
+// The peer transport: orblan's reliable datagram protocol over UDP/IPv4, spoken by the
+// session library towards the group server and by the group server back.
+//
+// One Transport object holds everything: the endpoint list, the connection table, the
+// send queue, the unacknowledged list, the message bucket and the message-id counter.
+// The session library holds one; tests and the group server create their own. The core
+// owns no socket and no clock: datagrams go through a DatagramIo (the platform's UDP
+// sockets by default, a simulated network in tests) and time comes from an injected
+// monotonic millisecond clock.
+//
+// Wire format (every integer little-endian): a 12-byte header
+//   0 u32 message id   4 u16 type   6 u16 seq (from 1)   8 u16 of   10 u16 length
+// followed by length payload bytes (0..1400). A message of n bytes travels as
+// n / 1400 + 1 fragments.
+//
+// Threads: every member takes one recursive lock, so Send may be called from any thread
+// while another thread pumps; callbacks run inside Pump on the pumping thread with the lock
+// held and may call any member. Nothing here throws.
+#ifndef ORB_TRANSPORT_TRANSPORT_H
+#define ORB_TRANSPORT_TRANSPORT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <memory>
+
+#include "platform.h"
+
+namespace orb {
+
+// Message types of the connection protocol; every other type is application data.
+enum MessageType : uint16_t {
+  CONNECT = 0x7E90,             // 72-byte payload
+  ACKNOWLEDGE = 0x7E91,         // 8: id, type, seq of the acknowledged fragment
+  CONFIRM_CONNECT = 0x7E92,     // 8: connecting side's address, accepting side's address
+  HEARTBEAT = 0x7E93,           // 4: the receiver's address for the connection
+  PEERCLOSE = 0x7E94,           // 4: likewise
+  CONFIRM_DISCONNECT = 0x7E95,  // 4: likewise
+};
+
+// Event codes; each equals the callback slot it is raised on.
+enum EventCode : int32_t {
+  EVENT_CONNECTED = 0,     // the far side confirmed our CONNECT
+  EVENT_PEERCLOSE = 1,     // the far side asks us to close
+  EVENT_DISCONNECTED = 2,  // the far side confirmed the close; the connection is removed
+  EVENT_TIMEOUT = 3,       // a fragment went unacknowledged; the connection is removed
+};
+
+// Result codes (LastResult) and their texts (ResultText).
+enum ResultCode : int32_t {
+  RESULT_NO_ERROR = 0,
+  RESULT_UNUSED = -1,
+  RESULT_WINSOCK_START = -2,     // "[-2] unable to load wsock32.dll"
+  RESULT_SOCKET = -3,            // "[-3] unable to aquire socket"
+  RESULT_BIND = -4,              // "[-4] unable to bind to socket"
+  RESULT_NON_BLOCKING = -5,      // "[-5] unable to set socket to non-blocking"
+  RESULT_INVALID_ARGUMENTS = -6, // "[-6] invalid arguments passed"
+  RESULT_HOST_LOOKUP = -7,       // "[-7] unable to look up host name"
+  RESULT_NO_ADDRESS = -8,        // "[-8] the address does not exist"
+};
+
+const int kPeerHeaderBytes = 12;
+const int MAX_FRAGMENT_PAYLOAD = 1400;
+const int kPeerDatagramMax = kPeerHeaderBytes + MAX_FRAGMENT_PAYLOAD;  // 1412 as sent
+const int kReceiveBufferBytes = 2048;
+const int kConnectPayloadBytes = 72;
+const int kHostTextBytes = 64;  // 63 characters and the NUL
+const uint32_t RESEND_INTERVAL_MS = 10000;
+const uint32_t MESSAGE_TIMEOUT_MS = 30000;
+const uint32_t HEARTBEAT_INTERVAL_MS = 30000;
+const uint32_t kIncompleteMessageTimeoutMs = 30000;  // fragments of an unfinished message
+const uint32_t kPumpForever = 0xFFFFFFFFu;
+
+// Per-connection callbacks: plain functions, as the session library registers them.
+typedef void (*EventCallback)(int32_t address, int32_t code, int32_t zero);
+typedef void (*DataCallback)(const uint8_t* data, int32_t length, int32_t type,
+                             int32_t address, int32_t zero);
+
+// One bound, non-blocking UDP socket of this transport and the port it is bound to.
+// Owned by the Transport; valid until it is destroyed.
+struct Endpoint {
+  intptr_t handle;      // the DatagramIo's handle (the platform socket by default)
+  uint16_t local_port;  // host byte order
+};
+
+// Datagram I/O under the transport. The default is the platform's UDP sockets
+// (PlatformDatagramIo); tests plug in a simulated network.
+class DatagramIo {
+ public:
+  enum : int { kNothing = -2, kError = -1 };
+  virtual ~DatagramIo() {}
+  // Opens a bound, non-blocking UDP socket on port (0: any). Returns 0 with *handle and
+  // *bound_port set, or the result code of the failing step (-2 .. -5).
+  virtual int32_t Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) = 0;
+  // Reads one pending datagram without waiting. Returns its length (0 included), kNothing
+  // when nothing is pending, or kError with *error set (the datagram, if any, is consumed).
+  virtual int Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from,
+                      int* error) = 0;
+  // Sends one datagram; the outcome is not reported.
+  virtual void SendTo(intptr_t handle, const uint8_t* data, int length,
+                      const SocketAddress& to) = 0;
+  // Closes a handle that Open returned.
+  virtual void Close(intptr_t handle) = 0;
+  // Host text to an IPv4 address: dotted text first, then a name look-up (the first
+  // address of the answer). false when neither works.
+  virtual bool Resolve(const char* host, uint32_t* ip);
+};
+
+// The process-wide DatagramIo over the platform's sockets. Its Open starts Windows Sockets
+// once (its own start-up flag) and maps failures to -2 .. -5.
+DatagramIo* PlatformDatagramIo();
+
+// Told about everything that happens, in addition to the per-connection callbacks (which
+// carry no context). Called inside Pump with the transport's lock held.
+class TransportObserver {
+ public:
+  virtual ~TransportObserver() {}
+  // An event was raised on address (after its callback, whether or not one is set).
+  virtual void OnEvent(int32_t address, int32_t code) { (void)address; (void)code; }
+  // A message was delivered on address (after its callback, whether or not one is set).
+  virtual void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) {
+    (void)data; (void)length; (void)type; (void)address;
+  }
+  // An arriving CONNECT created the connection address (after it was answered).
+  virtual void OnAccepted(int32_t address) { (void)address; }
+};
+
+// Writes one trace line to standard output with one printf call: the default trace sink.
+void TraceToStdout(const char* line);
+
+struct TransportOptions {
+  // Monotonic milliseconds. Empty: MonotonicMs.
+  std::function<uint64_t()> clock;
+  // Sleep between the passes of a timed Pump. Empty: SleepMs.
+  std::function<void(uint32_t ms)> sleep;
+  // Not owned; must outlive the transport. Null: PlatformDatagramIo().
+  DatagramIo* io = nullptr;
+  // Receives every trace line, newline included. Null turns tracing off (no formatting).
+  std::function<void(const char* line)> trace = TraceToStdout;
+  // Not owned. Null: none.
+  TransportObserver* observer = nullptr;
+
+  // Connections in the table at most; Connect and arriving CONNECTs beyond it are refused.
+  size_t max_connections = 1024;
+  // Bytes held for messages of several fragments that are not yet complete, counted as
+  // payload plus kFragmentOverheadBytes per fragment; a fragment that would pass either
+  // bound is dropped unacknowledged (its sender resends it later).
+  size_t max_incomplete_bytes_per_connection = 256 * 1024;
+  size_t max_incomplete_bytes_total = 16 * 1024 * 1024;
+  // Datagrams read from one endpoint in one pass; 0 drains every endpoint completely.
+  size_t max_datagrams_per_pass = 0;
+
+  // Group server options, all off for the session library.
+  // A CONNECT from the same source IPv4 address, port and connecting-side address as a
+  // connection in the table is answered on that connection instead of opening another.
+  bool reuse_repeated_connect = false;
+  // To a connection not yet proven (see IsProven) never transmit more than three times
+  // the bytes received from it; what would pass the limit is not sent (it is resent or
+  // times out like a lost datagram).
+  bool anti_amplification = false;
+  // CONFIRM_CONNECT, HEARTBEAT, PEERCLOSE and CONFIRM_DISCONNECT name their connection in
+  // the payload; with this set they are dropped unless they come from its socket address.
+  bool check_control_source = false;
+};
+const size_t kFragmentOverheadBytes = 64;
+
+// Why received datagrams were dropped, and other things worth counting.
+struct TransportCounters {
+  uint64_t datagrams_received = 0;       // reads that returned bytes
+  uint64_t receive_errors = 0;           // "recv error: %d"
+  uint64_t dropped_short = 0;            // shorter than the 12-byte header
+  uint64_t dropped_truncated = 0;        // header length beyond the bytes that arrived
+  uint64_t dropped_control_length = 0;   // control type with the wrong payload length
+  uint64_t dropped_control_source = 0;   // check_control_source refused it
+  uint64_t dropped_control_unknown = 0;  // named an address not in the table
+  uint64_t dropped_unknown_sender = 0;   // data from no connection's socket address
+  uint64_t dropped_malformed = 0;        // data with seq 0, seq > of, or of differing
+  uint64_t dropped_duplicate = 0;        // "the exact message is already in the bucket"
+  uint64_t dropped_incomplete_limit = 0; // the incomplete-message bounds were reached
+  uint64_t acks_unmatched = 0;           // ACKNOWLEDGE for nothing outstanding
+  uint64_t connects_refused = 0;         // the connection cap was reached
+  uint64_t connects_repeated = 0;        // answered on an existing connection
+  uint64_t incomplete_expired = 0;       // unfinished messages dropped after 30 s
+  uint64_t sends_suppressed = 0;         // anti_amplification held a datagram back
+  uint64_t datagrams_sent = 0;
+  uint64_t resends = 0;
+  uint64_t timeouts = 0;
+};
+
+class Transport {
+ public:
+  explicit Transport(TransportOptions options = TransportOptions());
+  // Closes every endpoint and frees every record. Must not run inside a callback.
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  // Opens a UDP endpoint bound to every interface on port (0: the platform chooses) and
+  // appends it to the endpoint list. Null on failure, with the last result -2 .. -5.
+  Endpoint* CreateEndpoint(uint16_t port);
+
+  // Adds a connection to host:port through endpoint. remote 0 opens it actively (queues a
+  // CONNECT); otherwise remote is the far side's address and nothing is sent. Returns the
+  // new address (1, 2, ... never reused), or 0 with the last result -6 (no host, a host of
+  // 64 characters or more, port 0, an endpoint not from this transport, or the connection
+  // cap reached) or -7 (the host cannot be resolved).
+  int32_t Connect(Endpoint* endpoint, const char* host, uint16_t port, int32_t remote);
+
+  // Sets the data callback of address (null clears it). Unknown addresses are ignored.
+  void SetDataCallback(int32_t address, DataCallback callback);
+  // Sets event callback slot 0..3 of address. Other slots and unknown addresses are ignored.
+  void SetEventCallback(int32_t address, uint32_t slot, EventCallback callback);
+  // Whether address is in the connection table.
+  bool AddressExists(int32_t address);
+  // Takes address out of the table, raising no event. Returns whether it was there.
+  // Fragments already queued for it still go out and time out as usual.
+  bool RemoveConnection(int32_t address);
+
+  // Copies length bytes and queues them as a message of type to address; they leave at
+  // the next pump pass. Returns 0 (also for a negative length, which queues nothing but
+  // uses an id), or -1 with the last result -8 (no such address) or -6 (data missing for a
+  // positive length, or a message of more than 65535 fragments).
+  int32_t Send(int32_t address, const void* data, int32_t length, uint16_t type);
+
+  // Runs pump passes (receive, deliver, transmit, resend and time out, heartbeats): one
+  // pass for 0, passes without end for kPumpForever, otherwise passes with a 1 ms sleep
+  // after each until timeout_ms have passed. Returns 0. A call from inside a callback
+  // returns 0 at once.
+  int32_t Pump(uint32_t timeout_ms);
+
+  // The code of the latest failure (0 until one happens; success does not reset it).
+  int32_t LastResult() const;
+  // The text of a code 0 .. -8, e.g. "[-8] the address does not exist"; null for others.
+  static const char* ResultText(int32_t code);
+
+  // Per-connection queries; false / 0 for an address not in the table.
+  bool RemoteSocketAddress(int32_t address, SocketAddress* out);
+  // The far side's address for the connection; 0 while unknown.
+  int32_t RemoteAddress(int32_t address);
+  // Whether the far side has acknowledged, from the connection's socket address, a
+  // fragment we sent to it (for an accepted connection: our CONFIRM_CONNECT).
+  bool IsProven(int32_t address);
+  // Datagram bytes (headers included) received from / transmitted to the connection.
+  uint64_t BytesReceived(int32_t address);
+  uint64_t BytesSent(int32_t address);
+
+  // Whole-transport figures, for tests, benchmarks and the server's status page.
+  size_t ConnectionCount();
+  size_t SendQueueLength();
+  size_t UnacknowledgedCount();
+  size_t IncompleteBytes();        // held for unfinished messages, as bounded above
+  uint32_t MessageIdCounter();     // the id of the latest Send
+  TransportCounters Counters();
+
+  class Core;
+
+ private:
+  std::unique_ptr<Core> core_;
+};
+
+}  // namespace orb
+
+#endif

@@ -1,0 +1,44 @@
+#include "drops.h"
+
+namespace orb {
+
+const char* DropReasonName(DropReason reason) {
+  switch (reason) {
+    case DropReason::kJoinMalformed: return "join_malformed";
+    case DropReason::kJoinGroupLimit: return "join_group_limit";
+    case DropReason::kJoinGroupFull: return "join_group_full";
+    case DropReason::kRelayMalformed: return "relay_malformed";
+    case DropReason::kRelayLength: return "relay_length";
+    case DropReason::kRelayTooShort: return "relay_too_short";
+    case DropReason::kRelayOversized: return "relay_oversized";
+    case DropReason::kRelayBadMagic: return "relay_bad_magic";
+    case DropReason::kRelayNotJoined: return "relay_not_joined";
+    case DropReason::kRelayWrongGroup: return "relay_wrong_group";
+    case DropReason::kRelayUnproven: return "relay_unproven";
+    case DropReason::kRelayRateLimited: return "relay_rate_limited";
+    case DropReason::kUnknownType: return "unknown_type";
+    case DropReason::kMemberLimit: return "member_limit";
+    case DropReason::kCount: break;
+  }
+  return "unknown";
+}
+
+uint64_t DropCounters::Total() const {
+  uint64_t total = 0;
+  for (uint64_t c : counts_) total += c;
+  return total;
+}
+
+std::string DropCounters::Summary() const {
+  std::string out;
+  for (size_t i = 0; i < counts_.size(); ++i) {
+    if (counts_[i] == 0) continue;
+    if (!out.empty()) out += ' ';
+    out += DropReasonName(static_cast<DropReason>(i));
+    out += '=';
+    out += std::to_string(counts_[i]);
+  }
+  return out.empty() ? "none" : out;
+}
+
+}  // namespace orb

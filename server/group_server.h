@@ -1,0 +1,113 @@
+// The group server proper: accepts members over the peer transport, keeps the group
+// registry, checks and relays broadcasts, enforces the limits, and closes everyone on
+// shutdown. It owns the transport; time and datagram I/O are passed in, so tests run it
+// over a simulated network with a hand-driven clock.
+//
+// What happens to one data message from member M (in this order):
+//   type 0, join:  92 bytes with a group name, else dropped (join_malformed); M leaves its
+//                  group and enters the named one unless --max-groups or
+//                  --max-group-members refuses it.
+//   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
+//                  names that group, M's connection is proven, M's token bucket pays one
+//                  token per recipient. The link datagram then goes, byte for byte, to
+//                  every other proven member of the group as a type 8 message.
+//   other types:   dropped (unknown_type).
+// Every drop is counted by reason and warned about, rate-limited.
+#ifndef ORB_SERVER_GROUP_SERVER_H
+#define ORB_SERVER_GROUP_SERVER_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "drops.h"
+#include "log.h"
+#include "options.h"
+#include "registry.h"
+#include "transport.h"
+#include "warning_limiter.h"
+
+namespace orb {
+
+struct ServerCounters {
+  uint64_t members_accepted = 0;
+  uint64_t joins = 0;
+  uint64_t records_in = 0;       // relay records received, valid or not
+  uint64_t records_relayed = 0;  // relay records that passed every check
+  uint64_t datagrams_out = 0;    // link datagrams queued to recipients
+};
+
+class GroupServer : public TransportObserver {
+ public:
+  static const uint64_t kWarningIntervalMs = 10000;
+
+  // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
+  // platform's sockets on every interface). logger: not owned.
+  GroupServer(const ServerOptions& options, Logger* logger, std::function<uint64_t()> clock,
+              DatagramIo* io);
+  ~GroupServer() override;
+
+  // Opens the listening endpoint on options.port. false with *error set when it cannot.
+  bool Start(std::string* error);
+  uint16_t port() const;
+  // The endpoint's handle, to wait on for readability between passes.
+  intptr_t handle() const;
+
+  // One pump pass, then the statistics line when it is due.
+  void RunOnce();
+
+  // Sends PEERCLOSE to every member; from now on new members are closed at once.
+  void BeginShutdown();
+  // True once every member confirmed the close, or shutdown_wait_ms have passed since
+  // BeginShutdown.
+  bool ShutdownFinished();
+
+  // Writes the statistics line now.
+  void LogStatistics();
+
+  Transport* transport() { return transport_.get(); }
+  GroupRegistry& registry() { return registry_; }
+  const DropCounters& drops() const { return drops_; }
+  const ServerCounters& counters() const { return counters_; }
+
+  // TransportObserver.
+  void OnEvent(int32_t address, int32_t code) override;
+  void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override;
+  void OnAccepted(int32_t address) override;
+
+ private:
+  void HandleJoin(Member* member, const uint8_t* data, size_t length);
+  void HandleRelay(Member* member, const uint8_t* data, size_t length);
+  void Drop(DropReason reason, const Member* member, const char* detail);
+  void RemoveMember(int32_t address, const char* how);
+  void SendPeerClose(int32_t address);
+  static uint64_t SocketKey(const SocketAddress& a) {
+    return static_cast<uint64_t>(a.ip) << 16 | a.port;
+  }
+
+  ServerOptions options_;
+  Logger* logger_;
+  std::function<uint64_t()> clock_;
+  DatagramIo* io_;
+  std::unique_ptr<Transport> transport_;
+  Endpoint* endpoint_ = nullptr;
+  GroupRegistry registry_;
+  // Which member a socket address belongs to: a second connection from the same address
+  // and port replaces the first (the transport would hand the first all the data).
+  std::unordered_map<uint64_t, int32_t> by_socket_;
+  DropCounters drops_;
+  ServerCounters counters_;
+  WarningLimiter warnings_;
+  std::vector<int32_t> recipients_;  // reused by every relay
+  uint64_t next_stats_ms_ = 0;
+  bool shutting_down_ = false;
+  uint64_t shutdown_deadline_ms_ = 0;
+};
+
+}  // namespace orb
+
+#endif

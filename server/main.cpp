@@ -1,0 +1,47 @@
+// orbserver: the group server. See `orbserver --help`.
+#include <arpa/inet.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "group_server.h"
+#include "listen_io.h"
+#include "options.h"
+#include "run_loop.h"
+
+int main(int argc, char** argv) {
+  orb::ServerOptions options;
+  std::string message;
+  switch (orb::ParseOptions(argc, argv, &options, &message)) {
+    case orb::ParseOutcome::kHelp:
+      fputs(orb::HelpText().c_str(), stdout);
+      return 0;
+    case orb::ParseOutcome::kError:
+      fprintf(stderr, "orbserver: %s\nTry 'orbserver --help'.\n", message.c_str());
+      return 2;
+    case orb::ParseOutcome::kRun:
+      break;
+  }
+
+  struct in_addr ip;
+  inet_pton(AF_INET, options.address.c_str(), &ip);  // checked by ParseOptions
+  orb::ListenIo io(ip.s_addr);
+  orb::Logger logger;
+  logger.set_level(options.log_level);
+  orb::GroupServer server(options, &logger, nullptr, &io);
+  std::string error;
+  if (!server.Start(&error)) {
+    fprintf(stderr, "orbserver: cannot listen on %s:%u: %s\n", options.address.c_str(),
+            options.port, io.last_open_error() ? strerror(io.last_open_error()) : error.c_str());
+    return 1;
+  }
+  std::atomic<bool> stop(false);
+  if (!orb::InstallStopSignals(&stop)) {
+    fprintf(stderr, "orbserver: cannot install signal handlers\n");
+    return 1;
+  }
+  int status = orb::RunServer(&server, &stop);
+  logger.Log(orb::LogLevel::kInfo, "orbserver stopped");
+  return status;
+}
