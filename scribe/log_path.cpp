@@ -91,11 +91,13 @@ bool ParseLogPath(const char* pattern, const char* logdir, char sep, LogPath* ou
 }
 
 bool LogFileName(const LogPath& p, char sep, long n, char* out, size_t size) {
+  size_t dlen = strlen(p.dir);
+  const char between[2] = {dlen > 0 && p.dir[dlen - 1] == sep ? '\0' : sep, '\0'};  // "/" + "x"
   int w;
   if (p.numbered) {
-    w = snprintf(out, size, "%s%c%s%ld%s", p.dir, sep, p.prefix, n, p.suffix);
+    w = snprintf(out, size, "%s%s%s%ld%s", p.dir, between, p.prefix, n, p.suffix);
   } else {
-    w = snprintf(out, size, "%s%c%s", p.dir, sep, p.prefix);
+    w = snprintf(out, size, "%s%s%s", p.dir, between, p.prefix);
   }
   return w > 0 && static_cast<size_t>(w) < size;
 }

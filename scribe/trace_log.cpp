@@ -40,8 +40,10 @@ void RemoveOld(const char* name, void* ctx) {
   Numbers* n = static_cast<Numbers*>(ctx);
   long v = LogFileNumber(*n->path, name);
   if (v < 0 || v >= n->below) return;
+  // Remove the entry by the name it has; it may differ in case from ours.
   char full[kPathMax];
-  if (LogFileName(*n->path, n->sep, v, full, sizeof full)) RemoveFile(full);
+  int w = snprintf(full, sizeof full, "%s%c%s", n->path->dir, n->sep, name);
+  if (w > 0 && static_cast<size_t>(w) < sizeof full) RemoveFile(full);
 }
 
 const char* BaseName(const char* path) {

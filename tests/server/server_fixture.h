@@ -1,0 +1,152 @@
+// A group server and its members on the simulated network, all driven by one hand-made
+// clock. Each member is a peer transport of its own, as a player's session library is.
+#ifndef ORB_TESTS_SERVER_SERVER_FIXTURE_H
+#define ORB_TESTS_SERVER_SERVER_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "group_server.h"
+#include "sim_network.h"
+
+namespace orb {
+namespace test {
+
+const char kServerIp[] = "203.0.113.1";
+
+struct Player : TransportObserver {
+  Player(SimNetwork* net, const std::string& ip, std::function<uint64_t()> clock)
+      : io(net, ip.c_str()) {
+    TransportOptions o;
+    o.clock = clock;
+    o.io = &io;
+    o.trace = nullptr;
+    o.observer = this;
+    transport.reset(new Transport(o));
+    endpoint = transport->CreateEndpoint(0);
+  }
+  void OnEvent(int32_t address, int32_t code) override {
+    if (address == server) events.push_back(code);
+  }
+  void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
+    if (address == server && type == 8) received.emplace_back(data, data + length);
+  }
+  void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
+  void Join(const std::string& group, const char* player = "NoName") {
+    uint8_t record[92] = {0};
+    memcpy(record, group.data(), group.size());
+    memcpy(record + 68, player, strlen(player));
+    transport->Send(server, record, 92, 0);
+  }
+  // A relay record as the session library builds it, around a link datagram carrying
+  // `payload` (the header's port is 2300).
+  std::vector<uint8_t> LinkDatagram(const std::string& payload) {
+    std::vector<uint8_t> link = {0xF9, 0xF9, 0xF9, 0xF9, 0xFC, 0x08, 0, 0};
+    uint32_t ip = io.ip();
+    link.insert(link.end(), reinterpret_cast<uint8_t*>(&ip), reinterpret_cast<uint8_t*>(&ip) + 4);
+    link.insert(link.end(), payload.begin(), payload.end());
+    return link;
+  }
+  std::vector<uint8_t> RelayRecord(const std::string& group, const std::vector<uint8_t>& link) {
+    std::vector<uint8_t> r(72, 0);
+    memcpy(r.data(), group.data(), group.size());
+    uint32_t n = static_cast<uint32_t>(link.size());
+    memcpy(&r[68], &n, 4);
+    r.insert(r.end(), link.begin(), link.end());
+    return r;
+  }
+  void SendRecord(const std::vector<uint8_t>& record, uint16_t type = 8) {
+    transport->Send(server, record.data(), static_cast<int32_t>(record.size()), type);
+  }
+  void Relay(const std::string& group, const std::string& payload) {
+    SendRecord(RelayRecord(group, LinkDatagram(payload)));
+  }
+  SocketAddress socket_address() const { return SocketAddress{io.ip(), endpoint->local_port}; }
+
+  SimIo io;
+  std::unique_ptr<Transport> transport;
+  Endpoint* endpoint = nullptr;
+  int32_t server = 0;
+  std::vector<int32_t> events;
+  std::vector<std::vector<uint8_t>> received;
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest() : server_io_(&net_, kServerIp), logger_(CaptureLog()) {}
+
+  Logger CaptureLog() {
+    return Logger([this](LogLevel level, const char* line) {
+      log_.push_back(std::string(LogLevelName(level)) + " " + line);
+    });
+  }
+
+  // Starts the server; tests adjust options_ first.
+  void StartServer() {
+    options_.port = 3669;
+    server_.reset(new GroupServer(options_, &logger_, [this] { return now_; }, &server_io_));
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+
+  Player* AddPlayer(const std::string& ip) {
+    members_.emplace_back(new Player(&net_, ip, [this] { return now_; }));
+    Player* m = members_.back().get();
+    m->Connect(server_->port());
+    return m;
+  }
+
+  // A member that is connected, proven and in `group`.
+  Player* Joined(const std::string& ip, const std::string& group) {
+    Player* m = AddPlayer(ip);
+    Settle();
+    m->Join(group);
+    Settle();
+    return m;
+  }
+
+  // Pump passes for everyone until the network is quiet, 20 ms of clock apart.
+  void Settle(int passes = 6) {
+    for (int i = 0; i < passes; ++i) {
+      server_->RunOnce();
+      for (auto& m : members_) m->transport->Pump(0);
+      now_ += 20;
+    }
+  }
+
+  // Advances the clock in steps, pumping as it goes.
+  void Run(uint64_t ms, uint64_t step = 500) {
+    for (uint64_t t = 0; t < ms; t += step) {
+      now_ += step;
+      server_->RunOnce();
+      for (auto& m : members_) m->transport->Pump(0);
+    }
+  }
+
+  bool LogHas(const std::string& text) const {
+    for (const auto& l : log_) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  uint64_t Drops(DropReason r) const { return server_->drops().Get(r); }
+
+  SimNetwork net_;
+  SimIo server_io_;
+  std::vector<std::string> log_;
+  Logger logger_;
+  uint64_t now_ = 1000000;
+  ServerOptions options_;
+  std::unique_ptr<GroupServer> server_;
+  std::vector<std::unique_ptr<Player>> members_;
+};
+
+}  // namespace test
+}  // namespace orb
+
+#endif
