@@ -7,7 +7,7 @@
 SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen) {
   if (ipx_socket) {
     if (to == nullptr || tolen < kIpxAddrLen) return SendPath::kBadDestination;
-    return IsIpxBroadcast(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
+    return IpxIsBroadcastNode(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
   }
   if (to == nullptr || tolen < kInetAddrLen) return SendPath::kPassThrough;
   return IsInetBroadcast(to) ? SendPath::kInetBroadcast : SendPath::kPassThrough;

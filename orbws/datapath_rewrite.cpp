@@ -1,5 +1,7 @@
 #include "datapath_rewrite.h"
 
+#include <string.h>
+
 #include "datapath_addr.h"
 #include "datapath_plan.h"
 
@@ -115,12 +117,14 @@ int RewriteIpxReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
   SHIM_LOG(SHIM_NOTABLE, t.address, octets[0], octets[1], octets[2], octets[3]);
 
   if (from != nullptr) {
-    WriteIpxForm(from, octets, port);
+    uint32_t address_net;
+    memcpy(&address_net, octets, 4);
+    IpxWriteEmulated(from, address_net, port);
     const uint8_t* net = IpxNetBytes(from);
     const uint8_t* node = IpxNodeBytes(from);
     SHIM_LOG(SHIM_TRACE, t.netnum, net[0], net[1], net[2], net[3]);
     SHIM_LOG(SHIM_TRACE, t.nodenum, node[0], node[1], node[2], node[3], node[4], node[5]);
-    SHIM_LOG(SHIM_TRACE, t.socket, IpxSocketValue(from));
+    SHIM_LOG(SHIM_TRACE, t.socket, IpxSocketRaw(from));
     *fromlen = kIpxAddrLen;
   }
   return count;

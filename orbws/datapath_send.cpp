@@ -50,7 +50,7 @@ Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char*
   const int total = WrapBroadcast(&link, port_field, static_cast<uint32_t>(loopback), buf, len);
 
   struct sockaddr_in dest;
-  WriteInetForm(&dest, static_cast<uint32_t>(loopback), orb_htons(LINK_PORT));
+  InetWrite(&dest, orb_htons(LINK_PORT), static_cast<uint32_t>(loopback));
 
   SHIM_LOG(SHIM_TRACE, "mp_sendto() - sending message to the launcher of size %d(%d header/%d buffer)",
            total, static_cast<int>(LINK_HEADER_SIZE), len);
@@ -74,7 +74,7 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
            "IPX LAN list via TCPIP");
   const uint8_t* net = IpxNetBytes(to);
   const uint8_t* node = IpxNodeBytes(to);
-  const uint16_t socket_value = IpxSocketValue(to);
+  const uint16_t socket_value = IpxSocketRaw(to);
   SHIM_LOG(SHIM_TRACE, "mp_sendto() -  sa_netnum[4] = %.2X %.2X %.2X %.2X", net[0], net[1],
            net[2], net[3]);
   SHIM_LOG(SHIM_TRACE, "mp_sendto() - sa_nodenum[6] = %.2X %.2X %.2X %.2X %.2X %.2X", node[0],
@@ -101,7 +101,7 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
            "port %d",
            text, socket_value);
   struct sockaddr_in dest;
-  WriteInetForm(&dest, static_cast<uint32_t>(address), port_net);
+  InetWrite(&dest, port_net, static_cast<uint32_t>(address));
   SHIM_LOG(SHIM_TRACE, "mp_sendto() - (converted).sin_port = %d", socket_value);
   const Outcome out = Finish(real(s, buf, len, flags,
                                   reinterpret_cast<const struct sockaddr*>(&dest), kInetAddrLen));
@@ -112,7 +112,7 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
 Outcome SendInetBroadcast(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
                           const struct sockaddr* to) {
   SHIM_LOG(SHIM_TRACE, "This is a LAN broadcast udp request from the game");
-  const u_short port = orb_ntohs(InetPortField(to));
+  const u_short port = orb_ntohs(InetPortRaw(to));
   return SendToLauncher(real, s, port, buf, len, flags, "BROADCASTING (TCPIP) OVER VIRTUAL LAN");
 }
 
@@ -120,10 +120,10 @@ Outcome SendDirect(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
                    const struct sockaddr* to, int tolen) {
   if (to != nullptr && tolen == kInetAddrLen) {
     struct in_addr address;
-    address.s_addr = InetAddressField(to);
+    address.s_addr = InetAddressNet(to);
     const char* text = orb_inet_ntoa(address);
     SHIM_LOG(SHIM_TRACE, "mp_sendto(%d) -> %s:%u", SockHandle(s), text ? text : "",
-             static_cast<unsigned>(orb_ntohs(InetPortField(to))));
+             static_cast<unsigned>(orb_ntohs(InetPortRaw(to))));
     if (len > 0) SHIM_DUMP(buf, len);
   }
   return Finish(real(s, buf, len, flags, to, tolen));

@@ -28,14 +28,14 @@ uint16_t NetPort(uint16_t port) {
 std::array<uint8_t, kInetAddrLen> Inet(uint8_t a, uint8_t b, uint8_t c, uint8_t d,
                                        uint16_t port) {
   std::array<uint8_t, kInetAddrLen> sin{};
-  WriteInetForm(sin.data(), NetAddr(a, b, c, d), NetPort(port));
+  InetWrite(sin.data(), NetPort(port), NetAddr(a, b, c, d));
   return sin;
 }
 
 std::array<uint8_t, kIpxAddrLen> Ipx(std::array<uint8_t, 6> node, uint8_t sock0,
                                      uint8_t sock1) {
   std::array<uint8_t, kIpxAddrLen> sipx{};
-  sipx[0] = kFamilyIpx;
+  sipx[0] = IPX_FAMILY;
   sipx[2] = 0x12;  // a net number, which never matters
   memcpy(sipx.data() + 6, node.data(), 6);
   sipx[12] = sock0;
@@ -93,11 +93,11 @@ TEST(IpxDestination, ConvertsToIpv4TextAndSocketValue) {
   IpxNodeIpv4Text(d.data(), text);
   EXPECT_STREQ(text, "192.168.1.5");
   // sa_socket bytes 2C 01 hold the value 300, which is the UDP port.
-  EXPECT_EQ(IpxSocketValue(d.data()), 300);
+  EXPECT_EQ(IpxSocketRaw(d.data()), 300);
   auto high = Ipx({0, 0, 255, 255, 255, 255}, 0x54, 0x0E);
   IpxNodeIpv4Text(high.data(), text);
   EXPECT_STREQ(text, "255.255.255.255");
-  EXPECT_EQ(IpxSocketValue(high.data()), LINK_PORT);
+  EXPECT_EQ(IpxSocketRaw(high.data()), LINK_PORT);
 }
 
 TEST(WrapBroadcast, TcpipTwentyBytesToPort300) {
@@ -115,7 +115,7 @@ TEST(WrapBroadcast, TcpipTwentyBytesToPort300) {
 TEST(WrapBroadcast, IpxPortFieldHoldsTheSocketBytesAsStored) {
   auto d = Ipx({0xFF, 0xFF, 1, 2, 3, 4}, 0x34, 0x12);
   LinkBuffer buf;
-  ASSERT_EQ(WrapBroadcast(&buf, IpxSocketValue(d.data()), NetAddr(127, 0, 0, 1), "x", 1), 13);
+  ASSERT_EQ(WrapBroadcast(&buf, IpxSocketRaw(d.data()), NetAddr(127, 0, 0, 1), "x", 1), 13);
   EXPECT_EQ(buf.bytes[4], 0x34);
   EXPECT_EQ(buf.bytes[5], 0x12);
 }
@@ -225,19 +225,6 @@ TEST(WsaRecvRewrite, OnlyOneBufferCompletingInsideTheCall) {
   EXPECT_FALSE(WsaRecvIsRewritable(false, false, 1, true, true, false));
 }
 
-TEST(IpxForm, SourceOfALinkDatagram) {
-  // 203.0.113.5 port 300 becomes node 00 00 CB 00 71 05, sa_socket bytes 2C 01.
-  uint8_t octets[4];
-  ASSERT_TRUE(ParseDottedOctets("203.0.113.5", octets));
-  uint8_t form[kIpxAddrLen + 2];
-  memset(form, 0xEE, sizeof form);
-  WriteIpxForm(form, octets, 300);
-  const uint8_t want[kIpxAddrLen] = {6, 0, 0, 0, 0, 0, 0x00, 0x00, 0xCB, 0x00, 0x71, 0x05,
-                                     0x2C, 0x01};
-  EXPECT_EQ(memcmp(form, want, sizeof want), 0);
-  EXPECT_EQ(form[14], 0xEE) << "the IPX form is 14 bytes";
-}
-
 TEST(DottedText, ParsesOnlyFourOctets) {
   uint8_t o[4];
   EXPECT_TRUE(ParseDottedOctets("0.0.0.0", o));
@@ -248,16 +235,6 @@ TEST(DottedText, ParsesOnlyFourOctets) {
     EXPECT_EQ(o[0] | o[1] | o[2] | o[3], 0) << bad;
   }
   EXPECT_FALSE(ParseDottedOctets(nullptr, o));
-}
-
-TEST(InetForm, FieldsRoundTrip) {
-  uint8_t sin[kInetAddrLen];
-  memset(sin, 0xEE, sizeof sin);
-  WriteInetForm(sin, NetAddr(203, 0, 113, 5), NetPort(300));
-  const uint8_t want[kInetAddrLen] = {2, 0, 0x01, 0x2C, 0xCB, 0x00, 0x71, 0x05};
-  EXPECT_EQ(memcmp(sin, want, sizeof want), 0);
-  EXPECT_EQ(InetAddressField(sin), NetAddr(203, 0, 113, 5));
-  EXPECT_EQ(InetPortField(sin), NetPort(300));
 }
 
 }  // namespace
