@@ -1,7 +1,8 @@
 # Test helpers shared by every directory.
 #
 # orb_native_test(NAME SOURCES ... [LIBS ...])
-#     A GoogleTest program for the native build, registered in CTest as native.NAME.
+#     A GoogleTest program for the native build, registered in CTest as native.NAME; does
+#     nothing in the Windows configuration.
 # orb_win_gtest(NAME SOURCES ... [LIBS ...])
 #     A GoogleTest program cross-compiled for Windows (GoogleTest itself is built from
 #     Debian's googletest sources with the same toolchain).
@@ -26,6 +27,10 @@ else()
 endif()
 
 function(orb_native_test name)
+  # Native only: in the Windows configuration there is nothing to build it with.
+  if(ORB_WIN32)
+    return()
+  endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)

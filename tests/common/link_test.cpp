@@ -104,3 +104,33 @@ TEST(LinkHeader, SpareBytesAreIgnoredByReaders) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LinkConstants, MatchWhatBothLibrariesAgreeOn) {
+  EXPECT_EQ(LINK_PORT, 3668);
+  EXPECT_EQ(LINK_HEADER_SIZE, 12u);
+  EXPECT_EQ(LINK_PAYLOAD_MAX, 2048u);
+  EXPECT_EQ(LINK_DATAGRAM_MAX, 2060u);
+  EXPECT_STREQ(LINK_LOOPBACK_TEXT, "127.0.0.1");
+  // All four bytes are F9, so the magic reads the same in either byte order.
+  const uint32_t magic = LINK_MAGIC;
+  uint8_t bytes[4];
+  memcpy(bytes, &magic, 4);
+  for (uint8_t b : bytes) EXPECT_EQ(b, 0xF9);
+}
+
+TEST(LinkWrap, PayloadIsCopiedUnchangedWhateverItHolds) {
+  // A game datagram that itself looks like a link header is still just payload.
+  uint8_t payload[LINK_HEADER_SIZE + 4] = {0xF9, 0xF9, 0xF9, 0xF9, 0x54, 0x0E, 0, 0, 127, 0, 0, 1, 0, 0xFF, 0x80, 0x7F};
+  uint8_t buf[LINK_DATAGRAM_MAX];
+  ASSERT_EQ(LinkWrap(buf, sizeof buf, 47624, NetAddr(198, 51, 100, 9), payload, sizeof payload),
+            static_cast<int>(LINK_HEADER_SIZE + sizeof payload));
+  EXPECT_EQ(memcmp(buf + LINK_HEADER_SIZE, payload, sizeof payload), 0);
+  EXPECT_EQ(LinkGetPort(buf), 47624);
+  EXPECT_EQ(buf[4], 0x08);
+  EXPECT_EQ(buf[5], 0xBA);
+  EXPECT_EQ(LinkGetAddress(buf), NetAddr(198, 51, 100, 9));
+}
+
+}  // namespace
