@@ -49,9 +49,9 @@ int UnwrapLinkDatagram(uint8_t* buf, int r, LinkOrigin* origin) {
 
 SourcePlan ChooseSourcePlan(bool ipx_socket, const void* from, const int* fromlen) {
   if (from == nullptr) return SourcePlan::kOwnNoWrite;
-  if (!ipx_socket) return SourcePlan::kGameRecord;
-  if (fromlen == nullptr || *fromlen < kIpxAddrLen) return SourcePlan::kFault;
-  return SourcePlan::kOwnRecord;
+  const int room = ipx_socket ? kIpxAddrLen : kInetAddrLen;
+  if (fromlen == nullptr || *fromlen < room) return SourcePlan::kFault;
+  return ipx_socket ? SourcePlan::kOwnRecord : SourcePlan::kGameRecord;
 }
 
 bool WsaRecvIsRewritable(bool overlapped, bool completion, unsigned buffer_count,

@@ -77,8 +77,9 @@ enum class SourcePlan {
 
 // recvfrom and WSARecvFrom: from is the game's source pointer, fromlen its length pointer.
 // A null from means no source is wanted (Winsock allows it); the shim still needs the
-// source for the launcher test, so it receives into its own record. An IPX socket needs
-// room for the 14-byte IPX form.
+// source for the launcher test, so it receives into its own record. Otherwise the record
+// must have room for the form written into it, 16 bytes for TCP/IP and 14 for IPX, as
+// Winsock requires (checked before the receive, so a refused datagram stays queued).
 SourcePlan ChooseSourcePlan(bool ipx_socket, const void* from, const int* fromlen);
 
 // WSARecvFrom rewrites only a receive that completes inside the call into one buffer:

@@ -52,8 +52,8 @@ extern "C" int WINAPI orb_recvfrom(SOCKET s, char* buf, int len, int flags,
   switch (ChooseSourcePlan(ipx, from, fromlen)) {
     case SourcePlan::kFault:
       // Checked before the receive, as Winsock does, so the datagram stays queued.
-      SHIM_LOG(SHIM_FAILED, "mp_recvfrom() - IPX - the source record has room for %d bytes, %d needed",
-               fromlen ? *fromlen : 0, kIpxAddrLen);
+      SHIM_LOG(SHIM_FAILED, "mp_recvfrom() - the source record has room for %d bytes, %d needed",
+               fromlen ? *fromlen : 0, ipx ? kIpxAddrLen : kInetAddrLen);
       orb_WSASetLastError(kWsaEFault);
       result = SOCKET_ERROR;
       break;

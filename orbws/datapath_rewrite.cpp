@@ -111,7 +111,7 @@ int RewriteIpxReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
   SHIM_LOG(SHIM_NOTABLE, "%s", t.via_tcpip);
   const char* text = orb_inet_ntoa(own->sin_addr);
   const u_short port = orb_ntohs(own->sin_port);
-  SHIM_LOG(SHIM_NOTABLE, t.interface, SockHandle(s), text ? text : "", port);
+  SHIM_LOG(SHIM_NOTABLE, t.iface, SockHandle(s), text ? text : "", port);
   uint8_t octets[4];
   ParseDottedOctets(text, octets);
   SHIM_LOG(SHIM_NOTABLE, t.address, octets[0], octets[1], octets[2], octets[3]);

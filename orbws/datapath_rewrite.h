@@ -15,7 +15,7 @@ struct RecvTexts {
   const char* size;            // "... of size %d(%d header/%d buffer)"
   const char* corrupt;         // from the launcher but not a link datagram
   const char* via_tcpip;       // every datagram on an IPX socket
-  const char* interface;       // "... interface[%d] : address == %s, port == %d"
+  const char* iface;           // "... interface[%d] : address == %s, port == %d"
   const char* address;         // "... address = %u.%u.%u.%u"
   const char* netnum;
   const char* nodenum;

@@ -79,8 +79,8 @@ extern "C" int WINAPI orb_WSARecvFrom(SOCKET s, LPWSABUF buffers, DWORD count, L
     switch (ChooseSourcePlan(ipx, from, fromlen)) {
       case SourcePlan::kFault:
         SHIM_LOG(SHIM_FAILED,
-                 "mp_WSARecvFrom() - IPX - the source record has room for %d bytes, %d needed",
-                 fromlen ? *fromlen : 0, kIpxAddrLen);
+                 "mp_WSARecvFrom() - the source record has room for %d bytes, %d needed",
+                 fromlen ? *fromlen : 0, ipx ? kIpxAddrLen : kInetAddrLen);
         orb_WSASetLastError(kWsaEFault);
         result = SOCKET_ERROR;
         break;

@@ -198,8 +198,16 @@ TEST(SourcePlan, NullSourceIsReceivedIntoTheShimsOwnRecord) {
   EXPECT_EQ(ChooseSourcePlan(false, nullptr, &len), SourcePlan::kOwnNoWrite);
   EXPECT_EQ(ChooseSourcePlan(true, nullptr, nullptr), SourcePlan::kOwnNoWrite);
   EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kGameRecord);
-  // TCP/IP leaves a short length to the real library, which answers as Winsock does.
-  len = 4;
+}
+
+TEST(SourcePlan, TcpipNeedsRoomForSixteenBytes) {
+  uint8_t rec[16] = {};
+  int len = 15;
+  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kFault);
+  len = 0;
+  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(false, rec, nullptr), SourcePlan::kFault);
+  len = 64;
   EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kGameRecord);
 }
 

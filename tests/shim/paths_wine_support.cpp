@@ -13,7 +13,7 @@ bool Look(HMODULE dll, const char* name, Fn* out, std::string* why) {
   return *out != nullptr;
 }
 
-std::string ReadFile(const std::string& path) {
+std::string ReadShared(const std::string& path) {
   // Shared read: the shim keeps the file open for writing.
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -21,7 +21,7 @@ std::string ReadFile(const std::string& path) {
   std::string all;
   char chunk[8192];
   DWORD got = 0;
-  while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0) all.append(chunk, got);
+  while (::ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0) all.append(chunk, got);
   CloseHandle(h);
   return all;
 }
@@ -83,7 +83,7 @@ std::string Trace::Path() const {
 std::vector<TraceLine> Trace::ReadAll() const {
   static const std::regex re(
       R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \[(\d+)\] (-?\d+) (.*?):(-?\d+) \| (.*)$)");
-  const std::string all = ReadFile(Path());
+  const std::string all = ReadShared(Path());
   std::vector<TraceLine> lines;
   size_t at = 0;
   while (at < all.size()) {

@@ -434,14 +434,23 @@ TEST_F(Paths, IpxSourceRecordTooShortIsAFaultAndKeepsTheDatagram) {
   EXPECT_EQ(fromlen, 14);
 }
 
-TEST_F(Paths, TcpipSourceRecordTooShortGetsTheRealFault) {
+// Winsock refuses a source record shorter than sockaddr_in; Wine would receive into it.
+TEST_F(Paths, TcpipSourceRecordTooShortIsAFaultAndKeepsTheDatagram) {
   SOCKET g = GameUdp();
-  FromLauncher(g, LinkDatagram(300, "203.0.113.5", Payload(20)));
+  const std::vector<uint8_t> p = Payload(20);
+  FromLauncher(g, LinkDatagram(300, "203.0.113.5", p));
   char buf[64];
-  sockaddr_in from = {};
+  sockaddr_in from;
+  memset(&from, 0xEE, sizeof from);
   int fromlen = 8;
   EXPECT_EQ(Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen), SOCKET_ERROR);
   EXPECT_EQ(Shim().WSAGetLastError(), WSAEFAULT);
+  EXPECT_EQ(Bytes(&from)[0], 0xEE);
+  EXPECT_EQ(Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), nullptr), SOCKET_ERROR);
+  EXPECT_EQ(Shim().WSAGetLastError(), WSAEFAULT);
+  fromlen = sizeof from;
+  EXPECT_EQ(Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen), 20);
+  EXPECT_EQ(memcmp(buf, p.data(), 20), 0);
 }
 
 TEST_F(Paths, RecvNeverUnwrapsAndFionreadCountsTheHeader) {
@@ -593,9 +602,9 @@ TEST_F(WsaPaths, LinkDatagramIsUnwrappedInTheOnlyBuffer) {
     char buf[64];
     WSABUF wb = {sizeof buf, buf};
     DWORD got = 0, flags = 0;
-    SOCKADDR_IPX from = {};
-    INT fromlen = sizeof from;
-    ASSERT_EQ(Shim().WSARecvFrom(g, &wb, 1, &got, &flags, reinterpret_cast<sockaddr*>(&from), &fromlen, nullptr,
+    unsigned char from[32] = {};
+    INT fromlen = ipx ? 14 : 16;  // exactly the room each form needs
+    ASSERT_EQ(Shim().WSARecvFrom(g, &wb, 1, &got, &flags, reinterpret_cast<sockaddr*>(from), &fromlen, nullptr,
                                  nullptr),
               0)
         << ipx;
@@ -603,10 +612,10 @@ TEST_F(WsaPaths, LinkDatagramIsUnwrappedInTheOnlyBuffer) {
     EXPECT_EQ(memcmp(buf, p.data(), 20), 0) << ipx;
     if (ipx) {
       const uint8_t want[14] = {6, 0, 0, 0, 0, 0, 0x00, 0x00, 0xCB, 0x00, 0x71, 0x05, 0x2C, 0x01};
-      EXPECT_EQ(memcmp(&from, want, 14), 0);
+      EXPECT_EQ(memcmp(from, want, 14), 0);
       EXPECT_EQ(fromlen, 14);
     } else {
-      const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(&from);
+      const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(from);
       EXPECT_EQ(in->sin_addr.s_addr, inet_addr("203.0.113.5"));
       EXPECT_EQ(ntohs(in->sin_port), 300);
       EXPECT_EQ(fromlen, 16);
@@ -716,7 +725,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "real WSAStartup failed\n");
     return 1;
   }
-  const size_t slash = as.find_last_of('\\');
+  const size_t slash = as.find_last_of("\\/");
   if (slash != std::string::npos) CreateDirectoryA(as.substr(0, slash).c_str(), nullptr);
   if (!CopyFileA("orbws.dll", as.c_str(), FALSE)) {
     fprintf(stderr, "cannot copy orbws.dll to %s: %lu\n", as.c_str(), GetLastError());
