@@ -1,6 +1,7 @@
 #include "drops.h"
 
 namespace orb {
+namespace server {
 
 const char* DropReasonName(DropReason reason) {
   switch (reason) {
@@ -41,4 +42,5 @@ std::string DropCounters::Summary() const {
   return out.empty() ? "none" : out;
 }
 
+}  // namespace server
 }  // namespace orb

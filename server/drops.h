@@ -9,6 +9,7 @@
 #include <string>
 
 namespace orb {
+namespace server {
 
 enum class DropReason {
   kJoinMalformed,      // join record not 92 bytes, or group name empty or unterminated
@@ -42,6 +43,7 @@ class DropCounters {
   std::array<uint64_t, static_cast<size_t>(DropReason::kCount)> counts_{};
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

@@ -5,6 +5,7 @@
 #include "records.h"
 
 namespace orb {
+namespace server {
 
 namespace {
 
@@ -322,4 +323,5 @@ bool GroupServer::ShutdownFinished() {
   return registry_.member_count() == 0 || clock_() >= shutdown_deadline_ms_;
 }
 
+}  // namespace server
 }  // namespace orb

@@ -32,6 +32,7 @@
 #include "warning_limiter.h"
 
 namespace orb {
+namespace server {
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
@@ -108,6 +109,7 @@ class GroupServer : public TransportObserver {
   uint64_t shutdown_deadline_ms_ = 0;
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

@@ -1,6 +1,7 @@
 #include "listen_io.h"
 
 namespace orb {
+namespace server {
 
 int32_t ListenIo::Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) {
   SocketHandle s = UdpOpen();
@@ -38,4 +39,5 @@ void ListenIo::SendTo(intptr_t handle, const uint8_t* data, int length,
 
 void ListenIo::Close(intptr_t handle) { PlatformDatagramIo()->Close(handle); }
 
+}  // namespace server
 }  // namespace orb

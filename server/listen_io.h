@@ -9,6 +9,7 @@
 #include "transport.h"
 
 namespace orb {
+namespace server {
 
 class ListenIo : public DatagramIo {
  public:
@@ -30,6 +31,7 @@ class ListenIo : public DatagramIo {
   int last_open_error_ = 0;
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

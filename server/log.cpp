@@ -5,6 +5,7 @@
 #include <time.h>
 
 namespace orb {
+namespace server {
 
 bool ParseLogLevel(const std::string& text, LogLevel* out) {
   static const struct { const char* name; LogLevel level; } kNames[] = {
@@ -65,4 +66,5 @@ std::string PrintableText(const char* data, size_t length, size_t max_length) {
   return out;
 }
 
+}  // namespace server
 }  // namespace orb

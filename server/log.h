@@ -7,6 +7,7 @@
 #include <string>
 
 namespace orb {
+namespace server {
 
 enum class LogLevel { kError = 0, kWarn = 1, kInfo = 2, kDebug = 3 };
 
@@ -39,6 +40,7 @@ class Logger {
 // and the result is at most max_length characters.
 std::string PrintableText(const char* data, size_t length, size_t max_length = 64);
 
+}  // namespace server
 }  // namespace orb
 
 #endif

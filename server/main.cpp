@@ -11,25 +11,25 @@
 #include "run_loop.h"
 
 int main(int argc, char** argv) {
-  orb::ServerOptions options;
+  orb::server::ServerOptions options;
   std::string message;
-  switch (orb::ParseOptions(argc, argv, &options, &message)) {
-    case orb::ParseOutcome::kHelp:
-      fputs(orb::HelpText().c_str(), stdout);
+  switch (orb::server::ParseOptions(argc, argv, &options, &message)) {
+    case orb::server::ParseOutcome::kHelp:
+      fputs(orb::server::HelpText().c_str(), stdout);
       return 0;
-    case orb::ParseOutcome::kError:
+    case orb::server::ParseOutcome::kError:
       fprintf(stderr, "orbserver: %s\nTry 'orbserver --help'.\n", message.c_str());
       return 2;
-    case orb::ParseOutcome::kRun:
+    case orb::server::ParseOutcome::kRun:
       break;
   }
 
   struct in_addr ip;
   inet_pton(AF_INET, options.address.c_str(), &ip);  // checked by ParseOptions
-  orb::ListenIo io(ip.s_addr);
-  orb::Logger logger;
+  orb::server::ListenIo io(ip.s_addr);
+  orb::server::Logger logger;
   logger.set_level(options.log_level);
-  orb::GroupServer server(options, &logger, nullptr, &io);
+  orb::server::GroupServer server(options, &logger, nullptr, &io);
   std::string error;
   if (!server.Start(&error)) {
     fprintf(stderr, "orbserver: cannot listen on %s:%u: %s\n", options.address.c_str(),
@@ -37,11 +37,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::atomic<bool> stop(false);
-  if (!orb::InstallStopSignals(&stop)) {
+  if (!orb::server::InstallStopSignals(&stop)) {
     fprintf(stderr, "orbserver: cannot install signal handlers\n");
     return 1;
   }
-  int status = orb::RunServer(&server, &stop);
-  logger.Log(orb::LogLevel::kInfo, "orbserver stopped");
+  int status = orb::server::RunServer(&server, &stop);
+  logger.Log(orb::server::LogLevel::kInfo, "orbserver stopped");
   return status;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 namespace orb {
+namespace server {
 
 namespace {
 
@@ -182,4 +183,5 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* opti
   return ParseOutcome::kRun;
 }
 
+}  // namespace server
 }  // namespace orb

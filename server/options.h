@@ -10,6 +10,7 @@
 #include "log.h"
 
 namespace orb {
+namespace server {
 
 enum : uint16_t { kDefaultServerPort = 3669 };
 
@@ -35,6 +36,7 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* opti
 
 std::string HelpText();
 
+}  // namespace server
 }  // namespace orb
 
 #endif

@@ -6,6 +6,7 @@
 #include "log.h"
 
 namespace orb {
+namespace server {
 
 size_t MaxRelayedLinkDatagram() { return LINK_DATAGRAM_MAX; }
 
@@ -71,4 +72,5 @@ bool ParseRelayRecord(const uint8_t* data, size_t length, RelayRecord* out,
   return true;
 }
 
+}  // namespace server
 }  // namespace orb

@@ -22,6 +22,7 @@
 #include "drops.h"
 
 namespace orb {
+namespace server {
 
 enum : uint16_t { kJoinRecordType = 0, kRelayRecordType = 8 };
 enum : size_t {
@@ -55,6 +56,7 @@ bool ParseJoinRecord(const uint8_t* data, size_t length, JoinRecord* out, DropRe
 bool ParseRelayRecord(const uint8_t* data, size_t length, RelayRecord* out,
                       DropReason* reason);
 
+}  // namespace server
 }  // namespace orb
 
 #endif

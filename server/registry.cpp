@@ -3,6 +3,7 @@
 #include <algorithm>
 
 namespace orb {
+namespace server {
 
 Member* GroupRegistry::AddMember(int32_t address, std::string peer, TokenBucket bucket) {
   if (members_.size() >= limits_.max_members || members_.count(address) != 0) return nullptr;
@@ -69,4 +70,5 @@ const Group* GroupRegistry::FindGroup(const std::string& name) const {
   return it == groups_.end() ? nullptr : &it->second;
 }
 
+}  // namespace server
 }  // namespace orb

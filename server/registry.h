@@ -15,6 +15,7 @@
 #include "token_bucket.h"
 
 namespace orb {
+namespace server {
 
 struct RegistryLimits {
   size_t max_members = 1024;
@@ -84,6 +85,7 @@ class GroupRegistry {
   std::unordered_map<std::string, Group> groups_;
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

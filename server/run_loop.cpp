@@ -5,6 +5,7 @@
 #include <signal.h>
 
 namespace orb {
+namespace server {
 
 namespace {
 std::atomic<bool>* g_stop = nullptr;
@@ -45,4 +46,5 @@ int RunServer(GroupServer* server, std::atomic<bool>* stop) {
   return 0;
 }
 
+}  // namespace server
 }  // namespace orb

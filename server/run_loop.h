@@ -8,6 +8,7 @@
 #include "group_server.h"
 
 namespace orb {
+namespace server {
 
 // Installs SIGINT and SIGTERM handlers that set *stop (without SA_RESTART, so a wait is
 // cut short). Returns false if they cannot be installed.
@@ -20,6 +21,7 @@ const int kTickMs = 10;
 // Runs until *stop, then shuts down. Returns the process exit status (0).
 int RunServer(GroupServer* server, std::atomic<bool>* stop);
 
+}  // namespace server
 }  // namespace orb
 
 #endif

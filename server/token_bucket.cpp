@@ -1,6 +1,7 @@
 #include "token_bucket.h"
 
 namespace orb {
+namespace server {
 
 TokenBucket::TokenBucket(uint32_t rate_per_second, uint32_t burst, uint64_t now_ms)
     : rate_(rate_per_second),
@@ -30,4 +31,5 @@ bool TokenBucket::Take(uint64_t now_ms, uint32_t cost) {
   return true;
 }
 
+}  // namespace server
 }  // namespace orb

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 namespace orb {
+namespace server {
 
 class TokenBucket {
  public:
@@ -30,6 +31,7 @@ class TokenBucket {
   uint64_t last_ms_;
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

@@ -1,6 +1,7 @@
 #include "warning_limiter.h"
 
 namespace orb {
+namespace server {
 
 WarningLimiter::WarningLimiter(size_t kinds, uint64_t interval_ms)
     : slots_(kinds), interval_ms_(interval_ms) {}
@@ -19,4 +20,5 @@ bool WarningLimiter::Allow(size_t kind, uint64_t now_ms, uint64_t* suppressed) {
   return true;
 }
 
+}  // namespace server
 }  // namespace orb

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace orb {
+namespace server {
 
 class WarningLimiter {
  public:
@@ -28,6 +29,7 @@ class WarningLimiter {
   uint64_t interval_ms_;
 };
 
+}  // namespace server
 }  // namespace orb
 
 #endif

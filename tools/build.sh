@@ -10,12 +10,19 @@ jobs=${ORB_JOBS:-$(nproc)}
 configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(native asan win32)
 
+# Configures once with the configuration's options; later runs re-run cmake on the cache, so
+# directories that appear since (tests/<dir>/CMakeLists.txt) are picked up.
 configure() {
   local dir=$1; shift
+  local ok=0
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$top" -B "$dir" "$@" >/dev/null
+    cmake -S "$top" -B "$dir" "$@" >/dev/null || ok=1
   else
-    cmake "$dir" >/dev/null
+    cmake "$dir" >/dev/null || ok=1
+  fi
+  if [ $ok -ne 0 ]; then
+    echo "build: configuring $(basename "$dir") failed (the CMake errors are above)" >&2
+    exit 1
   fi
 }
 

@@ -4,13 +4,18 @@
 set -euo pipefail
 
 native_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-             clang libclang-rt-14-dev iproute2 binutils)
+             clang libclang-rt-14-dev valgrind iproute2 binutils)
 win_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
           binutils-mingw-w64-i686 wine wine32:i386)
 
+# One dpkg-query for all of them: it lists those installed; the rest are missing.
+all=("${native_pkgs[@]}" "${win_pkgs[@]}")
+# Each is printed plain and arch-qualified, so "cmake" and "wine32:i386" both match.
+installed=" $(dpkg-query -W -f='${Package}=${db:Status-Status} ${Package}:${Architecture}=${db:Status-Status} ' \
+  "${all[@]}" 2>/dev/null) "
 missing=()
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+for p in "${all[@]}"; do
+  case "$installed" in *" $p=installed "*) ;; *) missing+=("$p") ;; esac
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -8,6 +8,7 @@
 #include "warning_limiter.h"
 
 namespace orb {
+namespace server {
 namespace {
 
 TEST(TokenBucket, StartsFullAndRefillsAtTheRate) {
@@ -104,4 +105,5 @@ TEST(Logger, LevelsFilterAndNetworkTextIsMadePrintable) {
 }
 
 }  // namespace
+}  // namespace server
 }  // namespace orb

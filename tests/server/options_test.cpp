@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace orb {
+namespace server {
 namespace {
 
 struct Parsed {
@@ -110,4 +111,5 @@ TEST(Options, AFailedParseLeavesTheOptionsAlone) {
 }
 
 }  // namespace
+}  // namespace server
 }  // namespace orb

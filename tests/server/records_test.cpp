@@ -6,6 +6,7 @@
 #include <vector>
 
 namespace orb {
+namespace server {
 namespace {
 
 std::vector<uint8_t> Join(const char* group, const char* player) {
@@ -128,4 +129,5 @@ TEST(RelayRecord, MagicAndGroupNameAreChecked) {
 }
 
 }  // namespace
+}  // namespace server
 }  // namespace orb

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace orb {
+namespace server {
 namespace {
 
 TokenBucket Bucket() { return TokenBucket(0, 1, 0); }
@@ -107,4 +108,5 @@ TEST(Registry, ManyMembersMoveWithoutLosingAnyone) {
 }
 
 }  // namespace
+}  // namespace server
 }  // namespace orb

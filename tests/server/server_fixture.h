@@ -16,6 +16,8 @@
 namespace orb {
 namespace test {
 
+using namespace orb::server;
+
 const char kServerIp[] = "203.0.113.1";
 
 struct Player : TransportObserver {

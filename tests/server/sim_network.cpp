@@ -57,7 +57,7 @@ int SimIo::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress
     *error = 90;  // EMSGSIZE
     return kError;
   }
-  memcpy(buffer, d.bytes.data(), d.bytes.size());
+  if (!d.bytes.empty()) memcpy(buffer, d.bytes.data(), d.bytes.size());
   *from = d.from;
   return static_cast<int>(d.bytes.size());
 }
