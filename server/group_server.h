@@ -89,6 +89,7 @@ class GroupServer : public TransportObserver {
   void Drop(DropReason reason, const Member* member, const char* detail);
   void RemoveMember(int32_t address, const char* how);
   void SendPeerClose(int32_t address);
+  bool Proven(Member* member);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
