@@ -286,6 +286,12 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     // traffic would make the server a reflector.
     if (other != member && Proven(other)) recipients_.push_back(other->address);
   }
+  if (options_.max_pending != 0 &&
+      transport_->UnacknowledgedCount() + transport_->SendQueueLength() + recipients_.size() >
+          options_.max_pending) {
+    Drop(DropReason::kRelayOverloaded, member, "too many messages pending");
+    return;
+  }
   uint32_t cost = recipients_.empty() ? 1 : static_cast<uint32_t>(recipients_.size());
   if (!member->bucket.Take(clock_(), cost)) {
     Drop(DropReason::kRelayRateLimited, member, "relay rate exceeded");

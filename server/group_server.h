@@ -8,8 +8,9 @@
 //                  group and enters the named one unless --max-groups or
 //                  --max-group-members refuses it.
 //   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
-//                  names that group, M's connection is proven, M's token bucket pays one
-//                  token per recipient. The link datagram then goes, byte for byte, to
+//                  names that group, M's connection is proven, fewer than --max-pending
+//                  messages wait in the transport, M's token bucket pays one token per
+//                  recipient. The link datagram then goes, byte for byte, to
 //                  every other proven member of the group as a type 8 message.
 //   other types:   dropped (unknown_type).
 // Every drop is counted by reason and warned about, rate-limited.

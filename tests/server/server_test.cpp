@@ -150,6 +150,25 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   EXPECT_TRUE(LogHas("relay_rate_limited"));
 }
 
+TEST_F(ServerTest, PendingLimitBoundsWhatSilentRecipientsCanPileUp) {
+  options_.max_pending = 5;
+  StartServer();
+  Player* a = Joined("203.0.113.10", "g");
+  Player* b = Joined("203.0.113.11", "g");
+  Player* c = Joined("203.0.113.12", "g");
+  b->io.set_silent(true);
+  c->io.set_silent(true);
+  // Each record waits for two acknowledgements that never come; the record's own
+  // acknowledgement to a is queued when it is handled.
+  for (int i = 0; i < 3; ++i) {
+    a->Relay("g", "pile " + std::to_string(i));
+    Settle();
+  }
+  EXPECT_EQ(server_->counters().records_relayed, 2u);
+  EXPECT_EQ(Drops(DropReason::kRelayOverloaded), 1u);
+  EXPECT_EQ(server_->transport()->UnacknowledgedCount(), 4u);
+}
+
 TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
   StartServer();
   SimIo raw(&net_, "203.0.113.50");
