@@ -79,6 +79,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
     if (now >= next_stats_ms_) {

@@ -58,8 +58,11 @@ class GroupServer : public TransportObserver {
   // The endpoint's handle, to wait on for readability between passes.
   intptr_t handle() const;
 
-  // One pump pass, then the statistics line when it is due.
+  // One pump pass, then the hook set by set_after_pass, then the statistics line when
+  // it is due.
   void RunOnce();
+  // Called after every pump pass (the batching I/O flushes its sends there).
+  void set_after_pass(std::function<void()> hook) { after_pass_ = std::move(hook); }
 
   // Sends PEERCLOSE to every member; from now on new members are closed at once.
   void BeginShutdown();
@@ -94,6 +97,7 @@ class GroupServer : public TransportObserver {
   Logger* logger_;
   std::function<uint64_t()> clock_;
   DatagramIo* io_;
+  std::function<void()> after_pass_;
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   orb::server::Logger logger;
   logger.set_level(options.log_level);
   orb::server::GroupServer server(options, &logger, nullptr, &io);
+  server.set_after_pass([&io] { io.Flush(); });
   std::string error;
   if (!server.Start(&error)) {
     fprintf(stderr, "orbserver: cannot listen on %s:%u: %s\n", options.address.c_str(),

@@ -1,0 +1,191 @@
+# netlab.sh: a small internet on one machine, for the demo, the end-to-end tests and the
+# end-to-end benchmark. Source it, then call lab_up. It builds:
+#
+#   <id>-srv  203.0.113.1    the group server's host
+#   <id>-a    203.0.113.11   player A
+#   <id>-b    203.0.113.12   player B
+#   <id>-net  the router between them (203.0.113.254 on every link, proxy ARP, forwarding)
+#
+# Each host is a network namespace with one veth link to the router. The hosts share one
+# /24 on paper but no link layer: a broadcast of A reaches the router and stops there, as it
+# would at an internet provider, so the only way A's LAN game can find B's is through
+# orblan and the group server. Unicast between the hosts is routed. Nothing is created in
+# the root namespace, and no traffic leaves these namespaces.
+#
+# Name look-ups inside the hosts use their own /etc/hosts ("orbserver.lab" is the server)
+# and a resolver on 127.0.0.1 where nothing answers, so an unknown name fails at once and
+# no query leaves the host.
+#
+# Each player host runs Windows programs under Wine with a prefix of its own, whose
+# wineserver starts inside that host's namespace.
+
+LAB_SERVER_ADDR=203.0.113.1
+LAB_A_ADDR=203.0.113.11
+LAB_B_ADDR=203.0.113.12
+LAB_ROUTER_ADDR=203.0.113.254
+LAB_SERVER_NAME=orbserver.lab
+LAB_ID=""
+LAB_PIDS=()
+LAB_LOCK_FD=""
+
+# lab_need_root WHO: explains and exits when the namespaces cannot be made.
+lab_need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "$1: needs root, to create the network namespaces of its hosts (try: sudo $0)" >&2
+    exit 1
+  fi
+  command -v ip >/dev/null || { echo "$1: needs iproute2 (the ip command)" >&2; exit 1; }
+}
+
+# lab_host_addr HOST: the address of srv, a or b.
+lab_host_addr() {
+  case "$1" in
+    srv) echo "$LAB_SERVER_ADDR" ;;
+    a) echo "$LAB_A_ADDR" ;;
+    b) echo "$LAB_B_ADDR" ;;
+  esac
+}
+
+lab_ns() { echo "$LAB_ID-$1"; }
+
+# lab_exec HOST CMD...: runs CMD inside that host.
+lab_exec() {
+  local host=$1
+  shift
+  ip netns exec "$(lab_ns "$host")" "$@"
+}
+
+# lab_up ID: creates the hosts and the router. ID must be unique on the machine (it names
+# the namespaces) and at most 10 characters.
+lab_up() {
+  LAB_ID=$1
+  local host ns addr
+  ip netns add "$(lab_ns net)"
+  ip -n "$(lab_ns net)" link set lo up
+  ip netns exec "$(lab_ns net)" sysctl -qw net.ipv4.ip_forward=1
+  ip netns exec "$(lab_ns net)" sysctl -qw net.ipv4.conf.all.rp_filter=0
+  for host in srv a b; do
+    ns=$(lab_ns "$host")
+    addr=$(lab_host_addr "$host")
+    ip netns add "$ns"
+    ip -n "$ns" link set lo up
+    ip -n "$ns" link add eth0 type veth peer name "to-$host" netns "$(lab_ns net)"
+    ip -n "$ns" addr add "$addr/24" dev eth0
+    ip -n "$ns" link set eth0 up
+    # A default route makes 255.255.255.255 routable, as on any LAN machine.
+    ip -n "$ns" route add default via "$LAB_ROUTER_ADDR" dev eth0
+    ip -n "$(lab_ns net)" addr add "$LAB_ROUTER_ADDR/32" dev "to-$host"
+    ip -n "$(lab_ns net)" link set "to-$host" up
+    ip -n "$(lab_ns net)" route add "$addr/32" dev "to-$host"
+    ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.proxy_arp=1"
+    ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.rp_filter=0"
+    # Read by "ip netns exec" in place of /etc/hosts and /etc/resolv.conf.
+    mkdir -p "/etc/netns/$ns"
+    printf '127.0.0.1 localhost\n%s %s\n' "$LAB_SERVER_ADDR" "$LAB_SERVER_NAME" > "/etc/netns/$ns/hosts"
+    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$ns/resolv.conf"
+  done
+}
+
+# lab_bg HOST LOG CMD...: starts CMD inside HOST in the background, its output into LOG;
+# the pid goes to LAB_LAST_PID and into the list that lab_down ends.
+lab_bg() {
+  local host=$1 log=$2
+  shift 2
+  ip netns exec "$(lab_ns "$host")" "$@" > "$log" 2>&1 &
+  LAB_LAST_PID=$!
+  LAB_PIDS+=("$LAB_LAST_PID")
+}
+
+# lab_down: ends every process of the lab and removes the namespaces. Safe to call twice.
+lab_down() {
+  [ -n "$LAB_ID" ] || return 0
+  local pid host ns
+  for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do kill "$pid" 2>/dev/null || true; done
+  for host in a b; do
+    ns=$(lab_ns "$host")
+    ip netns exec "$ns" env WINEPREFIX="$(lab_prefix "$host")" wineserver -k >/dev/null 2>&1 || true
+  done
+  # Whatever still runs inside our namespaces was started by us (wine's helpers included).
+  for host in srv a b net; do
+    for pid in $(ip netns pids "$(lab_ns "$host")" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+  done
+  for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do wait "$pid" 2>/dev/null || true; done
+  for host in srv a b net; do
+    ns=$(lab_ns "$host")
+    ip netns del "$ns" 2>/dev/null || true
+    rm -rf "/etc/netns/$ns"
+  done
+  LAB_PIDS=()
+  LAB_ID=""
+}
+
+# --- Wine ------------------------------------------------------------------------------
+
+# lab_wine_setup WINE_ROOT: where the prefixes live (build/win32/wine; the Wine tests keep
+# their template there too). Takes the lab lock: the player prefixes are shared by the
+# demo, the tests and the benchmark of one build tree, which therefore run one at a time.
+lab_wine_setup() {
+  LAB_WINE_ROOT=$1
+  mkdir -p "$LAB_WINE_ROOT"
+  exec {LAB_LOCK_FD}>"$LAB_WINE_ROOT/.lab.lock"
+  if ! flock -w 900 "$LAB_LOCK_FD"; then
+    echo "netlab: another demo or test of this build tree holds the Wine prefixes" >&2
+    return 1
+  fi
+  export WINEDEBUG=-all WINEARCH=win32
+  local template="$LAB_WINE_ROOT/template"
+  (
+    flock 9
+    if [ ! -f "$template/.orb-ready" ]; then
+      echo "netlab: creating a Wine prefix (once per build tree, about half a minute)"
+      rm -rf "$template"
+      WINEPREFIX="$template" WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX="$template" wineserver -w || true
+      [ -f "$template/system.reg" ] || { echo "netlab: could not create a Wine prefix" >&2; exit 1; }
+      touch "$template/.orb-ready"
+    fi
+  ) 9>"$LAB_WINE_ROOT/.template.lock" || return 1
+  local host
+  for host in a b; do
+    if [ ! -f "$(lab_prefix "$host")/.orb-ready" ]; then
+      rm -rf "$(lab_prefix "$host")"
+      cp -a "$template" "$(lab_prefix "$host")"
+    fi
+  done
+}
+
+lab_prefix() { echo "$LAB_WINE_ROOT/prefix-lab-$1"; }
+
+# lab_winpath PATH: the Windows form of an absolute Unix path (Wine's Z: drive).
+lab_winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# lab_wine HOST [ENV=VALUE...] -- PROGRAM.exe ARGS...: runs a Windows program inside HOST.
+# The game loads wsock32.dll from its own directory first (the shim, once orblan placed it).
+lab_wine() {
+  local host=$1
+  shift
+  local envs=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
+  shift
+  ip netns exec "$(lab_ns "$host")" env -u DISPLAY WINEPREFIX="$(lab_prefix "$host")" \
+    WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b" "${envs[@]+"${envs[@]}"}" wine "$@"
+}
+
+# lab_track PID: a background process (started with &) that lab_down must end.
+lab_track() {
+  LAB_LAST_PID=$1
+  LAB_PIDS+=("$1")
+}
+
+# lab_stage_player DIR: lays out one player's machine under DIR, from the programs that
+# the Windows build lists in orblan-lab.env (ORB_ORBLAUNCH, ORB_ORBLAN, ...):
+#   DIR/orblan/  orblaunch.exe, orblan.dll, orbws.dll     (what a player installs)
+#   DIR/game/    netquest.exe, SCRIBE.DLL                 (the game, and the shim's logger)
+#   DIR/trace/   the shim's trace files
+lab_stage_player() {
+  local dir=$1
+  rm -rf "$dir"
+  mkdir -p "$dir/orblan" "$dir/game" "$dir/trace"
+  cp "$ORB_ORBLAUNCH" "$ORB_ORBLAN" "$ORB_ORBWS" "$dir/orblan/"
+  cp "$ORB_NETQUEST" "$ORB_SCRIBE" "$dir/game/"
+}

@@ -1,0 +1,89 @@
+#include "orblan_library_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace orblaunch {
+namespace {
+
+// The exports are cdecl with undecorated names.
+using InitFn = int(__cdecl*)(const char*, unsigned);
+using PreLaunchFn = int(__cdecl*)(const char*, const char*);
+using EndSessionFn = int(__cdecl*)(void);
+using IntFn = int(__cdecl*)(void);
+using TextFn = const char*(__cdecl*)(int);
+
+template <typename Fn>
+Fn Bind(HMODULE m, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+}
+
+class OrbLanLibrary : public SessionLibrary {
+ public:
+  explicit OrbLanLibrary(HMODULE m)
+      : init_(Bind<InitFn>(m, "OrbLanInit")),
+        pre_launch_(Bind<PreLaunchFn>(m, "OrbLanPreLaunch")),
+        end_session_(Bind<EndSessionFn>(m, "OrbLanEndSession")),
+        state_(Bind<IntFn>(m, "OrbLanSessionState")),
+        last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
+        result_text_(Bind<TextFn>(m, "OrbLanResultText")) {}
+  // The library stays loaded until the process ends: its tables outlive the session.
+  ~OrbLanLibrary() override = default;
+
+  const char* Missing() const {
+    if (!init_) return "OrbLanInit";
+    if (!pre_launch_) return "OrbLanPreLaunch";
+    if (!end_session_) return "OrbLanEndSession";
+    return nullptr;
+  }
+
+  bool Init(const std::string& host, unsigned port) override { return init_(host.c_str(), port) == 1; }
+  bool PreLaunch(const std::string& dir, const std::string& group) override {
+    return pre_launch_(dir.c_str(), group.c_str()) == 1;
+  }
+  void EndSession() override { end_session_(); }
+  SessionState State() override {
+    if (!state_) return SessionState::kUnknown;
+    int s = state_();
+    return s >= 0 && s <= 3 ? static_cast<SessionState>(s) : SessionState::kUnknown;
+  }
+  int LastResult() override { return last_result_ ? last_result_() : 0; }
+  std::string ResultText(int code) override {
+    const char* text = result_text_ ? result_text_(code) : nullptr;
+    if (text != nullptr) return text;
+    char fallback[32];
+    std::snprintf(fallback, sizeof fallback, "result code %d", code);
+    return fallback;
+  }
+
+ private:
+  InitFn init_;
+  PreLaunchFn pre_launch_;
+  EndSessionFn end_session_;
+  IntFn state_;
+  IntFn last_result_;
+  TextFn result_text_;
+};
+
+}  // namespace
+
+std::unique_ptr<SessionLibrary> LoadOrbLan(const std::string& dll_path, std::string* error) {
+  HMODULE m = LoadLibraryA(dll_path.c_str());
+  if (m == nullptr) {
+    char text[400];
+    std::snprintf(text, sizeof text, "cannot load %s (Windows error %lu)", dll_path.c_str(),
+                  static_cast<unsigned long>(GetLastError()));
+    *error = text;
+    return nullptr;
+  }
+  std::unique_ptr<OrbLanLibrary> lib(new OrbLanLibrary(m));
+  if (const char* missing = lib->Missing()) {
+    *error = dll_path + " does not export " + missing;
+    FreeLibrary(m);
+    return nullptr;
+  }
+  return std::unique_ptr<SessionLibrary>(lib.release());
+}
+
+}  // namespace orblaunch

@@ -1,0 +1,54 @@
+// orblaunch.exe: starts a LAN game inside an orblan session.
+//   orblaunch --server HOST[:PORT] --group NAME [--wait SECONDS] GAME.EXE [GAME ARGS...]
+// orblan.dll (and orbws.dll, which it places beside the game) lie in orblaunch's directory.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "command_line.h"
+#include "exit_codes.h"
+#include "launch_flow.h"
+#include "launch_options.h"
+#include "launcher_host_win.h"
+#include "orblan_library_win.h"
+
+using namespace orblaunch;
+
+namespace {
+
+std::string OwnDirectory() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return ".";
+  std::string dir = DirectoryOf(path);
+  return dir.empty() ? "." : dir;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  LaunchOptions options;
+  std::string error;
+  switch (ParseLaunchOptions(argc, argv, &options, &error)) {
+    case ParseResult::kHelp:
+      std::fputs(LaunchUsageText(), stdout);
+      return 0;
+    case ParseResult::kError:
+      std::fprintf(stderr, "orblaunch: %s\n%s", error.c_str(), LaunchUsageText());
+      return kExitUsage;
+    case ParseResult::kRun:
+      break;
+  }
+
+  std::string dll = OwnDirectory() + "\\orblan.dll";
+  std::unique_ptr<SessionLibrary> library = LoadOrbLan(dll, &error);
+  if (!library) {
+    std::printf("orblaunch: %s\n", error.c_str());
+    std::fflush(stdout);
+    return kExitLibrary;
+  }
+  WindowsLauncherHost host;
+  return RunLaunch(options, *library, host);
+}
