@@ -29,8 +29,9 @@ int32_t ListenIo::Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) {
     return RESULT_NON_BLOCKING;
   }
   // Bursts (a thousand members connecting at once, a group's acknowledgements arriving
-  // together) need deep socket buffers. The kernel caps the request at its own maximum; a
-  // refusal only leaves the default.
+  // together) need deeper socket buffers than the default, but not so deep that an
+  // overloaded server relays broadcasts seconds old. The kernel caps the request at its
+  // own maximum; a refusal only leaves the default.
   int bytes = kSocketBufferBytes;
   setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
   setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);

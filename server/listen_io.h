@@ -20,7 +20,7 @@ namespace server {
 
 class ListenIo : public DatagramIo {
  public:
-  static const int kSocketBufferBytes = 4 << 20;
+  static const int kSocketBufferBytes = 2 << 20;
   static const int kBatch = 64;
 
   // ip in network byte order; 0 for every interface.

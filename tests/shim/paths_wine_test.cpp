@@ -243,6 +243,33 @@ TEST_F(Paths, DirectIpxSendReachesTheConvertedAddressAndPort) {
     EXPECT_EQ(memcmp(buf, p.data(), 9), 0);
   }
   EXPECT_TRUE(LauncherQuiet());
+
+  const std::vector<TraceLine> lines = Lines();
+  const TraceLine* ipx = FindText(
+      lines, Tagged("mp_sendto() - IPX - We need to broadcast this message to everone in our virtual IPX LAN list via TCPIP"));
+  ASSERT_NE(ipx, nullptr) << Dump(lines);
+  EXPECT_EQ(ipx->level, 1000);
+  EXPECT_EQ(CountText(lines, Tagged("mp_sendto() - to ip addres = 127.0.0.1 (16777343)")), 1) << Dump(lines);
+  EXPECT_EQ(CountText(lines, "dump of 9 bytes"), 2) << Dump(lines);
+}
+
+TEST_F(Paths, DirectIpxSendTracesTheConvertedDestination) {
+  SOCKET g = GameIpx();
+  RealSocket peer(RealUdp(kLoopback, 0));
+  const u_short port = LocalPort(peer.get());
+  SOCKADDR_IPX to = IpxDest({0x00, 0x00, 0x7F, 0x00, 0x00, 0x01}, static_cast<uint8_t>(port & 0xFF),
+                            static_cast<uint8_t>(port >> 8));
+  trace_.Mark();
+  ASSERT_EQ(Shim().sendto(g, "abc", 3, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 3);
+  const std::vector<TraceLine> lines = Lines();
+  const std::string p = std::to_string(port);
+  EXPECT_EQ(CountText(lines, Tagged("mp_sendto() - we are sending this packet directly to 127.0.0.1 on our lan "
+                                    "listening to port " + p)),
+            1)
+      << Dump(lines);
+  EXPECT_EQ(CountText(lines, Tagged("mp_sendto() - (converted).sin_port = " + p)), 1) << Dump(lines);
+  EXPECT_EQ(CountText(lines, Tagged("mp_sendto() -  sa_netnum[4] = 12 00 00 00")), 1) << Dump(lines);
+  EXPECT_EQ(CountText(lines, Tagged("mp_sendto() -     sa_socket = " + p)), 1) << Dump(lines);
 }
 
 TEST_F(Paths, IpxMissingOrShortDestinationIsAFault) {
@@ -391,9 +418,16 @@ TEST_F(Paths, MagicFromAnotherPortIsNotUnwrapped) {
   char buf[64];
   sockaddr_in from = {};
   int fromlen = sizeof from;
+  trace_.Mark();
   ASSERT_EQ(Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen), 32);
   EXPECT_EQ(memcmp(buf, d.data(), 32), 0);
   EXPECT_EQ(ntohs(from.sin_port), LocalPort(other.get()));
+  const std::vector<TraceLine> lines = Lines();
+  EXPECT_EQ(CountText(lines, Tagged("mp_recvfrom(" + std::to_string(static_cast<int>(g)) + ") <- 127.0.0.1:" +
+                                    std::to_string(LocalPort(other.get())))),
+            1)
+      << Dump(lines);
+  EXPECT_EQ(CountText(lines, "dump of 32 bytes"), 1) << Dump(lines);
 }
 
 TEST_F(Paths, BufferWithoutRoomForTheHeaderGetsTheRealMessageSizeError) {
