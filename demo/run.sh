@@ -46,12 +46,14 @@ run=$win/lab/demo
 rm -rf "$run"
 mkdir -p "$run"
 cleanup() {
+  trap '' PIPE  # the reader may be gone: cleaning up matters more than telling
   trap - EXIT INT TERM HUP
-  echo "demo: removing the hosts"
   lab_down
+  echo "demo: hosts removed" 2>/dev/null || true
 }
 trap cleanup EXIT
 trap 'echo "demo: interrupted"; exit 130' INT TERM HUP
+trap 'exit 141' PIPE
 
 lab_wine_setup "$win/wine"
 lab_up "orbdemo$$"

@@ -30,7 +30,7 @@ run=$win/lab/bench
 rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
-trap 'exit 130' INT TERM HUP
+trap 'exit 130' INT TERM HUP PIPE
 lab_wine_setup "$win/wine" || exit 1
 lab_up "orbbench$$"
 lab_bg srv "$run/server.log" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0 \
