@@ -92,6 +92,7 @@ lab_up() {
 lab_bg() {
   local host=$1 log=$2
   shift 2
+  : > "$log"  # there at once, for a reader that follows it
   ip netns exec "$(lab_ns "$host")" "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
   LAB_LAST_PID=$!
   LAB_PIDS+=("$LAB_LAST_PID")

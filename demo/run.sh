@@ -67,6 +67,7 @@ tail -n +1 -f "$run/server.log" --pid "$server_pid" 2>/dev/null | sed -u 's/^/[s
 start_player() {  # HOST NAME
   local host=$1 name=$2 dir=$run/$2
   lab_stage_player "$dir"
+  : > "$dir/console.log"
   # orblaunch lies with orblan.dll and orbws.dll; the game in a directory of its own, where
   # orblan places the shim for the session.
   lab_wine "$host" SCRIBE_LOGDIR="$(lab_winpath "$dir/trace")" SCRIBE_LEVEL=2000 -- \
