@@ -101,8 +101,15 @@ lab_bg() {
 # lab_down: ends every process of the lab and removes the namespaces. Safe to call twice.
 lab_down() {
   [ -n "$LAB_ID" ] || return 0
-  local pid host ns
+  local pid host ns i alive
+  # Politely first: orbserver closes its members' connections on SIGTERM (within 3 s).
   for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do kill "$pid" 2>/dev/null || true; done
+  for i in $(seq 30); do
+    alive=0
+    for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 0 ] && break
+    sleep 0.1
+  done
   for host in a b; do
     ns=$(lab_ns "$host")
     ip netns exec "$ns" env WINEPREFIX="$(lab_prefix "$host")" wineserver -k >/dev/null 2>&1 || true

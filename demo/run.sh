@@ -76,7 +76,10 @@ start_player() {  # HOST NAME
     --interval 1000 --expect 1 > "$dir/console.log" 2>&1 &
   lab_track $!
   eval "${name}_pid=$LAB_LAST_PID"
-  tail -n +1 -f "$dir/console.log" --pid "$LAB_LAST_PID" 2>/dev/null | sed -u "s/^/[$name] /" &
+  # Live: orblaunch's messages and the game's events; the transport's own trace lines stay
+  # in the console log.
+  tail -n +1 -f "$dir/console.log" --pid "$LAB_LAST_PID" 2>/dev/null |
+    sed -u -n "/^orblaunch: \|^NQ /s/^/[$name] /p" &
 }
 sleep 1
 start_player a alice
