@@ -11,8 +11,8 @@ namespace {
 
 // Bound once at attach and cleared at detach; atomics so that a game thread tracing while
 // the component goes away reads either the whole table or nothing.
-std::atomic<LogWriteFn> g_write{nullptr};
-std::atomic<LogDumpFn> g_dump{nullptr};
+std::atomic<ScribeWriteFn> g_write{nullptr};
+std::atomic<ScribeDumpFn> g_dump{nullptr};
 TraceComponent g_component{};
 char g_module_name[SHIM_TEXT_MAX];
 
@@ -51,7 +51,7 @@ void ShimLogV(const char* file, int line, int level, const char* format, va_list
   char finished[SHIM_TEXT_MAX];
   TextFormatV(message, sizeof message, format, args);
   TextFormat(finished, sizeof finished, "[%s] %s", g_module_name, message);
-  LogWriteFn write = g_write.load();
+  ScribeWriteFn write = g_write.load();
   if (write) write(file, line, level, "%s", finished);
 }
 
@@ -63,7 +63,7 @@ void ShimLog(const char* file, int line, int level, const char* format, ...) {
 }
 
 int ShimLogRaw(const char* file, int line, int level, const char* format, ...) {
-  LogWriteFn write = g_write.load();
+  ScribeWriteFn write = g_write.load();
   if (!write) return 0;
   LastErrorKeeper keep;
   // A variable argument list cannot be handed on to a variadic function, so the message is
@@ -77,7 +77,7 @@ int ShimLogRaw(const char* file, int line, int level, const char* format, ...) {
 }
 
 void ShimLogDump(const char* file, int line, const void* data, int length) {
-  LogDumpFn dump = g_dump.load();
+  ScribeDumpFn dump = g_dump.load();
   LastErrorKeeper keep;
   if (dump && data && length > 0) dump(file, line, SHIM_TRACE, data, length, "");
 }

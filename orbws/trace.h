@@ -30,21 +30,21 @@ enum : size_t { SHIM_TEXT_MAX = 260 };
 
 // The log component's functions (SCRIBE.DLL's exports, all cdecl).
 extern "C" {
-typedef int (*LogInitFn)(const char* file, int line, int level, const char* module,
+typedef int (*ScribeInitFn)(const char* file, int line, int level, const char* module,
                          const char* pattern);
-typedef int (*LogWriteFn)(const char* file, int line, int level, const char* format, ...);
-typedef int (*LogDumpFn)(const char* file, int line, int level, const void* data, int length,
+typedef int (*ScribeWriteFn)(const char* file, int line, int level, const char* format, ...);
+typedef int (*ScribeDumpFn)(const char* file, int line, int level, const void* data, int length,
                          const char* caption);
-typedef int (*GetErrStrFn)(void);  // never called; only required to be present
-typedef void (*LogShutdownFn)(void);
+typedef const char* (*ScribeErrStrFn)(int code, char* buffer, int size);  // never called
+typedef void (*ScribeShutdownFn)(void);
 }
 
 struct TraceComponent {
-  LogInitFn init;
-  LogWriteFn write;
-  LogDumpFn dump;
-  GetErrStrFn errstr;
-  LogShutdownFn shutdown;
+  ScribeInitFn init;
+  ScribeWriteFn write;
+  ScribeDumpFn dump;
+  ScribeErrStrFn errstr;
+  ScribeShutdownFn shutdown;
 };
 
 // Binds the component (all five pointers non-null) or, with null, unbinds it.

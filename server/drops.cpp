@@ -17,6 +17,7 @@ const char* DropReasonName(DropReason reason) {
     case DropReason::kRelayWrongGroup: return "relay_wrong_group";
     case DropReason::kRelayUnproven: return "relay_unproven";
     case DropReason::kRelayRateLimited: return "relay_rate_limited";
+    case DropReason::kRelayOverloaded: return "relay_overloaded";
     case DropReason::kUnknownType: return "unknown_type";
     case DropReason::kMemberLimit: return "member_limit";
     case DropReason::kCount: break;

@@ -79,6 +79,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
     if (now >= next_stats_ms_) {
@@ -275,17 +276,21 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(DropReason::kRelayWrongGroup, member, "record names another group");
     return;
   }
-  if (!transport_->IsProven(member->address)) {
+  if (!Proven(member)) {
     Drop(DropReason::kRelayUnproven, member, "connection not yet proven");
     return;
   }
   recipients_.clear();
-  for (const Member* other : group->members) {
+  for (Member* other : group->members) {
     // An unproven recipient may be a forged source address: sending it a group's
     // traffic would make the server a reflector.
-    if (other != member && transport_->IsProven(other->address)) {
-      recipients_.push_back(other->address);
-    }
+    if (other != member && Proven(other)) recipients_.push_back(other->address);
+  }
+  if (options_.max_pending != 0 &&
+      transport_->UnacknowledgedCount() + transport_->SendQueueLength() + recipients_.size() >
+          options_.max_pending) {
+    Drop(DropReason::kRelayOverloaded, member, "too many messages pending");
+    return;
   }
   uint32_t cost = recipients_.empty() ? 1 : static_cast<uint32_t>(recipients_.size());
   if (!member->bucket.Take(clock_(), cost)) {
@@ -299,6 +304,11 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
       ++counters_.datagrams_out;
     }
   }
+}
+
+bool GroupServer::Proven(Member* member) {
+  if (!member->proven) member->proven = transport_->IsProven(member->address);
+  return member->proven;
 }
 
 void GroupServer::SendPeerClose(int32_t address) {

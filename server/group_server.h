@@ -8,8 +8,9 @@
 //                  group and enters the named one unless --max-groups or
 //                  --max-group-members refuses it.
 //   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
-//                  names that group, M's connection is proven, M's token bucket pays one
-//                  token per recipient. The link datagram then goes, byte for byte, to
+//                  names that group, M's connection is proven, fewer than --max-pending
+//                  messages wait in the transport, M's token bucket pays one token per
+//                  recipient. The link datagram then goes, byte for byte, to
 //                  every other proven member of the group as a type 8 message.
 //   other types:   dropped (unknown_type).
 // Every drop is counted by reason and warned about, rate-limited.
@@ -58,8 +59,11 @@ class GroupServer : public TransportObserver {
   // The endpoint's handle, to wait on for readability between passes.
   intptr_t handle() const;
 
-  // One pump pass, then the statistics line when it is due.
+  // One pump pass, then the hook set by set_after_pass, then the statistics line when
+  // it is due.
   void RunOnce();
+  // Called after every pump pass (the batching I/O flushes its sends there).
+  void set_after_pass(std::function<void()> hook) { after_pass_ = std::move(hook); }
 
   // Sends PEERCLOSE to every member; from now on new members are closed at once.
   void BeginShutdown();
@@ -71,6 +75,7 @@ class GroupServer : public TransportObserver {
   void LogStatistics();
 
   Transport* transport() { return transport_.get(); }
+  Logger* logger() { return logger_; }
   GroupRegistry& registry() { return registry_; }
   const DropCounters& drops() const { return drops_; }
   const ServerCounters& counters() const { return counters_; }
@@ -86,6 +91,7 @@ class GroupServer : public TransportObserver {
   void Drop(DropReason reason, const Member* member, const char* detail);
   void RemoveMember(int32_t address, const char* how);
   void SendPeerClose(int32_t address);
+  bool Proven(Member* member);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
@@ -94,6 +100,7 @@ class GroupServer : public TransportObserver {
   Logger* logger_;
   std::function<uint64_t()> clock_;
   DatagramIo* io_;
+  std::function<void()> after_pass_;
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;

@@ -30,18 +30,19 @@ int main(int argc, char** argv) {
   orb::server::Logger logger;
   logger.set_level(options.log_level);
   orb::server::GroupServer server(options, &logger, nullptr, &io);
+  server.set_after_pass([&io] { io.Flush(); });
   std::string error;
   if (!server.Start(&error)) {
     fprintf(stderr, "orbserver: cannot listen on %s:%u: %s\n", options.address.c_str(),
             options.port, io.last_open_error() ? strerror(io.last_open_error()) : error.c_str());
     return 1;
   }
-  std::atomic<bool> stop(false);
-  if (!orb::server::InstallStopSignals(&stop)) {
+  std::atomic<int> stops(0);
+  if (!orb::server::InstallStopSignals(&stops)) {
     fprintf(stderr, "orbserver: cannot install signal handlers\n");
     return 1;
   }
-  int status = orb::server::RunServer(&server, &stop);
+  int status = orb::server::RunServer(&server, &stops);
   logger.Log(orb::server::LogLevel::kInfo, "orbserver stopped");
   return status;
 }

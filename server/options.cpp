@@ -48,6 +48,7 @@ const Limit kLimits[] = {
     {"--max-group-members", &ServerOptions::max_group_members, 2, 10000},
     {"--relay-rate", &ServerOptions::relay_rate, 0, 100000000},
     {"--relay-burst", &ServerOptions::relay_burst, 1, 100000000},
+    {"--max-pending", &ServerOptions::max_pending, 0, 100000000},
     {"--stats-interval", &ServerOptions::stats_interval_s, 0, 86400},
     {"--shutdown-wait", &ServerOptions::shutdown_wait_ms, 0, 60000},
 };
@@ -62,7 +63,9 @@ std::string HelpText() {
       "\n"
       "  --listen ADDR[:PORT]       IPv4 address and UDP port to listen on\n"
       "                             (default 0.0.0.0:3669)\n"
-      "  --address ADDR             IPv4 address only (default 0.0.0.0, every interface)\n"
+      "  --address ADDR             IPv4 address only (default 0.0.0.0, every interface;\n"
+      "                             on a host with several addresses give the one players\n"
+      "                             connect to: they accept replies only from it)\n"
       "  --port PORT                UDP port only (default 3669)\n"
       "  --max-members N            connected members at most (default 1024)\n"
       "  --max-groups N             groups at most (default 256)\n"
@@ -72,6 +75,9 @@ std::string HelpText() {
       "                             0 = unlimited)\n"
       "  --relay-burst N            datagrams a member may save up for a burst (default 4000;\n"
       "                             must be at least --max-group-members minus 1)\n"
+      "  --max-pending N            messages waiting to be sent or acknowledged at most;\n"
+      "                             beyond it broadcasts are dropped, which bounds memory\n"
+      "                             when members cannot keep up (default 50000, 0 = none)\n"
       "  --stats-interval SECONDS   interval of the statistics line (default 60, 0 = none)\n"
       "  --shutdown-wait MS         on SIGINT/SIGTERM, how long to wait for members to\n"
       "                             confirm the close (default 2000)\n"

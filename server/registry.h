@@ -31,6 +31,7 @@ struct Member {
   uint64_t socket_key = 0;   // the peer's IPv4 address and port in one number
   std::string player;        // printable player name from the last join
   Group* group = nullptr;    // none until a join succeeds
+  bool proven = false;       // once the transport says so; a connection stays proven
   TokenBucket bucket;
   uint64_t records_in = 0;
 

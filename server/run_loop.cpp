@@ -8,10 +8,10 @@ namespace orb {
 namespace server {
 
 namespace {
-std::atomic<bool>* g_stop = nullptr;
+std::atomic<int>* g_stops = nullptr;
 
 extern "C" void OnStopSignal(int) {
-  if (g_stop != nullptr) g_stop->store(true);
+  if (g_stops != nullptr) g_stops->fetch_add(1);
 }
 
 void WaitReadable(intptr_t handle, int timeout_ms) {
@@ -23,26 +23,31 @@ void WaitReadable(intptr_t handle, int timeout_ms) {
 }
 }  // namespace
 
-bool InstallStopSignals(std::atomic<bool>* stop) {
-  g_stop = stop;
+bool InstallStopSignals(std::atomic<int>* stops) {
+  g_stops = stops;
   struct sigaction sa;
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;
-  return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0;
+  return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0 &&
+         signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }
 
-int RunServer(GroupServer* server, std::atomic<bool>* stop) {
-  while (!stop->load()) {
+int RunServer(GroupServer* server, std::atomic<int>* stops) {
+  while (stops->load() == 0) {
     WaitReadable(server->handle(), kTickMs);
     server->RunOnce();
   }
   server->BeginShutdown();
-  while (!server->ShutdownFinished()) {
+  while (!server->ShutdownFinished() && stops->load() < 2) {
     WaitReadable(server->handle(), kTickMs);
     server->RunOnce();
   }
   server->LogStatistics();
+  if (server->registry().member_count() != 0) {
+    server->logger()->Log(LogLevel::kWarn, "%zu members did not confirm the close",
+                          server->registry().member_count());
+  }
   return 0;
 }
 

@@ -10,16 +10,19 @@
 namespace orb {
 namespace server {
 
-// Installs SIGINT and SIGTERM handlers that set *stop (without SA_RESTART, so a wait is
-// cut short). Returns false if they cannot be installed.
-bool InstallStopSignals(std::atomic<bool>* stop);
+// Installs SIGINT and SIGTERM handlers that count into *stops (without SA_RESTART, so a
+// wait is cut short), and ignores SIGPIPE so a closed log pipe cannot kill the server.
+// Returns false if they cannot be installed.
+bool InstallStopSignals(std::atomic<int>* stops);
 
 // Longest wait for input between two pump passes: the granularity of resends,
 // heartbeats and time-outs.
 const int kTickMs = 10;
 
-// Runs until *stop, then shuts down. Returns the process exit status (0).
-int RunServer(GroupServer* server, std::atomic<bool>* stop);
+// Runs until the first stop signal, then shuts down: PEERCLOSE to every member and a
+// short wait for their confirmations, which a second signal cuts short. Returns the
+// process exit status (0).
+int RunServer(GroupServer* server, std::atomic<int>* stops);
 
 }  // namespace server
 }  // namespace orb

@@ -50,7 +50,7 @@ TEST(Options, ListenTakesAddressWithOrWithoutPort) {
 TEST(Options, LimitsAndLevelsAreRead) {
   Parsed p = Parse({"--max-members", "5000", "--max-groups=10", "--max-group-members", "8",
                     "--relay-rate", "0", "--relay-burst", "7", "--stats-interval", "5",
-                    "--shutdown-wait", "100", "--log-level", "debug"});
+                    "--shutdown-wait", "100", "--log-level", "debug", "--max-pending", "0"});
   ASSERT_EQ(p.outcome, ParseOutcome::kRun) << p.message;
   EXPECT_EQ(p.options.max_members, 5000u);
   EXPECT_EQ(p.options.max_groups, 10u);
@@ -60,6 +60,7 @@ TEST(Options, LimitsAndLevelsAreRead) {
   EXPECT_EQ(p.options.stats_interval_s, 5u);
   EXPECT_EQ(p.options.shutdown_wait_ms, 100u);
   EXPECT_EQ(p.options.log_level, LogLevel::kDebug);
+  EXPECT_EQ(p.options.max_pending, 0u);
 }
 
 TEST(Options, HelpWinsWhereverItStands) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,36 @@ TEST(Orbserver, RelaysOverLoopbackAndShutsDownCleanlyOnSigterm) {
   EXPECT_NE(rest.find("joined group 'lan' (2 members)"), std::string::npos);
   EXPECT_NE(rest.find("shutting down: closing 2 members"), std::string::npos);
   EXPECT_NE(rest.find("disconnected"), std::string::npos);
+  EXPECT_NE(rest.find("orbserver stopped"), std::string::npos);
+}
+
+TEST(Orbserver, SecondSignalEndsTheWaitForSilentMembers) {
+  Child c = Spawn({"--listen", "127.0.0.1:0", "--shutdown-wait", "60000"});
+  std::string first = ReadLine(&c);
+  size_t at = first.find("listening on 127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << first;
+  uint16_t port = static_cast<uint16_t>(atoi(first.c_str() + at + 23));
+  TransportOptions o;
+  o.trace = nullptr;
+  Transport member(o);
+  Endpoint* e = member.CreateEndpoint(0);
+  int32_t server = member.Connect(e, "127.0.0.1", port, 0);
+  for (int i = 0; i < 40 && member.RemoteAddress(server) == 0; ++i) {
+    member.Pump(0);
+    usleep(5000);
+  }
+  ASSERT_NE(member.RemoteAddress(server), 0);
+  // The member now falls silent: it never confirms the close.
+  auto began = std::chrono::steady_clock::now();
+  kill(c.pid, SIGTERM);
+  usleep(200000);
+  kill(c.pid, SIGINT);
+  std::string rest = ReadAll(&c);
+  EXPECT_EQ(WaitExit(&c), 0);
+  // Well before the 60 s wait would have run out.
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+  EXPECT_NE(rest.find("shutting down: closing 1 members"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("WARN  1 members did not confirm the close"), std::string::npos);
   EXPECT_NE(rest.find("orbserver stopped"), std::string::npos);
 }
 

@@ -150,6 +150,25 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   EXPECT_TRUE(LogHas("relay_rate_limited"));
 }
 
+TEST_F(ServerTest, PendingLimitBoundsWhatSilentRecipientsCanPileUp) {
+  options_.max_pending = 5;
+  StartServer();
+  Player* a = Joined("203.0.113.10", "g");
+  Player* b = Joined("203.0.113.11", "g");
+  Player* c = Joined("203.0.113.12", "g");
+  b->io.set_silent(true);
+  c->io.set_silent(true);
+  // Each record waits for two acknowledgements that never come; the record's own
+  // acknowledgement to a is queued when it is handled.
+  for (int i = 0; i < 3; ++i) {
+    a->Relay("g", "pile " + std::to_string(i));
+    Settle();
+  }
+  EXPECT_EQ(server_->counters().records_relayed, 2u);
+  EXPECT_EQ(Drops(DropReason::kRelayOverloaded), 1u);
+  EXPECT_EQ(server_->transport()->UnacknowledgedCount(), 4u);
+}
+
 TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
   StartServer();
   SimIo raw(&net_, "203.0.113.50");
@@ -281,6 +300,36 @@ TEST_F(ServerTest, ForgedConnectCannotRelayNorAimTrafficAtItsVictim) {
   EXPECT_LE(net_.BytesSentTo(victim), 3 * sent_by_forger);
   // The group's traffic is not sent to the unproven member.
   EXPECT_EQ(server_->counters().datagrams_out, 1u);
+}
+
+TEST_F(ServerTest, MemberMayCloseItselfButNobodyElseCanCloseIt) {
+  StartServer();
+  Player* a = Joined("203.0.113.10", "g");
+  Player* b = Joined("203.0.113.11", "g");
+  SocketAddress to{ParseIPv4(kServerIp), server_->port()};
+  int32_t a_at_server = a->transport->RemoteAddress(a->server);
+  std::vector<uint8_t> payload(4);
+  memcpy(payload.data(), &a_at_server, 4);
+  // Forged from elsewhere: a stranger, and b's socket, naming a's connection.
+  std::vector<uint8_t> close = PeerDatagram(500, PEERCLOSE, 1, 1, payload);
+  std::vector<uint8_t> confirm = PeerDatagram(501, CONFIRM_DISCONNECT, 1, 1, payload);
+  SocketAddress stranger{ParseIPv4("198.51.100.5"), 9999};
+  for (const SocketAddress& from : {stranger, b->socket_address()}) {
+    net_.Deliver(from, to, close.data(), close.size());
+    net_.Deliver(from, to, confirm.data(), confirm.size());
+  }
+  Settle();
+  EXPECT_EQ(server_->registry().member_count(), 2u);
+  EXPECT_EQ(server_->transport()->Counters().dropped_control_source, 4u);
+  // From a's own socket, the close is honoured.
+  net_.Deliver(a->socket_address(), to, close.data(), close.size());
+  Settle();
+  EXPECT_EQ(server_->registry().member_count(), 1u);
+  EXPECT_TRUE(LogHas("closed the connection, left group 'g'"));
+  b->Relay("g", "nobody left to hear");
+  Settle();
+  EXPECT_TRUE(a->received.empty());
+  EXPECT_EQ(server_->counters().records_relayed, 1u);
 }
 
 TEST_F(ServerTest, LimitsOnMembersGroupsAndGroupSize) {

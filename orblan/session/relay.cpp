@@ -1,0 +1,110 @@
+#include "relay.h"
+
+#include <string.h>
+
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "link.h"
+#include "platform.h"
+#include "records.h"
+
+namespace {
+
+bool BeginsWithMagic(const uint8_t* d, int n) {
+  return n >= 4 && d[0] == 0xF9 && d[1] == 0xF9 && d[2] == 0xF9 && d[3] == 0xF9;
+}
+
+// Closes the link socket unless someone else already took it.
+void CloseLinkSocket(SessionState& s) {
+  const intptr_t h = s.link_socket.exchange(kNoSocket);
+  if (h != kNoSocket) orb::UdpClose(h);
+}
+
+}  // namespace
+
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
+  if (s.relay_running.exchange(true)) return false;
+  try {
+    std::thread(RelayWorker, std::ref(s), std::ref(t), port).detach();
+  } catch (const std::system_error&) {
+    s.relay_running.store(false);
+    return false;
+  } catch (const std::bad_alloc&) {
+    s.relay_running.store(false);
+    return false;
+  }
+  return true;
+}
+
+void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
+  const orb::SocketHandle sock = orb::UdpOpen();
+  if (sock == orb::kInvalidSocket) {
+    s.relay_running.store(false);
+    return;
+  }
+  s.link_socket.store(sock);
+  if (!orb::UdpBind(sock, 0, port)) {
+    CloseLinkSocket(s);  // port taken: the worker ends before it relays anything
+    s.relay_running.store(false);
+    return;
+  }
+  uint16_t bound = port;
+  orb::UdpBoundPort(sock, &bound);
+  s.link_port.store(bound);
+  // Without non-blocking mode a drained socket would block the worker: one per wake then.
+  const int burst = orb::UdpSetNonBlocking(sock) ? kRelayBurst : 1;
+  const uint32_t stamp = orb::ParseIPv4(s.local_address);  // a host name gives all ones
+
+  uint8_t buffer[LINK_DATAGRAM_MAX];
+  while (s.active.load()) {
+    const orb::SocketHandle h = s.link_socket.load();
+    const int ready = orb::UdpWaitReadable(h, kRelayWaitMs);
+    if (ready < 0) {
+      orb::SleepMs(1);  // never spin on a failing wait
+      continue;
+    }
+    for (int i = 0; ready > 0 && i < burst; ++i) {
+      orb::SocketAddress from;
+      const int n = orb::UdpReceiveFrom(h, buffer, sizeof buffer, &from);
+      if (n < 0) {
+        if (orb::SocketErrorWouldBlock(orb::SocketLastError())) break;
+        continue;  // an oversized datagram or a stale ICMP report: dropped
+      }
+      // At least the magic must have arrived: shorter reads would test stale bytes.
+      if (!BeginsWithMagic(buffer, n)) continue;
+      LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
+      ForwardToServer(s, t, buffer, n);
+    }
+  }
+  CloseLinkSocket(s);
+  s.relay_running.store(false);
+}
+
+void WaitForRelayWorker(SessionState& s) {
+  while (s.relay_running.load()) orb::SleepMs(1);
+  CloseLinkSocket(s);
+}
+
+void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n) {
+  if (s.group[0] == '\0' || datagram == nullptr || n < 0) return;
+  uint8_t record[kRelayHeaderSize + LINK_DATAGRAM_MAX];
+  const size_t length = BuildRelayRecord(s.group, s.member, datagram, static_cast<size_t>(n),
+                                         record, sizeof record);
+  if (length == 0) return;
+  t.Send(s.server_connection.load(), record, static_cast<int32_t>(length), kRelayType);
+}
+
+void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int32_t type,
+                       int32_t address) {
+  if (address == 0 || address != s.server_connection.load()) return;
+  if (type != kRelayType) return;
+  if (data == nullptr || length <= static_cast<int32_t>(LINK_HEADER_SIZE)) return;
+  if (!LinkIsDatagram(data, static_cast<size_t>(length))) return;
+  if (!s.active.load()) return;
+  const intptr_t h = s.link_socket.load();
+  if (h == kNoSocket) return;
+  const orb::SocketAddress to = {orb::ParseIPv4(LINK_LOOPBACK_TEXT), LinkGetPort(data)};
+  orb::UdpSendTo(h, data, length, to);
+}

@@ -1,0 +1,46 @@
+// The game link relay: the loopback link between the shim inside the game and the
+// group server.
+//
+// Outbound, the relay worker receives link datagrams from the shim on the link socket
+// (UDP, every interface, port 3668), stamps this machine's address into bytes 8 to 11 and
+// queues each as a relay record (type 8) to the server connection. Inbound, the server
+// connection's data callback hands the bare link datagrams the server passes on from the
+// other members to the game, from the link socket to 127.0.0.1 at the header's port.
+#ifndef ORB_SESSION_RELAY_H
+#define ORB_SESSION_RELAY_H
+
+#include <stdint.h>
+
+#include "session_state.h"
+#include "transport.h"
+
+// How long one readiness wait of the worker lasts: it bounds how late the worker notices
+// a cleared active flag.
+const uint32_t kRelayWaitMs = 20;
+// Datagrams the worker takes at most per wake before it looks at the flag again.
+const int kRelayBurst = 256;
+
+// Marks the worker running and starts it on a thread of its own, bound to port (LINK_PORT;
+// tests pass 0). Returns false, and leaves the flag clear, when the thread cannot start or
+// a worker is already running.
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
+
+// The worker's body: set-up, then while the active flag holds, waits for the link socket
+// to become readable and takes every pending datagram. A set-up failure (no socket, the
+// port taken) ends it at once. It closes its socket and clears the running flag as it ends.
+void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
+
+// Waits until the worker has ended, then closes a link socket that is still open.
+void WaitForRelayWorker(SessionState& s);
+
+// Queues the n-byte link datagram to the server connection as a relay record. Dropped
+// when no group is set or it does not fit.
+void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n);
+
+// The server connection's data: a type 8 link datagram of more than 12 bytes from the
+// current server connection goes to 127.0.0.1 at its header's port; anything else is
+// ignored, as is everything while no link socket is open.
+void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int32_t type,
+                       int32_t address);
+
+#endif

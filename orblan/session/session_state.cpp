@@ -1,0 +1,30 @@
+#include "session_state.h"
+
+void ApplyServerEvent(SessionState& s, int32_t address, int32_t code) {
+  if (address == 0 || address != s.server_connection.load()) return;
+  if (s.phase.load() == kPhaseNone) return;
+  switch (code) {
+    case kEventConnected:
+      s.phase.store(kPhaseConnected);
+      s.active.store(true);
+      break;
+    case kEventPeerClose:
+    case kEventTimeout:
+      s.active.store(false);
+      s.phase.store(kPhaseLost);
+      break;
+    default:
+      break;
+  }
+}
+
+void BeginSession(SessionState& s, int32_t address) {
+  s.server_connection.store(address);
+  s.phase.store(kPhaseWaiting);
+  s.active.store(true);
+}
+
+void EndSession(SessionState& s) {
+  s.active.store(false);
+  s.phase.store(kPhaseNone);
+}

@@ -1,0 +1,56 @@
+// The state of the one session a process holds, shared by the exports, the timer ticks
+// and transport callbacks (the launcher's thread) and the relay worker (its own thread).
+// The words both threads touch are atomic; the texts are written before the worker
+// starts and only read while it runs.
+#ifndef ORB_SESSION_SESSION_STATE_H
+#define ORB_SESSION_SESSION_STATE_H
+
+#include <stdint.h>
+
+#include <atomic>
+
+#include "game_paths.h"
+
+// What a launcher can show a player, read through OrbLanSessionState.
+enum SessionPhase : int {
+  kPhaseNone = 0,       // before OrbLanInit, or after OrbLanEndSession
+  kPhaseWaiting = 1,    // connect queued, the server has not confirmed yet
+  kPhaseConnected = 2,  // the server confirmed the connection
+  kPhaseLost = 3,       // the server closed the connection or a message to it timed out
+};
+
+// Event codes of the transport's event callbacks (the slot numbers).
+enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
+
+constexpr intptr_t kNoSocket = -1;  // INVALID_SOCKET, or fd -1
+
+struct SessionState {
+  std::atomic<bool> active{false};         // the relay loops and launches are allowed while true
+  std::atomic<bool> relay_running{false};  // the relay worker is in its receive loop
+  std::atomic<intptr_t> link_socket{kNoSocket};  // created and closed by the relay worker
+  std::atomic<uint16_t> link_port{0};             // the port it is bound to, once bound
+  std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
+  std::atomic<int> phase{kPhaseNone};
+
+  char group[kPathBytes] = {};
+  uint32_t member = 0;  // sent in every relay record; nothing changes it
+  char local_address[128] = {};
+  GamePaths paths = {};
+  char module_dir[kPathBytes] = {};
+  uintptr_t pump_timer = 0;
+};
+
+// A server connection event (address, code) as the transport reports it. Only the current
+// session's server connection counts: a connection of an earlier session, which the
+// transport keeps, cannot revive or end the current one, and nothing is changed once the
+// session has ended. CONNECTED sets the active flag, PEERCLOSE and TIMEOUT clear it;
+// DISCONNECTED changes nothing.
+void ApplyServerEvent(SessionState& s, int32_t address, int32_t code);
+
+// OrbLanInit succeeded on connection `address`: waiting for the confirmation, active.
+void BeginSession(SessionState& s, int32_t address);
+
+// OrbLanEndSession: no session, inactive.
+void EndSession(SessionState& s);
+
+#endif

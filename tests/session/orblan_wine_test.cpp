@@ -1,0 +1,379 @@
+// orblan.dll driven the way a launcher drives it: loaded by name, its exports called on
+// this thread, whose message loop runs the pump timer. A transport of the test's own
+// plays the group server on 127.0.0.1, and plain sockets play the shim's end of the link
+// and the game. Runs in a network namespace of its own: the library binds port 3668.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link.h"
+#include "platform.h"
+#include "transport.h"
+#include "wine_test_files.h"
+
+namespace {
+
+typedef int(__cdecl* InitFn)(const char*, unsigned int);
+typedef int(__cdecl* PreLaunchFn)(const char*, const char*);
+typedef int(__cdecl* IntFn)(void);
+typedef const char*(__cdecl* TextFn)(int);
+
+struct OrbLan {
+  HMODULE module = nullptr;
+  InitFn Init = nullptr;
+  PreLaunchFn PreLaunch = nullptr;
+  IntFn EndSession = nullptr, LastResult = nullptr, SessionState = nullptr;
+  TextFn ResultText = nullptr;
+};
+OrbLan g_lib;
+
+struct Received {
+  std::string data;
+  int32_t type;
+  int32_t address;
+};
+
+struct Server : orb::TransportObserver {
+  void OnAccepted(int32_t address) override { accepted = address; }
+  void OnData(const uint8_t* d, int32_t n, int32_t type, int32_t address) override {
+    got.push_back({std::string(reinterpret_cast<const char*>(d), n), type, address});
+  }
+  int32_t accepted = 0;
+  std::vector<Received> got;
+};
+
+const char kGameDir[] = "C:\\Games\\Demo";
+const char kShimPath[] = "C:\\Games\\Demo\\wsock32.dll";
+const char kLogPath[] = "C:\\Games\\Demo\\orblan.log";
+
+std::string WindowsFile(const char* name) {
+  char dir[MAX_PATH];
+  GetWindowsDirectoryA(dir, sizeof dir);
+  return std::string(dir) + "\\" + name;
+}
+
+// Runs this thread's message loop (the library's timer) and the server until done holds.
+bool Loop(orb::Transport& server, const std::function<bool()>& done, DWORD ms = 5000) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    server.Pump(0);
+    if (done()) return true;
+    Sleep(1);
+  }
+  return done();
+}
+
+orb::SocketHandle LoopbackSocket(uint16_t port) {
+  orb::SocketHandle s = orb::UdpOpen();
+  if (!orb::UdpBind(s, orb::ParseIPv4("127.0.0.1"), port) || !orb::UdpSetNonBlocking(s)) {
+    orb::UdpClose(s);
+    return orb::kInvalidSocket;
+  }
+  return s;
+}
+
+std::string LinkDatagram(uint16_t port, size_t payload, char fill) {
+  std::string d(LINK_HEADER_SIZE + payload, fill);
+  std::string p(payload, fill);
+  LinkWrap(reinterpret_cast<uint8_t*>(&d[0]), d.size(), port, orb::ParseIPv4("127.0.0.1"),
+           p.data(), payload);
+  return d;
+}
+
+// Puts a fresh game directory with a read-only wsock32.dll of an earlier install in place.
+void FreshGameDirectory() {
+  RemoveTree(kGameDir);
+  CreateDirectoryA("C:\\Games", nullptr);
+  ASSERT_TRUE(CreateDirectoryA(kGameDir, nullptr));
+}
+
+class Session : public ::testing::Test {
+ protected:
+  Session() : server_(Options()) {}
+  orb::TransportOptions Options() {
+    orb::TransportOptions o;
+    o.trace = nullptr;
+    o.observer = &side_;
+    return o;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(g_lib.module, nullptr);
+    SetCurrentDirectoryA(TestHome().c_str());  // a launch moves it into the game directory
+    orb::Endpoint* ep = server_.CreateEndpoint(0);
+    ASSERT_NE(ep, nullptr);
+    port_ = ep->local_port;
+    shim_ = LoopbackSocket(0);
+    ASSERT_NE(shim_, orb::kInvalidSocket);
+  }
+  void TearDown() override {
+    g_lib.EndSession();
+    orb::UdpClose(shim_);
+  }
+
+  // OrbLanInit towards this test's server, until the server confirmed.
+  void Connect() {
+    ASSERT_EQ(g_lib.Init("127.0.0.1", port_), 1);
+    EXPECT_EQ(g_lib.SessionState(), 1);
+    ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 2; }));
+  }
+
+  bool ShimSends(const std::string& d) {
+    const orb::SocketAddress to = {orb::ParseIPv4("127.0.0.1"), LINK_PORT};
+    return orb::UdpSendTo(shim_, d.data(), static_cast<int>(d.size()), to) == (int)d.size();
+  }
+
+  Received NextAtServer(size_t index) {
+    if (!Loop(server_, [&] { return side_.got.size() > index; })) return {"", -1, 0};
+    return side_.got[index];
+  }
+
+  Server side_;
+  orb::Transport server_;
+  uint16_t port_ = 0;
+  orb::SocketHandle shim_ = orb::kInvalidSocket;
+};
+
+TEST_F(Session, NothingBeforeInitAndNothingForBadArguments) {
+  FreshGameDirectory();
+  EXPECT_EQ(g_lib.SessionState(), 0);
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 0);
+  EXPECT_EQ(FilesIn(kGameDir), std::vector<std::string>{});
+
+  EXPECT_EQ(g_lib.Init("127.0.0.1", 0x10000), 0);  // port bits 0
+  EXPECT_EQ(g_lib.LastResult(), -6);
+  EXPECT_STREQ(g_lib.ResultText(-6), "[-6] invalid arguments passed");
+  EXPECT_EQ(g_lib.SessionState(), 0);
+
+  Connect();
+  EXPECT_EQ(g_lib.LastResult(), -6);  // success does not reset it
+  const size_t before = side_.got.size();
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", ""), 0);
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", nullptr), 0);
+  EXPECT_EQ(g_lib.PreLaunch(nullptr, "Alpha"), 0);
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", std::string(64, 'g').c_str()), 0);
+  EXPECT_EQ(g_lib.PreLaunch(("C:\\" + std::string(250, 'd')).c_str(), "Alpha"), 0);
+  Loop(server_, [] { return false; }, 200);
+  EXPECT_EQ(side_.got.size(), before);  // no join record queued
+  EXPECT_EQ(FilesIn(kGameDir), std::vector<std::string>{});
+
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_EQ(g_lib.SessionState(), 0);
+}
+
+TEST_F(Session, ResultTexts) {
+  EXPECT_STREQ(g_lib.ResultText(0), "[ 0] no error");
+  EXPECT_STREQ(g_lib.ResultText(-3), "[-3] unable to aquire socket");
+  EXPECT_STREQ(g_lib.ResultText(-8), "[-8] the address does not exist");
+  EXPECT_STREQ(g_lib.ResultText(1), "[??] unknown result code");
+  EXPECT_STREQ(g_lib.ResultText(-9), "[??] unknown result code");
+}
+
+TEST_F(Session, LaunchRelayAndEnd) {
+  FreshGameDirectory();
+  WriteBytes(std::string(kGameDir) + "\\wsock32.dll", "an old wsock32.dll");
+  ASSERT_TRUE(SetFileAttributesA(kShimPath, FILE_ATTRIBUTE_READONLY));
+  // A Winsock 2 library the game ships itself is none of the session's business.
+  const std::string ws2 = std::string(kGameDir) + "\\ws2_32.dll";
+  WriteBytes(ws2, "the game's own ws2_32.dll");
+  ASSERT_TRUE(SetFileAttributesA(ws2.c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteBytes(WindowsFile("wininit.ini"), "[boot]\r\na=b\r\n[Rename]\r\nX=Y\r\n");
+  Connect();
+
+  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
+  // The join record, as the server receives it.
+  const Received join = NextAtServer(0);
+  ASSERT_EQ(join.type, 0);
+  EXPECT_EQ(join.address, side_.accepted);
+  ASSERT_EQ(join.data.size(), 92u);
+  EXPECT_STREQ(join.data.c_str(), "Alpha");
+  EXPECT_EQ(join.data.substr(64, 4), std::string(4, '\0'));
+  EXPECT_STREQ(join.data.c_str() + 68, "NoName");
+
+  EXPECT_EQ(CurrentDirectory(), kGameDir);
+  EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
+  EXPECT_EQ(ReadBytes(kShimPath), ReadBytes(TestHome() + "\\orbws.dll"));  // the read-only one replaced
+  EXPECT_EQ(ReadBytes(WindowsFile("wininit.ini")),
+            "[boot]\r\na=b\r\n[rename]\r\nNUL=C:\\Games\\Demo\\wsock32.dll\r\nX=Y\r\n");
+
+  // A broadcast from the shim: stamped with this machine's address, in a relay record.
+  std::string d = LinkDatagram(300, 20, 'p');
+  ASSERT_TRUE(ShimSends(d));
+  const Received r = NextAtServer(1);
+  ASSERT_EQ(r.type, 8);
+  ASSERT_EQ(r.data.size(), 72u + 32u);
+  EXPECT_STREQ(r.data.c_str(), "Alpha");
+  EXPECT_EQ(r.data.substr(64, 8), std::string("\0\0\0\0\x20\0\0\0", 8));
+  const char* expected = getenv("ORB_EXPECT_LOCAL_ADDRESS");
+  ASSERT_NE(expected, nullptr);
+  const uint32_t stamp = orb::ParseIPv4(expected);
+  EXPECT_EQ(r.data.substr(72 + 8, 4), std::string(reinterpret_cast<const char*>(&stamp), 4));
+  EXPECT_EQ(r.data.substr(72, 8), d.substr(0, 8));
+  EXPECT_EQ(r.data.substr(72 + 12), d.substr(12));
+
+  // 2048 payload bytes: a record of 72 + 2060 bytes, in two fragments.
+  const uint64_t datagrams = server_.Counters().datagrams_received;
+  ASSERT_TRUE(ShimSends(LinkDatagram(300, LINK_PAYLOAD_MAX, 'q')));
+  const Received big = NextAtServer(2);
+  ASSERT_EQ(big.data.size(), 72u + 2060u);
+  EXPECT_EQ(server_.Counters().datagrams_received - datagrams, 2u);
+
+  // A header-only datagram: forwarded by this side...
+  ASSERT_TRUE(ShimSends(LinkDatagram(2300, 0, 'e')));
+  EXPECT_EQ(NextAtServer(3).data.size(), 72u + 12u);
+
+  // ...but dropped when it comes back; a real one reaches the game from port 3668.
+  orb::SocketHandle game = LoopbackSocket(2300);
+  ASSERT_NE(game, orb::kInvalidSocket);
+  const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
+  ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
+  ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);
+  char buf[4096];
+  int n = -1;
+  orb::SocketAddress from = {0, 0};
+  Loop(server_, [&] { return (n = orb::UdpReceiveFrom(game, buf, sizeof buf, &from)) >= 0; });
+  ASSERT_EQ(n, 32);
+  EXPECT_EQ(std::string(buf, n), real);
+  EXPECT_EQ(from.ip, orb::ParseIPv4("127.0.0.1"));
+  EXPECT_EQ(from.port, LINK_PORT);
+  orb::UdpClose(game);
+
+  // A burst from the shim arrives whole and in order.
+  const size_t before_burst = side_.got.size();
+  const int kBurst = 200;
+  for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(ShimSends(LinkDatagram(1000 + i, 32, 'u')));
+  ASSERT_TRUE(Loop(server_, [&] { return side_.got.size() >= before_burst + kBurst; }, 10000));
+  for (int i = 0; i < kBurst; ++i) {
+    EXPECT_EQ(LinkGetPort(side_.got[before_burst + i].data.data() + 72), 1000 + i);
+  }
+
+  // One launch per session.
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Other", "Gamma"), 0);
+  EXPECT_EQ(CurrentDirectory(), kGameDir);
+
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);  // shim removed
+  EXPECT_EQ(ReadBytes(ws2), "the game's own ws2_32.dll");
+  EXPECT_NE(GetFileAttributesA(ws2.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
+  EXPECT_EQ(g_lib.SessionState(), 0);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+}
+
+TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
+  ASSERT_NE(GetFileAttributesA(kLogPath), INVALID_FILE_ATTRIBUTES) << "runs after LaunchRelayAndEnd";
+  ASSERT_TRUE(SetFileAttributesA(kLogPath, FILE_ATTRIBUTE_READONLY));
+  Connect();
+  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo", "Beta"), 1);
+  EXPECT_NE(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);  // the same shim path
+  EXPECT_EQ(ReadBytes(kLogPath), "group = 'Beta' / gamedir = 'C:\\Games\\Demo'\r\n");
+  EXPECT_EQ(ReadBytes(WindowsFile("wininit.ini")),
+            "[boot]\r\na=b\r\n[rename]\r\nNUL=C:\\Games\\Demo\\wsock32.dll\r\n"
+            "NUL=C:\\Games\\Demo\\wsock32.dll\r\nX=Y\r\n");
+  ASSERT_TRUE(ShimSends(LinkDatagram(300, 4, 'b')));
+  const Received r = NextAtServer(1);
+  EXPECT_STREQ(r.data.c_str(), "Beta");
+
+  // The server ends the session: relaying stops, the link port is freed, no new launch.
+  const int32_t remote = server_.RemoteAddress(side_.accepted);
+  ASSERT_NE(remote, 0);
+  ASSERT_EQ(server_.Send(side_.accepted, &remote, 4, orb::PEERCLOSE), 0);
+  ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 3; }));
+  orb::SocketHandle probe = orb::kInvalidSocket;
+  ASSERT_TRUE(Loop(server_, [&] {
+    probe = orb::UdpOpen();
+    if (orb::UdpBind(probe, 0, LINK_PORT)) return true;
+    orb::UdpClose(probe);
+    return false;
+  }));
+  orb::UdpClose(probe);
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo", "Beta"), 0);
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Session, TakenLinkPortEndsTheWorkerAndEndSessionDoesNotWait) {
+  FreshGameDirectory();
+  orb::SocketHandle holder = orb::UdpOpen();
+  ASSERT_TRUE(orb::UdpBind(holder, 0, LINK_PORT));
+  Connect();
+  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
+  Loop(server_, [] { return false; }, 100);
+  EXPECT_EQ(g_lib.SessionState(), 2);  // the session itself goes on
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
+  orb::UdpClose(holder);
+}
+
+TEST_F(Session, ShimHeldByTheGameStaysForTheRestartDeletion) {
+  FreshGameDirectory();
+  Connect();
+  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                          0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  std::vector<char> value(65536);
+  DWORD size = static_cast<DWORD>(value.size()), type = 0;
+  const LONG rc = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(value.data()), &size);
+  RegCloseKey(key);
+  ASSERT_EQ(rc, ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_NE(std::string(value.data(), size).find(kShimPath), std::string::npos);
+
+  // The game still runs and holds its Winsock library: ending the session leaves it.
+  HANDLE held = CreateFileA(kShimPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_NE(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
+  CloseHandle(held);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  TestHome() = CurrentDirectory();
+  bool started = false;
+  orb::SocketsStartup(&started);
+  // The shim the library copies: the real one when the build has it, else a stand-in.
+  if (GetFileAttributesA("orbws.dll") == INVALID_FILE_ATTRIBUTES) {
+    WriteBytes("orbws.dll", "stand-in shim for the session library's copy");
+  }
+  WriteBytes(WindowsFile("wininit.ini"), "");
+  DeleteFileA(WindowsFile("wininit.ini").c_str());
+  g_lib.module = LoadLibraryA("orblan.dll");
+  if (g_lib.module != nullptr) {
+    g_lib.Init = reinterpret_cast<InitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
+    g_lib.PreLaunch = reinterpret_cast<PreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
+    g_lib.EndSession = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
+    g_lib.LastResult = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
+    g_lib.SessionState = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
+    g_lib.ResultText = reinterpret_cast<TextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
+    if (!g_lib.Init || !g_lib.PreLaunch || !g_lib.EndSession || !g_lib.LastResult ||
+        !g_lib.SessionState || !g_lib.ResultText) {
+      fprintf(stderr, "orblan.dll lacks an export\n");
+      return 1;
+    }
+  } else {
+    fprintf(stderr, "orblan.dll cannot be loaded\n");
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,317 @@
+// The relay between a shim's end of the link and a group server, with two transports on
+// 127.0.0.1: the session's own and one playing the server. The worker binds an ephemeral
+// port here instead of 3668.
+#include "relay.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link.h"
+#include "platform.h"
+#include "records.h"
+
+namespace {
+
+using orb::SocketAddress;
+
+struct Received {
+  std::vector<uint8_t> data;
+  int32_t type;
+  int32_t address;
+};
+
+// The group server's view: what arrived and which connection it accepted.
+struct ServerSide : orb::TransportObserver {
+  void OnAccepted(int32_t address) override { accepted = address; }
+  void OnData(const uint8_t* d, int32_t n, int32_t type, int32_t address) override {
+    got.push_back({std::vector<uint8_t>(d, d + n), type, address});
+  }
+  int32_t accepted = 0;
+  std::vector<Received> got;
+};
+
+// The session's callbacks, as orblan.dll registers them, but with a context.
+struct SessionSide : orb::TransportObserver {
+  explicit SessionSide(SessionState& s) : state(s) {}
+  void OnEvent(int32_t address, int32_t code) override { ApplyServerEvent(state, address, code); }
+  void OnData(const uint8_t* d, int32_t n, int32_t type, int32_t address) override {
+    DeliverFromServer(state, d, n, type, address);
+  }
+  SessionState& state;
+};
+
+orb::TransportOptions Quiet(orb::TransportObserver* observer) {
+  orb::TransportOptions o;
+  o.trace = nullptr;
+  o.observer = observer;
+  return o;
+}
+
+class Relay : public ::testing::Test {
+ protected:
+  Relay() : session_side_(state_), server_(Quiet(&server_side_)), client_(Quiet(&session_side_)) {}
+
+  void SetUp() override {
+    kLoopbackIp = orb::ParseIPv4("127.0.0.1");
+    orb::Endpoint* server_ep = server_.CreateEndpoint(0);
+    ASSERT_NE(server_ep, nullptr);
+    orb::Endpoint* client_ep = client_.CreateEndpoint(0);
+    ASSERT_NE(client_ep, nullptr);
+    const int32_t address = client_.Connect(client_ep, "127.0.0.1", server_ep->local_port, 0);
+    ASSERT_NE(address, 0);
+    BeginSession(state_, address);
+    ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == kPhaseConnected; }));
+    strcpy(state_.group, "Alpha");
+    strcpy(state_.local_address, "203.0.113.7");
+
+    shim_ = orb::UdpOpen();
+    ASSERT_NE(shim_, orb::kInvalidSocket);
+    ASSERT_TRUE(orb::UdpBind(shim_, kLoopbackIp, 0));
+    ASSERT_TRUE(orb::UdpSetNonBlocking(shim_));
+    ASSERT_TRUE(orb::UdpBoundPort(shim_, &shim_port_));
+  }
+
+  void TearDown() override {
+    EndSession(state_);
+    WaitForRelayWorker(state_);
+    orb::UdpClose(shim_);
+  }
+
+  void StartWorker() {
+    ASSERT_TRUE(StartRelayWorker(state_, client_, 0));
+    ASSERT_TRUE(PumpUntil([&] { return state_.link_port.load() != 0; }));
+  }
+
+  bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 5000) {
+    const uint64_t end = orb::MonotonicMs() + ms;
+    while (orb::MonotonicMs() < end) {
+      client_.Pump(0);
+      server_.Pump(0);
+      if (done()) return true;
+      orb::SleepMs(1);
+    }
+    return done();
+  }
+
+  void ShimSends(const std::vector<uint8_t>& d) {
+    const SocketAddress to = {kLoopbackIp, state_.link_port.load()};
+    ASSERT_EQ(orb::UdpSendTo(shim_, d.data(), static_cast<int>(d.size()), to),
+              static_cast<int>(d.size()));
+  }
+
+  // The next record the server receives (after `skip` earlier ones), or an empty one.
+  Received NextAtServer(size_t index) {
+    if (!PumpUntil([&] { return server_side_.got.size() > index; })) return {{}, -1, 0};
+    return server_side_.got[index];
+  }
+
+  // Reads one datagram the game's socket received, waiting while pumping.
+  int GameReceives(orb::SocketHandle game, std::vector<uint8_t>* out, SocketAddress* from,
+                   uint32_t ms = 2000) {
+    uint8_t buf[4096];
+    int n = -1;
+    PumpUntil([&] { return (n = orb::UdpReceiveFrom(game, buf, sizeof buf, from)) >= 0; }, ms);
+    if (n >= 0) out->assign(buf, buf + n);
+    return n;
+  }
+
+  static std::vector<uint8_t> LinkDatagram(uint16_t port, size_t payload, uint8_t fill = 0x5A) {
+    std::vector<uint8_t> d(LINK_HEADER_SIZE + payload, fill);
+    std::vector<uint8_t> p(payload, fill);
+    LinkWrap(d.data(), d.size(), port, orb::ParseIPv4("127.0.0.1"), p.data(), payload);
+    return d;
+  }
+
+  uint32_t kLoopbackIp = 0;
+  SessionState state_;
+  ServerSide server_side_;
+  SessionSide session_side_;
+  orb::Transport server_;
+  orb::Transport client_;
+  orb::SocketHandle shim_ = orb::kInvalidSocket;
+  uint16_t shim_port_ = 0;
+};
+
+TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
+  StartWorker();
+  std::vector<uint8_t> d = LinkDatagram(300, 20);
+  ShimSends(d);
+  const Received r = NextAtServer(0);
+  ASSERT_EQ(r.type, kRelayType);
+  EXPECT_EQ(r.address, server_side_.accepted);
+  ASSERT_EQ(r.data.size(), 72u + 32u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.data.data()), "Alpha");
+  const uint8_t member_and_n[] = {0, 0, 0, 0, 32, 0, 0, 0};
+  EXPECT_EQ(memcmp(r.data.data() + 64, member_and_n, 8), 0);
+  const uint8_t stamped[] = {203, 0, 113, 7};
+  EXPECT_EQ(memcmp(r.data.data() + 72 + 8, stamped, 4), 0);
+  // Everything else passes untouched.
+  EXPECT_EQ(memcmp(r.data.data() + 72, d.data(), 8), 0);
+  EXPECT_EQ(memcmp(r.data.data() + 72 + 12, d.data() + 12, 20), 0);
+}
+
+TEST_F(Relay, LargestDatagramTravelsInTwoFragments) {
+  StartWorker();
+  const uint64_t sent_before = client_.Counters().datagrams_sent;
+  ShimSends(LinkDatagram(300, LINK_PAYLOAD_MAX));
+  const Received r = NextAtServer(0);
+  ASSERT_EQ(r.data.size(), 72u + 2060u);
+  EXPECT_EQ(client_.Counters().datagrams_sent - sent_before, 2u);
+}
+
+TEST_F(Relay, OnlyDatagramsThatBeginWithTheMagicAreForwarded) {
+  StartWorker();
+  ShimSends(LinkDatagram(300, 8));  // the receive buffer now begins with the magic
+  std::vector<uint8_t> bad = LinkDatagram(300, 8);
+  bad[0] = 0xF8;
+  ShimSends(bad);
+  ShimSends({0xF9, 0xF9});  // too short to carry the magic, whatever the buffer holds
+  ShimSends({0xF9, 0xF9, 0xF9, 0xF9, 1, 2});  // short, but magic: forwarded with its length
+  ShimSends(LinkDatagram(301, 1));
+  ASSERT_EQ(NextAtServer(0).data.size(), 72u + 20u);
+  const Received shortone = NextAtServer(1);
+  ASSERT_EQ(shortone.data.size(), 72u + 6u);
+  EXPECT_EQ(shortone.data[72 + 4], 1);
+  EXPECT_EQ(shortone.data[72 + 5], 2);
+  const Received last = NextAtServer(2);
+  ASSERT_EQ(last.data.size(), 72u + 13u);
+  EXPECT_EQ(LinkGetPort(last.data.data() + 72), 301);
+  EXPECT_EQ(server_side_.got.size(), 3u);
+}
+
+TEST_F(Relay, BurstIsRelayedWhole) {
+  StartWorker();
+  const int kBurst = 200;
+  for (int i = 0; i < kBurst; ++i) ShimSends(LinkDatagram(static_cast<uint16_t>(1000 + i), 32));
+  ASSERT_TRUE(PumpUntil([&] { return server_side_.got.size() >= static_cast<size_t>(kBurst); }));
+  for (int i = 0; i < kBurst; ++i) {
+    EXPECT_EQ(LinkGetPort(server_side_.got[i].data.data() + 72), 1000 + i) << "record " << i;
+  }
+}
+
+TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
+  StartWorker();
+  orb::SocketHandle game = orb::UdpOpen();
+  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
+  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
+  uint16_t game_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+
+  // 12 bytes is header only: dropped by the receiving side. Then another type, then a
+  // good one: the game sees only the good one.
+  std::vector<uint8_t> empty = LinkDatagram(game_port, 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kRelayType), 0);
+  std::vector<uint8_t> good = LinkDatagram(game_port, 20, 0x33);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kJoinType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kRelayType), 0);
+
+  std::vector<uint8_t> got;
+  SocketAddress from;
+  ASSERT_EQ(GameReceives(game, &got, &from), 32);
+  EXPECT_EQ(got, good);
+  EXPECT_EQ(from.ip, kLoopbackIp);
+  EXPECT_EQ(from.port, state_.link_port.load());
+  EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
+  orb::UdpClose(game);
+}
+
+TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
+  StartWorker();
+  orb::SocketHandle game = orb::UdpOpen();
+  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
+  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
+  uint16_t game_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+  std::vector<uint8_t> d = LinkDatagram(game_port, 4);
+  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load() + 1);
+  DeliverFromServer(state_, nullptr, 16, kRelayType, state_.server_connection.load());
+  std::vector<uint8_t> got;
+  SocketAddress from;
+  EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
+  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load());
+  EXPECT_EQ(GameReceives(game, &got, &from), 16);
+  orb::UdpClose(game);
+}
+
+TEST_F(Relay, NoGroupNoRecord) {
+  state_.group[0] = '\0';
+  const uint32_t ids = client_.MessageIdCounter();
+  std::vector<uint8_t> d = LinkDatagram(300, 4);
+  ForwardToServer(state_, client_, d.data(), static_cast<int>(d.size()));
+  EXPECT_EQ(client_.MessageIdCounter(), ids);
+  EXPECT_EQ(client_.SendQueueLength(), 0u);
+}
+
+TEST_F(Relay, WorkerEndsWhenTheSessionDoesAndFreesItsPort) {
+  StartWorker();
+  EXPECT_TRUE(state_.relay_running.load());
+  EXPECT_FALSE(StartRelayWorker(state_, client_, 0));  // one worker at a time
+  const uint16_t port = state_.link_port.load();
+  ApplyServerEvent(state_, state_.server_connection.load(), kEventPeerClose);
+  WaitForRelayWorker(state_);
+  EXPECT_FALSE(state_.relay_running.load());
+  EXPECT_EQ(state_.link_socket.load(), kNoSocket);
+  orb::SocketHandle again = orb::UdpOpen();
+  EXPECT_TRUE(orb::UdpBind(again, 0, port));
+  orb::UdpClose(again);
+}
+
+TEST_F(Relay, TakenPortEndsTheWorkerAtOnce) {
+  orb::SocketHandle holder = orb::UdpOpen();
+  ASSERT_TRUE(orb::UdpBind(holder, 0, 0));
+  uint16_t port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(holder, &port));
+  ASSERT_TRUE(StartRelayWorker(state_, client_, port));
+  ASSERT_TRUE(PumpUntil([&] { return !state_.relay_running.load(); }));
+  EXPECT_TRUE(state_.active.load());  // the session itself goes on
+  EXPECT_EQ(state_.link_socket.load(), kNoSocket);
+  EXPECT_EQ(state_.link_port.load(), 0);
+  orb::UdpClose(holder);
+}
+
+}  // namespace
+
+namespace {
+
+// A server that never confirms: once the connect times out on the transport's clock, the
+// session is lost and its relay worker ends.
+TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
+  SessionState state;
+  SessionSide side(state);
+  uint64_t now = 1000;
+  orb::TransportOptions o = Quiet(&side);
+  o.clock = [&] { return now; };
+  orb::Transport client(o);
+
+  orb::SocketHandle silent = orb::UdpOpen();  // bound, never read: no answer, no ICMP
+  ASSERT_TRUE(orb::UdpBind(silent, orb::ParseIPv4("127.0.0.1"), 0));
+  uint16_t silent_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(silent, &silent_port));
+
+  orb::Endpoint* ep = client.CreateEndpoint(0);
+  ASSERT_NE(ep, nullptr);
+  const int32_t address = client.Connect(ep, "127.0.0.1", silent_port, 0);
+  ASSERT_NE(address, 0);
+  BeginSession(state, address);
+  strcpy(state.group, "Alpha");
+  ASSERT_TRUE(StartRelayWorker(state, client, 0));
+
+  for (int step = 0; step < 31 && state.phase.load() == kPhaseWaiting; ++step) {
+    client.Pump(0);
+    now += 1000;
+  }
+  client.Pump(0);
+  EXPECT_EQ(state.phase.load(), kPhaseLost);
+  EXPECT_FALSE(state.active.load());
+  EXPECT_FALSE(client.AddressExists(address));
+  WaitForRelayWorker(state);
+  EXPECT_EQ(state.link_socket.load(), kNoSocket);
+  orb::UdpClose(silent);
+}
+
+}  // namespace

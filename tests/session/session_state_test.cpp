@@ -1,0 +1,65 @@
+#include "session_state.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SessionState, LoadValues) {
+  SessionState s;
+  EXPECT_FALSE(s.active.load());
+  EXPECT_FALSE(s.relay_running.load());
+  EXPECT_EQ(s.link_socket.load(), kNoSocket);
+  EXPECT_EQ(s.server_connection.load(), 0);
+  EXPECT_EQ(s.phase.load(), kPhaseNone);
+}
+
+TEST(SessionState, ServerEventsDriveTheFlagAndThePhase) {
+  SessionState s;
+  BeginSession(s, 4);
+  EXPECT_TRUE(s.active.load());
+  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
+
+  ApplyServerEvent(s, 4, kEventConnected);
+  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  EXPECT_TRUE(s.active.load());
+
+  ApplyServerEvent(s, 4, kEventDisconnected);
+  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  EXPECT_TRUE(s.active.load());
+
+  ApplyServerEvent(s, 4, kEventPeerClose);
+  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  EXPECT_FALSE(s.active.load());
+}
+
+TEST(SessionState, TimeOutBeforeConfirmationLosesTheSession) {
+  SessionState s;
+  BeginSession(s, 1);
+  ApplyServerEvent(s, 1, kEventTimeout);
+  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  EXPECT_FALSE(s.active.load());
+}
+
+TEST(SessionState, EarlierSessionsConnectionCannotTouchTheCurrentOne) {
+  SessionState s;
+  BeginSession(s, 1);
+  EndSession(s);
+  BeginSession(s, 2);
+  ApplyServerEvent(s, 1, kEventTimeout);  // the first session's connection timing out
+  EXPECT_TRUE(s.active.load());
+  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
+  ApplyServerEvent(s, 0, kEventTimeout);
+  EXPECT_TRUE(s.active.load());
+}
+
+TEST(SessionState, NothingRevivesAnEndedSession) {
+  SessionState s;
+  BeginSession(s, 3);
+  EndSession(s);
+  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  ApplyServerEvent(s, 3, kEventConnected);  // a late confirmation
+  EXPECT_FALSE(s.active.load());
+  EXPECT_EQ(s.phase.load(), kPhaseNone);
+}
+
+}  // namespace
