@@ -20,7 +20,8 @@ void FreeRealLibrary();
 // Loads SCRIBE.DLL and binds its five functions, then calls LogInit once; on any failure
 // tracing stays off. Nothing when already bound.
 void OpenTraceLog(const char* module_name, const char* pattern);
-// LogShutdown, unbinding, and (unless the process is ending) freeing the library.
+// Unbinds the component; unless the process is ending, calls LogShutdown first and frees the
+// library after.
 void CloseTraceLog(bool process_ending);
 
 #endif

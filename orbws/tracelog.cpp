@@ -31,10 +31,11 @@ void OpenTraceLog(const char* module_name, const char* pattern) {
 
 void CloseTraceLog(bool process_ending) {
   if (!g_scribe) return;
-  TraceShutdown();
+  // At process exit the log library may already have had its own detach (Wine detaches it
+  // before the shim) and closes its file itself; calling into it or freeing it from a
+  // detach notification then is unsafe.
+  if (!process_ending) TraceShutdown();
   TraceBind(nullptr);
-  // At process exit the platform unloads every library itself; freeing one from a detach
-  // notification then is unsafe.
   if (!process_ending) FreeLibrary(g_scribe);
   g_scribe = nullptr;
 }

@@ -75,6 +75,7 @@ class GroupServer : public TransportObserver {
   void LogStatistics();
 
   Transport* transport() { return transport_.get(); }
+  Logger* logger() { return logger_; }
   GroupRegistry& registry() { return registry_; }
   const DropCounters& drops() const { return drops_; }
   const ServerCounters& counters() const { return counters_; }

@@ -44,6 +44,10 @@ int RunServer(GroupServer* server, std::atomic<int>* stops) {
     server->RunOnce();
   }
   server->LogStatistics();
+  if (server->registry().member_count() != 0) {
+    server->logger()->Log(LogLevel::kWarn, "%zu members did not confirm the close",
+                          server->registry().member_count());
+  }
   return 0;
 }
 

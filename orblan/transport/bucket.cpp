@@ -86,7 +86,9 @@ void Transport::Core::OnDataFragment(const PeerHeader& h, const uint8_t* payload
     if (g.of > 1 && held->second.pass != pass_) QueueAck(sender->address, h);
     return;
   }
-  if (!IncompleteFits(sender, cost)) {
+  // The fragment that completes a message is always taken: it frees what the rest holds.
+  const bool completes = g.fragments.size() + 1 == g.of;
+  if (!completes && !IncompleteFits(sender, cost)) {
     ++counters_.dropped_incomplete_limit;
     return;
   }

@@ -45,7 +45,7 @@ int32_t Transport::Core::Connect(Endpoint* endpoint, const char* host, uint16_t 
     return 0;
   }
 
-  ConnectionRef c = std::make_shared<Connection>();
+  ConnectionRef c = std::make_shared<Connection>(&connection_records_);
   strcpy(c->host, host);  // fits: checked above
   c->remote_socket.ip = ip;
   c->remote_socket.port = port;

@@ -21,6 +21,12 @@
 namespace orb {
 
 struct Connection {
+  explicit Connection(size_t* records) : live_records(records) { ++*live_records; }
+  ~Connection() { --*live_records; }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  size_t* live_records;  // Core::connection_records_
   int32_t address = 0;
   char host[kHostTextBytes] = {};
   SocketAddress remote_socket = {0, 0};
@@ -140,6 +146,9 @@ class Transport::Core {
   std::atomic<int32_t> last_result_{0};
   bool in_pass_ = false;
   uint64_t pass_ = 0;
+  // Connection records alive, in the table or not. Declared before every container that
+  // holds records, so it outlives them.
+  size_t connection_records_ = 0;
 
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   std::unordered_map<int32_t, ConnectionRef> table_;

@@ -40,10 +40,11 @@ class PlatformIo : public DatagramIo {
     return 0;
   }
 
-  // The readiness query with a zero time-out, then one read.
+  // One read on the non-blocking socket: "would block" is the readiness query's "nothing
+  // pending", at half the socket calls of a zero time-out select before every read (a
+  // Winsock call costs about 40 us under Wine).
   int Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from,
               int* error) override {
-    if (UdpWaitReadable(handle, 0) <= 0) return kNothing;
     int n = UdpReceiveFrom(handle, buffer, capacity, from);
     if (n >= 0) return n;
     int e = SocketLastError();

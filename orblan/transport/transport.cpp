@@ -166,6 +166,11 @@ uint32_t Transport::MessageIdCounter() {
   return core_->message_id_;
 }
 
+size_t Transport::ConnectionRecords() {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  return core_->connection_records_;
+}
+
 TransportCounters Transport::Counters() {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   return core_->counters_;

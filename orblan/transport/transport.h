@@ -251,6 +251,9 @@ class Transport {
   size_t UnacknowledgedCount();
   size_t IncompleteBytes();        // held for unfinished messages, as bounded above
   uint32_t MessageIdCounter();     // the id of the latest Send
+  // Connection records alive: those in the table and removed ones that queued or
+  // unacknowledged fragments or held messages still refer to.
+  size_t ConnectionRecords();
   TransportCounters Counters();
 
   class Core;

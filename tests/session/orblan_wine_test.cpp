@@ -319,7 +319,7 @@ TEST_F(Session, TakenLinkPortEndsTheWorkerAndEndSessionDoesNotWait) {
   orb::UdpClose(holder);
 }
 
-TEST_F(Session, RestartMoveIsRequestedFromThePlatformToo) {
+TEST_F(Session, ShimHeldByTheGameStaysForTheRestartDeletion) {
   FreshGameDirectory();
   Connect();
   ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
@@ -335,6 +335,14 @@ TEST_F(Session, RestartMoveIsRequestedFromThePlatformToo) {
   ASSERT_EQ(rc, ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
   EXPECT_NE(std::string(value.data(), size).find(kShimPath), std::string::npos);
+
+  // The game still runs and holds its Winsock library: ending the session leaves it.
+  HANDLE held = CreateFileA(kShimPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_NE(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
+  CloseHandle(held);
 }
 
 }  // namespace

@@ -88,6 +88,24 @@ int Ipx() {
   SOCKET ipx0 = socket(AF_IPX, SOCK_DGRAM, 0);
   Put("ipx0_socket", static_cast<long>(ipx0));
   Put("ipx0_type", SockType(ipx0));
+  // An IPX address shorter than its record is refused before anything is read from it.
+  Put("ipx_bind_short", bind(ipx0, reinterpret_cast<sockaddr*>(&local), 10));
+  Put("ipx_bind_short_error", WSAGetLastError());
+  // The name of an unbound socket: the IPX form is written, and the real call's answer and
+  // error reach the game as they would for a plain socket.
+  SOCKET unbound = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in plain_unbound;
+  len = sizeof plain_unbound;
+  WSASetLastError(0);
+  Put("plain_unbound_getsockname", getsockname(unbound, reinterpret_cast<sockaddr*>(&plain_unbound), &len));
+  Put("plain_unbound_error", WSAGetLastError());
+  closesocket(unbound);
+  len = sizeof name;
+  WSASetLastError(0);
+  Put("ipx0_getsockname", getsockname(ipx0, reinterpret_cast<sockaddr*>(&name), &len));
+  Put("ipx0_getsockname_error", WSAGetLastError());
+  Put("ipx0_getsockname_len", len);
+  Put("ipx0_getsockname_family", name.sa_family);
   Put("spx_close", closesocket(spx));
 
   // A nested start-up by ordinal empties the registry; cleanup in between leaves it.

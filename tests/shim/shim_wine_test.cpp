@@ -143,6 +143,12 @@ TEST_F(ShimGame, ResultsOfTheIpxSession) {
   EXPECT_EQ(V("spx_type"), "1");   // NSPROTO_SPX: a TCP socket
   EXPECT_EQ(V("ipx0_type"), "1");  // only NSPROTO_IPX selects UDP
   EXPECT_EQ(V("spx_close"), "0");
+  EXPECT_EQ(V("ipx_bind_short"), "-1");
+  EXPECT_EQ(V("ipx_bind_short_error"), "10014");
+  EXPECT_EQ(V("ipx0_getsockname"), V("plain_unbound_getsockname"));
+  EXPECT_EQ(V("ipx0_getsockname_error"), V("plain_unbound_error"));
+  EXPECT_EQ(V("ipx0_getsockname_len"), "14");
+  EXPECT_EQ(V("ipx0_getsockname_family"), "6");
   EXPECT_EQ(V("startup_2_2"), "0");
   EXPECT_EQ(V("cleanup_1"), "0");
   // After the second start-up the registry no longer knows the socket: a plain IP name.
@@ -224,9 +230,30 @@ TEST_F(ShimGame, TraceOfIpxSocketsAndTheRegistry) {
       M("mp_getsockname(" + h + ") returns 0.0.0.0:300"),
       M("SetBroadcastCallback() called")}),
             "");
+  // Each address of the host entry is traced through the shim's own inet_ntoa.
+  std::string host;
+  const std::string said = M("lp_gethostname() returned local hostname of '");
+  for (const std::string& l : m)
+    if (l.rfind(said, 0) == 0) host = l.substr(said.size(), l.size() - said.size() - 1);
+  ASSERT_FALSE(host.empty());
+  auto at = std::find(m.begin(), m.end(), M("mp_gethostbyname(" + host + ")"));
+  ASSERT_NE(at, m.end());
+  int addresses = 0;
+  for (++at; at + 3 < m.end() && at->size() > 4 &&
+             at->compare(at->size() - 4 - host.size() - 1, std::string::npos, ":" + host + ") = ") == 0;
+       at += 4, ++addresses) {
+    EXPECT_EQ(at[1], M("mp_inet_ntoa()"));
+    const std::string returned = M("lp_inet_ntoa() returned '");
+    ASSERT_EQ(at[2].rfind(returned, 0), 0u) << at[2];
+    EXPECT_EQ(at[3], M(at[2].substr(returned.size(), at[2].size() - returned.size() - 1)));
+  }
+  EXPECT_GE(addresses, 1);
+  EXPECT_EQ(Count(m, M("203.0.113.10")), 2);  // one look-up per unbound IPX socket named
+
   // The short buffer was refused before the real call: one IPX name was looked up only.
-  EXPECT_EQ(Count(m, M("IPX - there is an attempt to get a name for an IPX socket.")), 2);
+  EXPECT_EQ(Count(m, M("IPX - there is an attempt to get a name for an IPX socket.")), 3);
   EXPECT_EQ(Count(m, M("mp_getsockname(" + h + ") looking up our ip address")), 1);
+  EXPECT_EQ(Count(m, M("mp_getsockname(" + z + ") looking up our ip address")), 1);
   for (const TraceLine& t : trace_) {
     if (t.message.find("IPXSock(") != std::string::npos) {
       EXPECT_EQ(t.file, "wsock32\\socktrak");

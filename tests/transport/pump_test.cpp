@@ -1,0 +1,197 @@
+// The pump: transmit, resend after 10 s, time out after 30 s, heartbeats, loop control.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace orb {
+namespace {
+
+using test::AckPayload;
+using test::Bytes;
+using test::Datagram;
+using test::HeaderOf;
+using test::Peer;
+
+class PumpTest : public ::testing::Test {
+ protected:
+  PumpTest() : a(net, "203.0.113.1") {
+    net.SetTap(true);
+    remote = SocketAddress{sim::Ip("198.51.100.7"), 5000};
+    conn = a.t->Connect(a.endpoint, "198.51.100.7", 5000, 40);
+    for (uint32_t slot = 0; slot < 4; ++slot) a.t->SetEventCallback(conn, slot, test::RecordEvent);
+    a.trace.clear();
+  }
+  // Pumps once at virtual time t and returns the datagrams it sent.
+  std::vector<sim::WireDatagram> At(uint64_t t) {
+    net.Advance(t - net.Now());
+    net.ClearTap();
+    a.t->Pump(0);
+    return net.Tapped();
+  }
+  sim::Network net;
+  Peer a;
+  SocketAddress remote;
+  int32_t conn = 0;
+};
+
+TEST_F(PumpTest, AcknowledgedWithinTenSecondsIsTransmittedOnce) {
+  ASSERT_EQ(a.t->Send(conn, "abc", 3, 8), 0);
+  EXPECT_EQ(At(0).size(), 1u);
+  std::vector<uint8_t> ack = Datagram(1, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 1));
+  net.Inject(remote, a.Where(), ack.data(), ack.size());
+  EXPECT_EQ(At(9999).size(), 0u);
+  EXPECT_EQ(At(10001).size(), 0u);
+  EXPECT_EQ(At(25000).size(), 0u);
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);
+}
+
+TEST_F(PumpTest, NeverAcknowledgedIsSentThreeTimesThenTimesOut) {
+  ASSERT_EQ(a.t->Send(conn, "abc", 3, 8), 0);
+  EXPECT_EQ(At(0).size(), 1u);
+  EXPECT_EQ(At(10000).size(), 0u);  // not more than 10000 ms yet
+  std::vector<sim::WireDatagram> first = At(10001);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(HeaderOf(first[0]).id, 1u);  // byte for byte the same datagram
+  EXPECT_EQ(At(20001).size(), 0u);
+  EXPECT_EQ(At(20002).size(), 1u);
+  EXPECT_EQ(At(30000).size(), 0u);
+  EXPECT_TRUE(test::g_events.empty());
+  EXPECT_EQ(At(30001).size(), 0u);
+  ASSERT_EQ(test::g_events.size(), 1u);
+  EXPECT_EQ(test::g_events[0].address, conn);
+  EXPECT_EQ(test::g_events[0].code, EVENT_TIMEOUT);
+  EXPECT_FALSE(a.t->AddressExists(conn));
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);
+
+  const std::string where = ", 198.51.100.7:" + std::to_string(a.endpoint->local_port) + "\n";
+  ASSERT_EQ(a.trace.size(), 3u);
+  EXPECT_EQ(a.trace[0], "Message 1 being resent (1 tries so far) on address 1. 3 bytes, 1 of 1" + where);
+  EXPECT_EQ(a.trace[1], "Message 1 being resent (2 tries so far) on address 1. 3 bytes, 1 of 1" + where);
+  EXPECT_EQ(a.trace[2], "Message 1 timed out on address 1. 3 bytes, 1 of 1" + where);
+  EXPECT_EQ(a.recorder.events.size(), 1u);  // the observer hears it too
+}
+
+TEST_F(PumpTest, OneTimeOutPerPassAndRemovedAddressesAreNotResent) {
+  int32_t other = a.t->Connect(a.endpoint, "198.51.100.8", 5000, 41);
+  a.t->SetEventCallback(other, 3, test::RecordEvent);
+  a.t->Send(conn, "a", 1, 8);
+  a.t->Send(other, "b", 1, 8);
+  At(0);
+  net.Advance(5000);
+  a.t->Send(conn, "c", 1, 8);  // behind them, and to a connection about to be removed
+  At(5000);
+  At(10001);
+  At(15001);
+  At(20002);
+  At(25002);
+  At(30001);
+  ASSERT_EQ(test::g_events.size(), 1u);
+  EXPECT_EQ(test::g_events[0].address, conn);
+  EXPECT_TRUE(a.t->AddressExists(other));  // examined only in the next pass
+  At(30002);
+  ASSERT_EQ(test::g_events.size(), 2u);
+  EXPECT_EQ(test::g_events[1].address, other);
+  // Message 3 still waits for its time-out, but is no longer transmitted.
+  a.trace.clear();
+  EXPECT_EQ(At(35001).size(), 0u);
+  ASSERT_EQ(test::g_events.size(), 3u);
+  EXPECT_EQ(test::g_events[2].address, conn);  // event 3 again for a removed address
+  // Left: the heartbeat that other was due at 30001, queued before it was removed.
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 1u);
+}
+
+TEST_F(PumpTest, ResendsOfOnePassGoInListOrder) {
+  a.t->Send(conn, "a", 1, 8);
+  At(0);
+  net.Advance(4000);
+  a.t->Send(conn, "b", 1, 8);
+  At(4000);
+  EXPECT_EQ(At(10001).size(), 1u);  // a, resent at 10001
+  EXPECT_EQ(At(14001).size(), 1u);  // b
+  // Both due in one pass: a (front) before b, though b's last send is older.
+  std::vector<sim::WireDatagram> both = At(24002);
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_EQ(HeaderOf(both[0]).id, 1u);
+  EXPECT_EQ(HeaderOf(both[1]).id, 2u);
+}
+
+TEST_F(PumpTest, QueuedFragmentsOfARemovedConnectionStillGoOut) {
+  a.t->Send(conn, "a", 1, 8);
+  a.t->RemoveConnection(conn);
+  EXPECT_EQ(At(0).size(), 1u);
+  EXPECT_EQ(a.t->Send(conn, "a", 1, 8), -1);
+}
+
+TEST_F(PumpTest, HeartbeatsOnOpenConnectionsInAscendingOrder) {
+  int32_t opening = a.t->Connect(a.endpoint, "198.51.100.9", 5000, 0);  // remote 0
+  At(0);  // its CONNECT
+  net.Advance(10);
+  int32_t later = a.t->Connect(a.endpoint, "198.51.100.8", 5000, 42);
+  // Keep the CONNECT from timing out the opening connection: acknowledge it.
+  std::vector<uint8_t> ack = Datagram(9, ACKNOWLEDGE, 1, 1, AckPayload(1, CONNECT, 1));
+  net.Inject(SocketAddress{sim::Ip("198.51.100.9"), 5000}, a.Where(), ack.data(), ack.size());
+  At(10);
+  a.trace.clear();
+  At(30000);
+  EXPECT_TRUE(a.trace.empty());
+  At(30001);
+  ASSERT_EQ(a.trace.size(), 1u);
+  EXPECT_EQ(a.trace[0], "HEARTBEAT: sending heartbeat on address 1\n");
+  At(30011);
+  ASSERT_EQ(a.trace.size(), 2u);
+  EXPECT_EQ(a.trace[1], "HEARTBEAT: sending heartbeat on address 3\n");
+  // Each leaves in the next pass, carrying the far side's address.
+  std::vector<sim::WireDatagram> sent = At(30012);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(HeaderOf(sent[0]).type, HEARTBEAT);
+  EXPECT_EQ(ReadU32(sent[0].bytes.data() + 12), 42u);
+  EXPECT_TRUE(a.t->AddressExists(opening));
+  (void)later;
+}
+
+TEST_F(PumpTest, HeartbeatsDueTogetherGoInAscendingAddressOrder) {
+  net.Advance(10);
+  int32_t later = a.t->Connect(a.endpoint, "198.51.100.8", 5000, 42);
+  At(30001);  // address 1 only; address 3 keeps its older stamp of 10
+  At(30002);
+  const uint32_t heartbeat = a.t->MessageIdCounter();
+  std::vector<uint8_t> ack = Datagram(9, ACKNOWLEDGE, 1, 1, AckPayload(heartbeat, HEARTBEAT, 1));
+  net.Inject(remote, a.Where(), ack.data(), ack.size());
+  At(30003);
+  a.trace.clear();
+  At(60005);  // both due: address 1 stamped 30001, address 2 stamped 10
+  ASSERT_EQ(a.trace.size(), 2u);
+  EXPECT_EQ(a.trace[0], "HEARTBEAT: sending heartbeat on address 1\n");
+  EXPECT_EQ(a.trace[1], "HEARTBEAT: sending heartbeat on address " + std::to_string(later) + "\n");
+}
+
+TEST_F(PumpTest, HeartbeatStampStartsAtCreationNotConfirmation) {
+  int32_t active = a.t->Connect(a.endpoint, "198.51.100.9", 5000, 0);
+  SocketAddress far{sim::Ip("198.51.100.9"), 5000};
+  At(0);
+  a.t->RemoveConnection(conn);
+  net.Advance(29000);
+  std::vector<uint8_t> confirm(8);
+  WriteU32(confirm.data(), static_cast<uint32_t>(active));
+  WriteU32(confirm.data() + 4, 77);
+  std::vector<uint8_t> d = Datagram(1, CONFIRM_CONNECT, 1, 1, confirm);
+  net.Inject(far, a.Where(), d.data(), d.size());
+  std::vector<uint8_t> ack = Datagram(2, ACKNOWLEDGE, 1, 1, AckPayload(1, CONNECT, 1));
+  net.Inject(far, a.Where(), ack.data(), ack.size());
+  At(29000);
+  EXPECT_EQ(a.t->RemoteAddress(active), 77);
+  a.trace.clear();
+  At(30001);
+  EXPECT_EQ(a.Count("HEARTBEAT: sending heartbeat on address 2\n"), 1u);
+}
+
+TEST_F(PumpTest, PumpZeroIsOnePassAndTimedPumpSleepsAfterEachPass) {
+  net.Advance(1000);
+  a.t->Pump(0);
+  EXPECT_EQ(net.Now(), 1000u);
+  a.t->Pump(50);
+  EXPECT_EQ(net.Now(), 1051u);  // 51 passes, each followed by a 1 ms sleep
+}
+
+}  // namespace
+}  // namespace orb

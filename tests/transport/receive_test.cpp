@@ -1,0 +1,338 @@
+// The receive path: the checks on each datagram, acknowledgements, the bucket and delivery.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "test_support.h"
+
+namespace orb {
+namespace {
+
+using test::AckPayload;
+using test::Bytes;
+using test::Datagram;
+using test::HeaderOf;
+using test::Peer;
+
+const char kUnprocessedFmt[] = "We have an unprocessed message: id:%d, len:%d, type:%d, seq:%d of %d\n";
+const char kAdding[] = "Adding recceived message to the bucket\n";
+const char kAlready[] = "the exact message is already in the message bucket\n";
+
+class ReceiveTest : public ::testing::Test {
+ protected:
+  ReceiveTest() : a(net, "203.0.113.1") {
+    net.SetTap(true);
+    remote = SocketAddress{sim::Ip("198.51.100.7"), 5000};
+    conn = a.t->Connect(a.endpoint, "198.51.100.7", 5000, 40);
+    a.t->SetDataCallback(conn, test::RecordData);
+    a.trace.clear();
+  }
+  void From(const SocketAddress& src, const std::vector<uint8_t>& d) {
+    net.Inject(src, a.Where(), d.data(), d.size());
+  }
+  void Arrive(const std::vector<uint8_t>& d) { From(remote, d); }
+  // The ACKNOWLEDGE datagrams of the latest pass: (id, type, seq).
+  std::vector<std::vector<uint8_t>> Pass() {
+    net.ClearTap();
+    a.t->Pump(0);
+    std::vector<std::vector<uint8_t>> acks;
+    for (auto& d : net.Tapped()) {
+      if (HeaderOf(d).type == ACKNOWLEDGE)
+        acks.push_back(std::vector<uint8_t>(d.bytes.begin() + 12, d.bytes.end()));
+    }
+    return acks;
+  }
+  sim::Network net;
+  Peer a;
+  SocketAddress remote;
+  int32_t conn = 0;
+};
+
+TEST_F(ReceiveTest, ShortAndTruncatedDatagramsAreDiscarded) {
+  std::vector<uint8_t> good = Datagram(1, 8, 1, 1, Bytes(10));
+  Arrive(std::vector<uint8_t>(good.begin(), good.begin() + 11));  // shorter than a header
+  std::vector<uint8_t> cut = good;
+  cut.pop_back();  // header says 10, 9 arrived
+  Arrive(cut);
+  Arrive(std::vector<uint8_t>());  // a read of 0 bytes
+  EXPECT_TRUE(Pass().empty());
+  EXPECT_TRUE(test::g_data.empty());
+  EXPECT_TRUE(a.trace.empty());
+  TransportCounters c = a.t->Counters();
+  EXPECT_EQ(c.dropped_short, 1u);
+  EXPECT_EQ(c.dropped_truncated, 1u);
+  // Bytes beyond the header length are ignored.
+  std::vector<uint8_t> longer = good;
+  longer.push_back(0xAB);
+  Arrive(longer);
+  Pass();
+  ASSERT_EQ(test::g_data.size(), 1u);
+  EXPECT_EQ(test::g_data[0].bytes, Bytes(10));
+}
+
+TEST_F(ReceiveTest, TraceLineOfEveryProcessedDatagram) {
+  Arrive(Datagram(0x80000001u, 8, 1, 1, Bytes(3)));
+  Pass();
+  char line[260];
+  snprintf(line, sizeof line, kUnprocessedFmt, static_cast<int>(0x80000001u), 3, 8, 1, 1);
+  ASSERT_GE(a.trace.size(), 2u);
+  EXPECT_EQ(a.trace[0], line);
+  EXPECT_EQ(a.trace[1], kAdding);
+}
+
+TEST_F(ReceiveTest, ControlMessagesWithWrongLengthsAreDropped) {
+  const uint16_t types[] = {CONNECT, ACKNOWLEDGE, CONFIRM_CONNECT, HEARTBEAT, PEERCLOSE,
+                            CONFIRM_DISCONNECT};
+  const size_t right[] = {72, 8, 8, 4, 4, 4};
+  for (size_t i = 0; i < 6; ++i) {
+    Arrive(Datagram(10 + i, types[i], 1, 1, Bytes(right[i] + 1)));
+    Arrive(Datagram(20 + i, types[i], 1, 1, Bytes(right[i] - 1)));
+  }
+  EXPECT_TRUE(Pass().empty());
+  EXPECT_EQ(a.t->Counters().dropped_control_length, 12u);
+  EXPECT_EQ(a.t->ConnectionCount(), 1u);
+  EXPECT_EQ(a.t->SendQueueLength(), 0u);
+}
+
+TEST_F(ReceiveTest, RepeatInOnePassIsAcknowledgedAndDeliveredOnce) {
+  std::vector<uint8_t> d = Datagram(7, 8, 1, 1, Bytes(5));
+  Arrive(d);
+  Arrive(d);
+  std::vector<std::vector<uint8_t>> acks = Pass();
+  ASSERT_EQ(acks.size(), 1u);
+  EXPECT_EQ(acks[0], AckPayload(7, 8, 1));
+  EXPECT_EQ(test::g_data.size(), 1u);
+  EXPECT_EQ(a.Count(kAlready), 1u);
+  // Again in a later pass (its acknowledgement was lost): delivered and acknowledged again.
+  Arrive(d);
+  EXPECT_EQ(Pass().size(), 1u);
+  EXPECT_EQ(test::g_data.size(), 2u);
+}
+
+TEST_F(ReceiveTest, ZeroLengthSingleFragmentIsDeliveredWithLengthZero) {
+  Arrive(Datagram(3, 0, 1, 1, {}));
+  Pass();
+  ASSERT_EQ(test::g_data.size(), 1u);
+  EXPECT_TRUE(test::g_data[0].bytes.empty());
+  EXPECT_EQ(test::g_data[0].type, 0);
+  EXPECT_EQ(test::g_data[0].address, conn);
+}
+
+TEST_F(ReceiveTest, OutOfOrderFragmentsAreDeliveredAsOneBufferAndEachAcknowledged) {
+  std::vector<uint8_t> msg = Bytes(3000, 9);
+  auto part = [&](uint16_t seq) {
+    size_t from = (seq - 1) * 1400, to = std::min<size_t>(seq * 1400, msg.size());
+    return Datagram(11, 8, seq, 3, std::vector<uint8_t>(msg.begin() + from, msg.begin() + to));
+  };
+  Arrive(part(2));
+  Arrive(part(1));
+  Arrive(part(3));
+  std::vector<std::vector<uint8_t>> acks = Pass();
+  ASSERT_EQ(acks.size(), 3u);
+  EXPECT_EQ(acks[0], AckPayload(11, 8, 2));
+  EXPECT_EQ(acks[1], AckPayload(11, 8, 1));
+  EXPECT_EQ(acks[2], AckPayload(11, 8, 3));
+  ASSERT_EQ(test::g_data.size(), 1u);
+  EXPECT_EQ(test::g_data[0].bytes, msg);
+  EXPECT_EQ(a.Count(kAdding), 1u);
+}
+
+TEST_F(ReceiveTest, IncompleteMessageWaitsAcrossPassesThenExpires) {
+  Arrive(Datagram(12, 8, 1, 2, Bytes(1400)));
+  Pass();
+  EXPECT_TRUE(test::g_data.empty());
+  EXPECT_EQ(a.t->IncompleteBytes(), 1400 + kFragmentOverheadBytes);
+  net.Advance(20000);
+  Arrive(Datagram(12, 8, 2, 2, Bytes(4)));
+  EXPECT_EQ(Pass().size(), 1u);
+  ASSERT_EQ(test::g_data.size(), 1u);
+  EXPECT_EQ(test::g_data[0].bytes.size(), 1404u);
+  EXPECT_EQ(a.t->IncompleteBytes(), 0u);
+
+  Arrive(Datagram(13, 8, 2, 2, Bytes(4)));
+  Pass();
+  net.Advance(30000);
+  Pass();
+  EXPECT_EQ(a.t->IncompleteBytes(), 1u * (4 + kFragmentOverheadBytes));
+  net.Advance(1);
+  Pass();
+  EXPECT_EQ(a.t->IncompleteBytes(), 0u);
+  EXPECT_EQ(a.t->Counters().incomplete_expired, 1u);
+  Arrive(Datagram(13, 8, 1, 2, Bytes(4)));  // the rest, too late: a new group that waits
+  Pass();
+  EXPECT_EQ(test::g_data.size(), 1u);
+}
+
+TEST_F(ReceiveTest, RepeatOfAHeldFragmentInALaterPassIsAcknowledgedAgain) {
+  std::vector<uint8_t> first = Datagram(14, 8, 1, 2, Bytes(1400));
+  Arrive(first);
+  Arrive(first);
+  EXPECT_EQ(Pass().size(), 1u);  // same pass: one acknowledgement
+  Arrive(first);
+  std::vector<std::vector<uint8_t>> acks = Pass();
+  ASSERT_EQ(acks.size(), 1u);
+  EXPECT_EQ(acks[0], AckPayload(14, 8, 1));
+  EXPECT_EQ(a.Count(kAlready), 2u);
+  EXPECT_TRUE(test::g_data.empty());
+}
+
+TEST_F(ReceiveTest, MalformedFragmentNumbersAreDropped) {
+  Arrive(Datagram(15, 8, 0, 1, Bytes(3)));  // seq 0
+  Arrive(Datagram(16, 8, 3, 2, Bytes(3)));  // seq beyond of
+  Arrive(Datagram(17, 8, 1, 0, Bytes(3)));  // of 0
+  Arrive(Datagram(18, 8, 1, 2, Bytes(3)));
+  Arrive(Datagram(18, 8, 2, 3, Bytes(3)));  // of differs within the message
+  EXPECT_EQ(Pass().size(), 1u);
+  EXPECT_EQ(a.t->Counters().dropped_malformed, 4u);
+  EXPECT_TRUE(test::g_data.empty());
+}
+
+TEST_F(ReceiveTest, DataFromAnotherPortOrAnUnknownSourceIsDroppedUnacknowledged) {
+  From(SocketAddress{remote.ip, 5001}, Datagram(19, 8, 1, 1, Bytes(3)));
+  From(SocketAddress{sim::Ip("198.51.100.99"), 5000}, Datagram(20, 8, 1, 1, Bytes(3)));
+  EXPECT_TRUE(Pass().empty());
+  EXPECT_TRUE(test::g_data.empty());
+  EXPECT_EQ(a.t->Counters().dropped_unknown_sender, 2u);
+}
+
+TEST_F(ReceiveTest, SenderIsTheLowestAddressWithThatSocketAddress) {
+  int32_t twin = a.t->Connect(a.endpoint, "198.51.100.7", 5000, 41);
+  a.t->SetDataCallback(twin, test::RecordData);
+  Arrive(Datagram(21, 8, 1, 1, Bytes(3)));
+  Pass();
+  ASSERT_EQ(test::g_data.size(), 1u);
+  EXPECT_EQ(test::g_data[0].address, conn);
+  a.t->RemoveConnection(conn);
+  Arrive(Datagram(22, 8, 1, 1, Bytes(3)));
+  Pass();
+  ASSERT_EQ(test::g_data.size(), 2u);
+  EXPECT_EQ(test::g_data[1].address, twin);
+}
+
+TEST_F(ReceiveTest, SameIdFromTwoConnectionsInOnePassAreTwoMessages) {
+  SocketAddress other{sim::Ip("198.51.100.8"), 5000};
+  int32_t second = a.t->Connect(a.endpoint, "198.51.100.8", 5000, 1);
+  a.t->SetDataCallback(second, test::RecordData);
+  Arrive(Datagram(1, 8, 1, 1, Bytes(3, 1)));
+  From(other, Datagram(1, 8, 1, 1, Bytes(3, 2)));
+  EXPECT_EQ(Pass().size(), 2u);
+  ASSERT_EQ(test::g_data.size(), 2u);
+  EXPECT_EQ(test::g_data[0].address, conn);
+  EXPECT_EQ(test::g_data[1].address, second);
+  EXPECT_EQ(test::g_data[1].bytes, Bytes(3, 2));
+}
+
+TEST_F(ReceiveTest, DataForARemovedConnectionInTheSamePassIsStillDelivered) {
+  Arrive(Datagram(23, 8, 1, 1, Bytes(3)));
+  Arrive(Datagram(24, CONFIRM_DISCONNECT, 1, 1, test::Word(conn)));
+  Pass();
+  EXPECT_FALSE(a.t->AddressExists(conn));
+  EXPECT_EQ(test::g_data.size(), 1u);
+}
+
+TEST_F(ReceiveTest, IncompleteMemoryIsBoundedPerConnectionAndInTotal) {
+  sim::Network net2;
+  TransportOptions o;
+  o.max_incomplete_bytes_per_connection = 2 * (1400 + kFragmentOverheadBytes);
+  o.max_incomplete_bytes_total = 3 * (1400 + kFragmentOverheadBytes);
+  Peer b(net2, "203.0.113.2", o);
+  SocketAddress x{sim::Ip("198.51.100.1"), 7}, y{sim::Ip("198.51.100.2"), 7};
+  b.t->Connect(b.endpoint, "198.51.100.1", 7, 1);
+  b.t->Connect(b.endpoint, "198.51.100.2", 7, 1);
+  for (uint32_t id = 1; id <= 3; ++id) {
+    std::vector<uint8_t> d = Datagram(id, 8, 1, 2, Bytes(1400));
+    net2.Inject(x, b.Where(), d.data(), d.size());
+  }
+  for (uint32_t id = 1; id <= 2; ++id) {
+    std::vector<uint8_t> d = Datagram(id, 8, 1, 2, Bytes(1400));
+    net2.Inject(y, b.Where(), d.data(), d.size());
+  }
+  b.t->Pump(0);
+  EXPECT_EQ(b.t->IncompleteBytes(), 3 * (1400 + kFragmentOverheadBytes));
+  EXPECT_EQ(b.t->Counters().dropped_incomplete_limit, 2u);  // x's third, y's second
+  // Completing one frees its share, and single-fragment messages are never limited.
+  std::vector<uint8_t> rest = Datagram(1, 8, 2, 2, Bytes(1));
+  net2.Inject(x, b.Where(), rest.data(), rest.size());
+  std::vector<uint8_t> single = Datagram(9, 8, 1, 1, Bytes(1400));
+  net2.Inject(y, b.Where(), single.data(), single.size());
+  b.t->Pump(0);
+  EXPECT_EQ(b.recorder.data_.size(), 2u);
+  EXPECT_EQ(b.t->IncompleteBytes(), 2 * (1400 + kFragmentOverheadBytes));
+}
+
+TEST_F(ReceiveTest, ReceiveErrorsAreLoggedAndTheDrainGoesOn) {
+  a.host->QueueReceiveErrors(10054, 2);  // WSAECONNRESET after an ICMP unreachable
+  Arrive(Datagram(25, 8, 1, 1, Bytes(3)));
+  Pass();
+  EXPECT_EQ(a.Count("recv error: 10054\n"), 2u);
+  EXPECT_EQ(test::g_data.size(), 1u);
+  std::vector<uint8_t> huge(kReceiveBufferBytes + 1, 0);
+  Arrive(huge);
+  Arrive(Datagram(26, 8, 1, 1, Bytes(3)));
+  Pass();
+  EXPECT_EQ(a.Count("recv error: 10040\n"), 1u);
+  EXPECT_EQ(test::g_data.size(), 2u);
+}
+
+TEST_F(ReceiveTest, EndlessReadErrorsDoNotHoldThePass) {
+  a.host->QueueReceiveErrors(10054, 1000);
+  Pass();
+  EXPECT_LT(a.t->Counters().receive_errors, 1000u);
+}
+
+// The sending side of acknowledgements.
+class AckTest : public ReceiveTest {
+ protected:
+  void SendAndPump(int32_t length) {
+    std::vector<uint8_t> data = Bytes(static_cast<size_t>(length));
+    ASSERT_EQ(a.t->Send(conn, data.data(), length, 8), 0);
+    Pass();
+  }
+};
+
+TEST_F(AckTest, RetiresTheFragmentWithTheSameIdAndSeq) {
+  SendAndPump(2800);  // id 1, three fragments
+  ASSERT_EQ(a.t->UnacknowledgedCount(), 3u);
+  Arrive(Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  Pass();
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
+  // Seq 2 is gone: the same acknowledgement again retires nothing.
+  Arrive(Datagram(51, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  Pass();
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
+  EXPECT_EQ(a.t->Counters().acks_unmatched, 1u);
+  // Acknowledgements are never acknowledged.
+  EXPECT_EQ(a.t->SendQueueLength(), 0u);
+}
+
+TEST_F(AckTest, SeqZeroRetiresTheOneNearestTheFront) {
+  SendAndPump(2800);
+  Arrive(Datagram(52, ACKNOWLEDGE, 1, 1, AckPayload(1, 0, 0)));
+  Pass();
+  ASSERT_EQ(a.t->UnacknowledgedCount(), 2u);
+  // Seq 1 was retired: after 10 s only 2 and 3 are resent.
+  net.Advance(10001);
+  net.ClearTap();
+  a.t->Pump(0);
+  ASSERT_EQ(net.Tapped().size(), 2u);
+  EXPECT_EQ(HeaderOf(net.Tapped()[0]).seq, 2);
+  EXPECT_EQ(HeaderOf(net.Tapped()[1]).seq, 3);
+}
+
+TEST_F(AckTest, AcknowledgementFromTheConnectionProvesIt) {
+  SendAndPump(10);
+  EXPECT_FALSE(a.t->IsProven(conn));
+  From(SocketAddress{remote.ip, 5999}, Datagram(53, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 1)));
+  Pass();
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);  // retired, wherever it came from
+  EXPECT_FALSE(a.t->IsProven(conn));
+  SendAndPump(10);
+  Arrive(Datagram(54, ACKNOWLEDGE, 1, 1, AckPayload(2, 8, 1)));
+  Pass();
+  EXPECT_TRUE(a.t->IsProven(conn));
+  EXPECT_EQ(a.t->BytesReceived(conn), 20u);  // only the one from its socket address
+  EXPECT_EQ(a.t->BytesSent(conn), 44u);
+}
+
+}  // namespace
+}  // namespace orb

@@ -1,0 +1,152 @@
+#include "sim_network.h"
+
+#include <string.h>
+
+namespace orb {
+namespace sim {
+
+uint64_t Random::Next() {
+  uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+bool Random::Chance(double p) {
+  if (p <= 0) return false;
+  return static_cast<double>(Next() >> 11) * (1.0 / 9007199254740992.0) < p;
+}
+
+uint64_t Random::Below(uint64_t n) { return n ? Next() % n : 0; }
+
+uint32_t Ip(const char* text) { return ParseIPv4(text); }
+
+Network::~Network() {}
+
+Host* Network::AddHost(const char* ip_text) {
+  hosts_.emplace_back(new Host(this, Ip(ip_text)));
+  return hosts_.back().get();
+}
+
+void Network::AddName(const std::string& name, const char* ip_text) { names_[name] = Ip(ip_text); }
+
+bool Network::ResolveName(const char* host, uint32_t* ip) const {
+  auto it = names_.find(host);
+  if (it == names_.end()) return false;
+  *ip = it->second;
+  return true;
+}
+
+size_t Network::InFlight() const {
+  size_t n = 0;
+  for (auto& s : sockets_) n += s.second.inbox.size();
+  return n;
+}
+
+int32_t Network::Open(uint32_t ip, uint16_t port, intptr_t* handle, uint16_t* bound_port) {
+  if (port == 0) {
+    do {
+      port = next_ephemeral_++;
+      if (next_ephemeral_ == 0) next_ephemeral_ = 49152;
+    } while (bound_.count((static_cast<uint64_t>(ip) << 16) | port));
+  }
+  const uint64_t key = (static_cast<uint64_t>(ip) << 16) | port;
+  if (bound_.count(key)) return RESULT_BIND;
+  const intptr_t h = next_handle_++;
+  sockets_[h].bound = SocketAddress{ip, port};
+  bound_[key] = h;
+  *handle = h;
+  *bound_port = port;
+  return 0;
+}
+
+Network::Socket* Network::Find(intptr_t handle) {
+  auto it = sockets_.find(handle);
+  return it == sockets_.end() ? nullptr : &it->second;
+}
+
+void Network::Close(intptr_t handle) {
+  auto it = sockets_.find(handle);
+  if (it == sockets_.end()) return;
+  bound_.erase((static_cast<uint64_t>(it->second.bound.ip) << 16) | it->second.bound.port);
+  sockets_.erase(it);
+}
+
+void Network::Send(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) {
+  Socket* s = Find(handle);
+  if (!s || length < 0) return;
+  Schedule(s->bound, to, data, static_cast<size_t>(length));
+}
+
+void Network::Inject(const SocketAddress& from, const SocketAddress& to, const void* data,
+                     size_t size) {
+  Schedule(from, to, static_cast<const uint8_t*>(data), size);
+}
+
+void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const uint8_t* data,
+                       size_t size) {
+  ++sent_;
+  if (tap_on_) tapped_.push_back(WireDatagram{now_, from, to, std::vector<uint8_t>(data, data + size)});
+  if (random_.Chance(conditions_.loss)) {
+    ++lost_;
+    return;
+  }
+  int copies = 1;
+  if (random_.Chance(conditions_.duplicate)) {
+    ++duplicated_;
+    copies = 2;
+  }
+  auto target = bound_.find((static_cast<uint64_t>(to.ip) << 16) | to.port);
+  for (int i = 0; i < copies; ++i) {
+    const uint64_t at = now_ + conditions_.delay_ms + random_.Below(conditions_.jitter_ms + 1ull);
+    if (target == bound_.end()) {
+      ++undeliverable_;
+      continue;
+    }
+    Queued q{at, order_++, from, std::vector<uint8_t>(data, data + size)};
+    sockets_[target->second].inbox.emplace(std::make_pair(q.deliver_at, q.order), std::move(q));
+  }
+}
+
+int32_t Host::Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) {
+  if (fail_open_) return fail_open_;
+  return network_->Open(ip_, port, handle, bound_port);
+}
+
+int Host::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from, int* error) {
+  Network::Socket* s = network_->Find(handle);
+  if (!s) return kNothing;
+  if (errors_left_ > 0) {
+    --errors_left_;
+    *error = error_code_;
+    return kError;
+  }
+  if (s->inbox.empty() || s->inbox.begin()->first.first > network_->Now()) return kNothing;
+  Network::Queued q = std::move(s->inbox.begin()->second);
+  s->inbox.erase(s->inbox.begin());
+  if (q.bytes.size() > static_cast<size_t>(capacity)) {
+    *error = 10040;  // WSAEMSGSIZE: the datagram is consumed
+    return kError;
+  }
+  if (!q.bytes.empty()) memcpy(buffer, q.bytes.data(), q.bytes.size());
+  *from = q.from;
+  return static_cast<int>(q.bytes.size());
+}
+
+void Host::SendTo(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) {
+  network_->Send(handle, data, length, to);
+}
+
+void Host::Close(intptr_t handle) { network_->Close(handle); }
+
+bool Host::Resolve(const char* host, uint32_t* ip) {
+  uint32_t parsed = ParseIPv4(host);
+  if (parsed != kAddressNone) {
+    *ip = parsed;
+    return true;
+  }
+  return network_->ResolveName(host, ip);
+}
+
+}  // namespace sim
+}  // namespace orb

@@ -1,0 +1,156 @@
+// A deterministic in-process network for the peer transport: hosts with IPv4 addresses,
+// UDP sockets on them, a virtual millisecond clock, and seeded loss, duplication, delay
+// and jitter (which reorders). Every random choice comes from one seeded generator, so a
+// run is repeated exactly by the same seed and the same calls.
+#ifndef ORB_TESTS_TRANSPORT_SIM_NETWORK_H
+#define ORB_TESTS_TRANSPORT_SIM_NETWORK_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport.h"
+
+namespace orb {
+namespace sim {
+
+// splitmix64: small, fast, the same on every platform.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next();
+  // True with the given probability (0..1).
+  bool Chance(double p);
+  // Uniform in [0, n).
+  uint64_t Below(uint64_t n);
+
+ private:
+  uint64_t state_;
+};
+
+struct Conditions {
+  double loss = 0;         // probability that a datagram is dropped
+  double duplicate = 0;    // probability that it arrives twice
+  uint32_t delay_ms = 0;   // fixed delay
+  uint32_t jitter_ms = 0;  // plus uniform 0..jitter_ms, independently per copy
+};
+
+// One datagram on the wire, as the tap sees it.
+struct WireDatagram {
+  uint64_t at;  // virtual ms when sent
+  SocketAddress from;
+  SocketAddress to;
+  std::vector<uint8_t> bytes;
+};
+
+class Host;
+
+class Network {
+ public:
+  explicit Network(uint64_t seed = 1) : random_(seed) {}
+  ~Network();
+
+  // A host with the dotted address text; the Network owns it.
+  Host* AddHost(const char* ip_text);
+  // Makes Resolve of name give ip_text on every host.
+  void AddName(const std::string& name, const char* ip_text);
+
+  uint64_t Now() const { return now_; }
+  void Advance(uint64_t ms) { now_ += ms; }
+  std::function<uint64_t()> Clock() {
+    return [this] { return now_; };
+  }
+  std::function<void(uint32_t)> Sleeper() {
+    return [this](uint32_t ms) { now_ += ms; };
+  }
+
+  void SetConditions(const Conditions& c) { conditions_ = c; }
+  // Puts a datagram on the wire from any source (forged or not), subject to conditions.
+  void Inject(const SocketAddress& from, const SocketAddress& to, const void* data, size_t size);
+  // Every datagram sent, in order (before loss); off by default.
+  void SetTap(bool on) { tap_on_ = on; }
+  const std::vector<WireDatagram>& Tapped() const { return tapped_; }
+  void ClearTap() { tapped_.clear(); }
+
+  uint64_t Sent() const { return sent_; }
+  uint64_t Lost() const { return lost_; }
+  uint64_t Duplicated() const { return duplicated_; }
+  uint64_t Undeliverable() const { return undeliverable_; }
+  // Datagrams waiting in some socket, delivered or not yet.
+  size_t InFlight() const;
+
+  // Internals for Host.
+  struct Queued {
+    uint64_t deliver_at;
+    uint64_t order;
+    SocketAddress from;
+    std::vector<uint8_t> bytes;
+  };
+  struct Socket {
+    SocketAddress bound;
+    std::multimap<std::pair<uint64_t, uint64_t>, Queued> inbox;  // by (deliver_at, order)
+  };
+  int32_t Open(uint32_t ip, uint16_t port, intptr_t* handle, uint16_t* bound_port);
+  Socket* Find(intptr_t handle);
+  void Close(intptr_t handle);
+  void Send(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to);
+  bool ResolveName(const char* host, uint32_t* ip) const;
+
+ private:
+  void Schedule(const SocketAddress& from, const SocketAddress& to, const uint8_t* data,
+                size_t size);
+
+  Random random_;
+  Conditions conditions_;
+  uint64_t now_ = 0;
+  uint64_t order_ = 0;
+  intptr_t next_handle_ = 100;
+  uint16_t next_ephemeral_ = 49152;
+  std::map<intptr_t, Socket> sockets_;
+  std::map<uint64_t, intptr_t> bound_;  // (ip << 16 | port) -> handle
+  std::vector<std::unique_ptr<Host>> hosts_;
+  std::map<std::string, uint32_t> names_;
+  bool tap_on_ = false;
+  std::vector<WireDatagram> tapped_;
+  uint64_t sent_ = 0, lost_ = 0, duplicated_ = 0, undeliverable_ = 0;
+};
+
+// The DatagramIo of one simulated host.
+class Host : public DatagramIo {
+ public:
+  Host(Network* network, uint32_t ip) : network_(network), ip_(ip) {}
+  uint32_t Ip() const { return ip_; }
+  // Makes every Open fail with this result code (0: normal).
+  void FailOpenWith(int32_t code) { fail_open_ = code; }
+  // The next Receive calls on any socket of this host report these errors first.
+  void QueueReceiveErrors(int error, int count) {
+    error_code_ = error;
+    errors_left_ = count;
+  }
+
+  int32_t Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) override;
+  int Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from,
+              int* error) override;
+  void SendTo(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) override;
+  void Close(intptr_t handle) override;
+  bool Resolve(const char* host, uint32_t* ip) override;
+
+ private:
+  Network* network_;
+  uint32_t ip_;
+  int32_t fail_open_ = 0;
+  int error_code_ = 0;
+  int errors_left_ = 0;
+};
+
+// Dotted text to a network-order address, for tests.
+uint32_t Ip(const char* text);
+
+}  // namespace sim
+}  // namespace orb
+
+#endif

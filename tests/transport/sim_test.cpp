@@ -1,0 +1,199 @@
+// The simulator itself, and long runs of two transports over a lossy network.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "test_support.h"
+
+namespace orb {
+namespace {
+
+using test::Peer;
+
+// Runs a small exchange and returns every datagram the network carried.
+std::vector<sim::WireDatagram> Scenario(uint64_t seed) {
+  sim::Network net(seed);
+  net.SetConditions(sim::Conditions{0.2, 0.1, 5, 200});
+  net.SetTap(true);
+  TransportOptions quiet;
+  quiet.trace = nullptr;
+  Peer a(net, "203.0.113.1", quiet), b(net, "198.51.100.7", quiet, 3668);
+  int32_t c = a.t->Connect(a.endpoint, "198.51.100.7", 3668, 0);
+  std::vector<uint8_t> data = test::Bytes(3000);
+  for (int i = 0; i < 500; ++i) {
+    if (i % 10 == 0) a.t->Send(c, data.data(), 1 + i * 5, 8);
+    net.Advance(20);
+    a.t->Pump(0);
+    b.t->Pump(0);
+  }
+  return net.Tapped();
+}
+
+TEST(Simulator, SameSeedSameRunOtherSeedOtherRun) {
+  std::vector<sim::WireDatagram> one = Scenario(7), two = Scenario(7), three = Scenario(8);
+  ASSERT_EQ(one.size(), two.size());
+  ASSERT_GT(one.size(), 100u);
+  for (size_t i = 0; i < one.size(); ++i) {
+    EXPECT_EQ(one[i].at, two[i].at);
+    EXPECT_EQ(one[i].bytes, two[i].bytes);
+    EXPECT_TRUE(one[i].to == two[i].to);
+  }
+  bool differs = one.size() != three.size();
+  for (size_t i = 0; !differs && i < one.size(); ++i) differs = one[i].bytes != three[i].bytes || one[i].at != three[i].at;
+  EXPECT_TRUE(differs);
+}
+
+TEST(Simulator, LossDuplicationAndReorderingHappen) {
+  sim::Network net(3);
+  net.SetConditions(sim::Conditions{0.2, 0.1, 0, 50});
+  sim::Host* h = net.AddHost("203.0.113.1");
+  intptr_t rx, tx;
+  uint16_t port;
+  ASSERT_EQ(h->Open(1000, &rx, &port), 0);
+  ASSERT_EQ(h->Open(0, &tx, &port), 0);
+  for (uint32_t i = 0; i < 1000; ++i) {
+    uint8_t b[4];
+    WriteU32(b, i);
+    h->SendTo(tx, b, 4, SocketAddress{h->Ip(), 1000});
+  }
+  net.Advance(100);
+  std::vector<uint32_t> got;
+  uint8_t buf[16];
+  SocketAddress from;
+  int error;
+  while (h->Receive(rx, buf, sizeof buf, &from, &error) == 4) got.push_back(ReadU32(buf));
+  EXPECT_EQ(net.Lost() + got.size(), 1000u + net.Duplicated());
+  EXPECT_GT(net.Lost(), 150u);
+  EXPECT_LT(net.Lost(), 250u);
+  EXPECT_GT(net.Duplicated(), 50u);
+  bool reordered = false;
+  for (size_t i = 1; i < got.size(); ++i) reordered = reordered || got[i] < got[i - 1];
+  EXPECT_TRUE(reordered);
+}
+
+// Messages carry their number and length; their bytes follow from the number, so the
+// receiver can tell a complete, uncorrupted message from anything else.
+std::vector<uint8_t> MessageBytes(uint32_t number, uint32_t length) {
+  std::vector<uint8_t> m(length);
+  sim::Random r(number * 7919u + 1);
+  for (auto& byte : m) byte = static_cast<uint8_t>(r.Next());
+  if (length >= 8) {
+    WriteU32(m.data(), number);
+    WriteU32(m.data() + 4, length);
+  }
+  return m;
+}
+
+// One side of the soak: tracks the messages it sent and the connections it lost.
+class Side : public TransportObserver {
+ public:
+  void OnEvent(int32_t address, int32_t code) override {
+    if (code == EVENT_TIMEOUT || code == EVENT_DISCONNECTED) dead.insert(address);
+    if (code == EVENT_CONNECTED) ++connected;
+  }
+  void OnAccepted(int32_t address) override { latest = address; }
+  void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
+    (void)address;
+    ++deliveries;
+    ASSERT_EQ(type, 8);
+    ASSERT_GE(length, 8);
+    const uint32_t number = ReadU32(data), claimed = ReadU32(data + 4);
+    ASSERT_EQ(claimed, static_cast<uint32_t>(length)) << "message " << number;
+    ASSERT_TRUE(MessageBytes(number, claimed) == std::vector<uint8_t>(data, data + length))
+        << "message " << number << " corrupted";
+    received->insert(number);
+  }
+  std::set<int32_t> dead;
+  int32_t latest = 0;
+  int connected = 0;
+  uint64_t deliveries = 0;
+  std::set<uint32_t>* received = nullptr;
+};
+
+TEST(Soak, LossyRunDeliversEverythingOrTimesOut) {
+  sim::Network net(2024);
+  net.SetConditions(sim::Conditions{0.2, 0.1, 5, 250});
+  Side side_a, side_b;
+  std::set<uint32_t> at_a, at_b;  // message numbers delivered to each side
+  side_a.received = &at_a;
+  side_b.received = &at_b;
+  TransportOptions oa, ob;
+  oa.trace = ob.trace = nullptr;
+  oa.observer = &side_a;
+  ob.observer = &side_b;
+  ob.reuse_repeated_connect = true;
+  Peer a(net, "203.0.113.1", oa), b(net, "198.51.100.7", ob, 3668);
+
+  struct Sent {
+    bool from_a;
+    int32_t address;
+  };
+  std::map<uint32_t, Sent> sent;
+  sim::Random r(99);
+  uint32_t number = 0;
+  int32_t a_conn = 0;
+  const int kTicks = 30000;  // ten virtual minutes of 20 ms timer ticks
+  for (int tick = 0; tick < kTicks; ++tick) {
+    if (a_conn == 0 || side_a.dead.count(a_conn)) a_conn = a.t->Connect(a.endpoint, "198.51.100.7", 3668, 0);
+    if (tick % 5 == 0) {
+      const uint32_t length = 8 + static_cast<uint32_t>(r.Below(4200));
+      const bool from_a = r.Chance(0.5);
+      // B answers on the connection it accepted last, while that one lives.
+      int32_t address = from_a ? a_conn : side_b.latest;
+      if (!from_a && side_b.dead.count(address)) address = 0;
+      if (address != 0) {
+        ++number;
+        std::vector<uint8_t> m = MessageBytes(number, length);
+        Transport& t = from_a ? *a.t : *b.t;
+        if (t.Send(address, m.data(), static_cast<int32_t>(length), 8) == 0)
+          sent[number] = Sent{from_a, address};
+      }
+    }
+    net.Advance(20);
+    a.t->Pump(0);
+    b.t->Pump(0);
+  }
+  // Let everything in flight settle on a clean network.
+  net.SetConditions(sim::Conditions{0, 0, 5, 0});
+  for (int tick = 0; tick < 3500; ++tick) {
+    net.Advance(20);
+    a.t->Pump(0);
+    b.t->Pump(0);
+  }
+
+  size_t delivered = 0, lost_with_connection = 0;
+  for (auto& s : sent) {
+    const bool arrived = (s.second.from_a ? at_b : at_a).count(s.first) > 0;
+    const bool died = (s.second.from_a ? side_a.dead : side_b.dead).count(s.second.address) > 0;
+    EXPECT_TRUE(arrived || died) << "message " << s.first << " vanished on a live connection";
+    delivered += arrived;
+    lost_with_connection += !arrived;
+  }
+  EXPECT_GT(sent.size(), 2000u);
+  EXPECT_GT(delivered, sent.size() * 8 / 10);
+  printf("soak: %zu messages, %zu delivered, %zu lost with their connection, %zu+%zu connections lost, %llu deliveries\n", sent.size(), delivered, lost_with_connection, side_a.dead.size(), side_b.dead.size(), (unsigned long long)(side_a.deliveries + side_b.deliveries));
+  RecordProperty("messages", static_cast<int>(sent.size()));
+  RecordProperty("lost_with_connection", static_cast<int>(lost_with_connection));
+
+  // Nothing is held once both sides drop their connections and the time-outs run out.
+  for (int32_t x = 1; x <= 200; ++x) {
+    a.t->RemoveConnection(x);
+    b.t->RemoveConnection(x);
+  }
+  for (int tick = 0; tick < 2000; ++tick) {
+    net.Advance(20);
+    a.t->Pump(0);
+    b.t->Pump(0);
+  }
+  for (Peer* p : {&a, &b}) {
+    EXPECT_EQ(p->t->ConnectionCount(), 0u);
+    EXPECT_EQ(p->t->UnacknowledgedCount(), 0u);
+    EXPECT_EQ(p->t->SendQueueLength(), 0u);
+    EXPECT_EQ(p->t->IncompleteBytes(), 0u);
+    EXPECT_EQ(p->t->ConnectionRecords(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace orb
