@@ -12,7 +12,10 @@
 #endif
 
 namespace {
-scribe::TraceLog g_log;
+// Made at load and never destroyed by the runtime: at process exit the shim may still write
+// its last lines and call LogShutdown after this library's own detach has run.
+scribe::TraceLog* const g_log_ptr = new scribe::TraceLog();
+scribe::TraceLog& g_log = *g_log_ptr;
 }
 
 extern "C" int SCRIBE_CALL LogInit(const char* file, int line, int /*level*/, const char* module,
@@ -61,9 +64,13 @@ extern "C" const char* SCRIBE_CALL GetErrStr(int code, char* buffer, int size) {
 
 #ifdef _WIN32
 // At process exit other threads are already gone, perhaps holding the log's lock, and every
-// line is on disk: leave the file to the system. On FreeLibrary close it properly.
+// line is on disk: leave the log to the system (and to the shim's last lines). On FreeLibrary
+// close it properly and free it.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) LogShutdown();
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    LogShutdown();
+    delete g_log_ptr;
+  }
   return TRUE;
 }
 #endif

@@ -54,6 +54,21 @@ bool ListDir(const char* dir, void (*visit)(const char* name, void* ctx), void* 
 // break. False when the system has none.
 bool SystemErrorText(int code, char* out, size_t size);
 
+// A plain lock: a critical section on Windows, a pthread mutex elsewhere. Not std::mutex, so
+// that it keeps working while the process exits and the runtime's thread support is torn down.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  alignas(8) unsigned char storage_[64];
+};
+
 }  // namespace scribe
 
 #endif

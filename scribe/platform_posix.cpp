@@ -102,4 +102,11 @@ bool SystemErrorText(int code, char* out, size_t size) {
   return true;
 }
 
+static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage too small");
+
+Mutex::Mutex() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), nullptr); }
+Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
 }  // namespace scribe

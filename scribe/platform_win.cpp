@@ -94,4 +94,11 @@ bool SystemErrorText(int code, char* out, size_t size) {
   return n > 0;
 }
 
+static_assert(sizeof(CRITICAL_SECTION) <= 64, "Mutex storage too small");
+
+Mutex::Mutex() { InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+Mutex::~Mutex() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void Mutex::lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void Mutex::unlock() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+
 }  // namespace scribe

@@ -9,6 +9,17 @@
 namespace scribe {
 namespace {
 
+class Guard {
+ public:
+  explicit Guard(Mutex& m) : m_(m) { m_.lock(); }
+  ~Guard() { m_.unlock(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  Mutex& m_;
+};
+
 // A run that finds its next number taken (another process started at the same moment) tries
 // the numbers after it.
 constexpr int kCreateTries = 64;
@@ -110,7 +121,7 @@ int TraceLog::WriteLineLocked(const char* file, int line, int level, const char*
 
 int TraceLog::WriteText(const char* file, int line, int level, const char* text) {
   if (!Passes(level)) return 0;
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard lock(mutex_);
   RotateIfFullLocked();
   return WriteLineLocked(file, line, level, text);
 }
@@ -144,7 +155,7 @@ int TraceLog::Dump(const char* file, int line, int level, const void* data, int 
 
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   char out[kLineMax];
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard lock(mutex_);
   // The caption and every row stay together in one file.
   RotateIfFullLocked();
   if (WriteLineLocked(file, line, level, head) == 0) return 0;
@@ -207,7 +218,7 @@ void TraceLog::RotateIfFullLocked() {
 
 bool TraceLog::Open(const char* file, int line, const char* module, const char* pattern,
                     const Settings& s) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard lock(mutex_);
   CloseLocked(file, line, "log closed, opened again");
   if (module == nullptr || *module == '\0') module = "scribe";
   char fallback[kPathMax];
@@ -246,13 +257,13 @@ void TraceLog::CloseLocked(const char* file, int line, const char* why) {
 }
 
 void TraceLog::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard lock(mutex_);
   CloseLocked(kSelfFile, 0, "log closed");
 }
 
 void TraceLog::CurrentPath(char* out, size_t size) {
   if (size == 0) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  Guard lock(mutex_);
   snprintf(out, size, "%s", current_);
 }
 

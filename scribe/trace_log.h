@@ -9,7 +9,6 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <mutex>
 
 #include "log_path.h"
 #include "platform.h"
@@ -84,7 +83,7 @@ class TraceLog {
   size_t Prefix(char* out, size_t size, const char* file, int line, int level);
 
   Host host_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::atomic<bool> open_{false};
   std::atomic<int> level_{kDefaultLevel};
   FileHandle file_ = kNoFile;

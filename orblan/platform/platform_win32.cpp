@@ -125,11 +125,13 @@ bool LocalHostName(char* out, int size) {
 }
 
 uint64_t MonotonicMs() {
-  static LARGE_INTEGER frequency = {};
-  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  static const uint64_t f = [] {  // initialised once, safely across threads
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<uint64_t>(frequency.QuadPart);
+  }();
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
   const uint64_t c = static_cast<uint64_t>(now.QuadPart);
   return c / f * 1000u + c % f * 1000u / f;
 }

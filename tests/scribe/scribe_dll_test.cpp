@@ -353,6 +353,54 @@ TEST_F(ScribeDll, LongAndPercentHeavyTextStaysInsideItsBuffers) {
   EXPECT_EQ(l[5].text, "(null format)");
 }
 
+TEST_F(ScribeDll, FreeLibraryClosesTheLogProperly) {
+  ASSERT_EQ(init_("f", 1, 2000, "wsock32.dll", kPattern), 1);
+  write_("f", 2, 1000, "last words");
+  FreeLibrary(dll_);
+  dll_ = nullptr;
+  std::vector<Line> l = ReadLog(First());
+  ASSERT_EQ(l.size(), 3u);
+  EXPECT_EQ(l[1].text, "last words");
+  EXPECT_EQ(l[2].text, "log closed");
+}
+
+// A game that exits while its threads are writing must exit cleanly: the library's detach
+// at process exit takes no lock, and every line written before LogShutdown is kept.
+// Runs this program again as the child below; returns its exit code, or 99 when it hung.
+DWORD RunChild(const char* mode) {
+  char exe[MAX_PATH];
+  GetModuleFileNameA(nullptr, exe, sizeof exe);
+  std::string cmd = std::string("\"") + exe + "\" " + mode;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 98;
+  DWORD code = 99;
+  if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(pi.hProcess, &code);
+  } else {
+    TerminateProcess(pi.hProcess, 99);
+  }
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return code;
+}
+
+TEST_F(ScribeDll, AProcessExitingMidTraceEndsCleanly) {
+  ASSERT_EQ(RunChild("--exit-while-writing shutdown"), 7u) << "99: the exiting process hung";
+  std::vector<Line> l = ReadLog(dir_ + "\\exiting-1.log");
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(l.back().text, "log closed") << "a line was written after LogShutdown";
+  EXPECT_TRUE(std::any_of(l.begin(), l.end(), [](const Line& x) { return x.text == "Shutting down..."; }));
+  EXPECT_GT(std::count_if(l.begin(), l.end(), [](const Line& x) { return x.text.rfind("busy ", 0) == 0; }), 4);
+
+  // Without LogShutdown the writers are stopped wherever they are, perhaps holding the lock:
+  // the exit must not wait for it, and what reached the file is whole lines.
+  ASSERT_EQ(RunChild("--exit-while-writing no-shutdown"), 7u) << "99: the exiting process hung";
+  l = ReadLog(dir_ + "\\exiting-2.log");
+  EXPECT_GT(l.size(), 4u);
+}
+
 TEST_F(ScribeDll, GetErrStrNamesWinsockAndSystemErrors) {
   char buf[128];
   EXPECT_STREQ(errstr_(10054, buf, sizeof buf), "WSAECONNRESET (10054): Connection reset by peer");
@@ -370,3 +418,38 @@ TEST_F(ScribeDll, GetErrStrNamesWinsockAndSystemErrors) {
 }
 
 }  // namespace
+
+// The child of AProcessExitingMidTraceEndsCleanly: four threads write without pause while
+// the main thread writes the shim's last lines, calls LogShutdown and exits the process under
+// the writers, which the system stops wherever they are (perhaps holding the log's lock).
+namespace {
+LogWriteFn g_exit_write = nullptr;
+
+DWORD WINAPI BusyWriter(LPVOID) {
+  for (;;) g_exit_write("child", 2, 1000, "busy %lu", GetCurrentThreadId());
+}
+
+int ExitWhileWriting(bool with_shutdown) {
+  HMODULE dll = LoadLibraryA("SCRIBE.DLL");
+  if (dll == nullptr) return 1;
+  auto init = reinterpret_cast<LogInitFn>(GetProcAddress(dll, "LogInit"));
+  g_exit_write = reinterpret_cast<LogWriteFn>(GetProcAddress(dll, "LogWrite"));
+  auto shutdown = reinterpret_cast<LogShutdownFn>(GetProcAddress(dll, "LogShutdown"));
+  if (init == nullptr || init("child", 1, 2000, "exiting", nullptr) != 1) return 2;
+  for (int t = 0; t < 4; ++t) CreateThread(nullptr, 0, BusyWriter, nullptr, 0, nullptr);
+  Sleep(50);
+  if (with_shutdown) {
+    g_exit_write("wsock32\\dllmain", 1, 1000, "Shutting down...");
+    shutdown();
+    Sleep(10);
+  }
+  ExitProcess(7);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && strcmp(argv[1], "--exit-while-writing") == 0)
+    return ExitWhileWriting(strcmp(argv[2], "shutdown") == 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -195,3 +195,65 @@ TEST_F(PumpTest, PumpZeroIsOnePassAndTimedPumpSleepsAfterEachPass) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST_F(PumpTest, RemovedConnectionRecordLivesUntilItsLastFragmentIsGone) {
+  a.t->Send(conn, "a", 1, 8);
+  At(0);
+  EXPECT_EQ(a.t->ConnectionRecords(), 1u);
+  a.t->RemoveConnection(conn);
+  EXPECT_EQ(a.t->ConnectionRecords(), 1u);  // the unacknowledged fragment still uses it
+  At(30001);
+  EXPECT_EQ(a.t->ConnectionRecords(), 0u);
+}
+
+Transport* g_reentrant = nullptr;
+void PumpFromCallback(const uint8_t*, int32_t, int32_t, int32_t, int32_t) {
+  EXPECT_EQ(g_reentrant->Pump(0), 0);
+  EXPECT_EQ(g_reentrant->Pump(100), 0);
+}
+
+TEST_F(PumpTest, PumpInsideACallbackReturnsAtOnce) {
+  g_reentrant = a.t.get();
+  a.t->SetDataCallback(conn, PumpFromCallback);
+  std::vector<uint8_t> d = Datagram(1, 8, 1, 1, Bytes(3));
+  net.Inject(remote, a.Where(), d.data(), d.size());
+  At(0);
+  EXPECT_EQ(net.Now(), 0u);
+  EXPECT_EQ(a.t->SendQueueLength(), 0u);  // the outer pass went on and sent the ACKNOWLEDGE
+}
+
+TEST_F(PumpTest, ReadsPerPassCanBeBounded) {
+  sim::Network net2;
+  TransportOptions o;
+  o.max_datagrams_per_pass = 3;
+  Peer b(net2, "203.0.113.2", o);
+  b.t->Connect(b.endpoint, "198.51.100.7", 5000, 1);
+  for (uint32_t id = 1; id <= 5; ++id) {
+    std::vector<uint8_t> d = Datagram(id, 8, 1, 1, Bytes(3));
+    net2.Inject(remote, b.Where(), d.data(), d.size());
+  }
+  b.t->Pump(0);
+  EXPECT_EQ(b.recorder.data_.size(), 3u);
+  b.t->Pump(0);
+  EXPECT_EQ(b.recorder.data_.size(), 5u);
+}
+
+TEST(DefaultTrace, LinesGoToStandardOutput) {
+  sim::Network net;
+  sim::Host* h = net.AddHost("203.0.113.1");
+  TransportOptions o;
+  o.io = h;
+  o.clock = net.Clock();
+  Transport t(o);
+  Endpoint* e = t.CreateEndpoint(0);
+  ::testing::internal::CaptureStdout();
+  t.Connect(e, "198.51.100.7", 3668, 0);
+  fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connect() 198.51.100.7:3668 remote:0\n");
+}
+
+}  // namespace
+}  // namespace orb
