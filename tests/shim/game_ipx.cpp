@@ -37,7 +37,10 @@ int SockType(SOCKET s) {
 }
 
 int Ipx() {
-  // Before any start-up: the first call loads the real library.
+  // Before any start-up: the first call loads the real library, and the error code the
+  // thread held stays what it was.
+  SetLastError(1234);
+  Put("first_last_error", WSAGetLastError());
   Put("htons_name", htons(258));
   Put("htons_ordinal", ord_htons(258));
 

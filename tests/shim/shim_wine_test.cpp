@@ -124,6 +124,7 @@ std::string ShimGame::name_;
 
 TEST_F(ShimGame, ResultsOfTheIpxSession) {
   ASSERT_EQ(traced_.exit_code, 0) << traced_.output;
+  EXPECT_EQ(V("first_last_error"), "1234");
   EXPECT_EQ(V("htons_name"), "513");
   EXPECT_EQ(V("htons_ordinal"), "513");
   EXPECT_EQ(V("startup_1_1"), "0");
@@ -168,8 +169,9 @@ TEST_F(ShimGame, TraceOfStartUpAndBinding) {
   std::string real = SystemDirectory() + "\\" + name_;
   EXPECT_EQ(Count(m, M("Successfully loaded (" + real + ")")), 1);
   EXPECT_EQ(MissingInOrder(m, {M("Qerlix's winsock starting '" + name_ + "'"),
-                               M("Emulating '" + real + "'"), M("mp_htons(258)"),
+                               M("Emulating '" + real + "'"), M("mp_WSAGetLastError()"),
                                M("Successfully loaded (" + real + ")"),
+                               M("WSAGetLastError() returned 1234"), M("mp_htons(258)"),
                                M("lp_htons(258) returned 513"), M("mp_htons(258)"),
                                M("lp_htons(258) returned 513"), M("mp_WSAStartup() version 1,1"),
                                "DeleteAllIPXSock()",
