@@ -29,7 +29,13 @@ orb::Transport& TheTransport() {
   return transport;
 }
 
-void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) { TheTransport().Pump(0); }
+void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) {
+  try {
+    TheTransport().Pump(0);
+  } catch (...) {
+    // Out of memory inside a pass: nothing may unwind into the launcher's message loop.
+  }
+}
 
 void OnServerEvent(int32_t address, int32_t code, int32_t) {
   ApplyServerEvent(g_session, address, code);
@@ -56,23 +62,7 @@ void FindModuleDirectory(HINSTANCE module) {
   if (slash != nullptr) *slash = '\0';
 }
 
-}  // namespace
-
-BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-    // Unloaded by FreeLibrary without OrbLanEndSession: a timer left behind would call
-    // into the unloaded code. (It can be killed only here, on the thread that set it.)
-    g_session.active.store(false);
-    StopPumpTimer();
-    return TRUE;
-  }
-  if (reason != DLL_PROCESS_ATTACH) return TRUE;
-  if (!orb::SocketsStartup(&g_sockets_started_at_load)) return FALSE;
-  FindModuleDirectory(module);
-  return TRUE;
-}
-
-extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort) {
+int InitSession(const char* serverHost, unsigned int serverPort) {
   SessionState& s = g_session;
   orb::Transport& t = TheTransport();
   s.group[0] = '\0';
@@ -95,7 +85,7 @@ extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPor
   return 1;
 }
 
-extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName) {
+int PrepareLaunch(const char* gameDir, const char* groupName) {
   SessionState& s = g_session;
   if (gameDir == nullptr || !s.active.load() || groupName == nullptr || groupName[0] == '\0') {
     return 0;
@@ -125,17 +115,65 @@ extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupNam
   return 1;
 }
 
-extern "C" int __cdecl OrbLanEndSession(void) {
+void EndTheSession() {
   SessionState& s = g_session;
   EndSession(s);  // the worker leaves its loop within one readiness wait
   StopPumpTimer();
   RemoveShim(s.paths.shim_path);
   WaitForRelayWorker(s);
   Sleep(10);
+}
+
+}  // namespace
+
+// Outside the anonymous namespace: the runtime's start-up calls it by name.
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded by FreeLibrary without OrbLanEndSession: a timer left behind would call
+    // into the unloaded code. (It can be killed only here, on the thread that set it.)
+    g_session.active.store(false);
+    StopPumpTimer();
+    return TRUE;
+  }
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  if (!orb::SocketsStartup(&g_sockets_started_at_load)) return FALSE;
+  FindModuleDirectory(module);
+  return TRUE;
+}
+
+// The exports: nothing unwinds across the library's boundary.
+
+extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort) {
+  try {
+    return InitSession(serverHost, serverPort);
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName) {
+  try {
+    return PrepareLaunch(gameDir, groupName);
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int __cdecl OrbLanEndSession(void) {
+  try {
+    EndTheSession();
+  } catch (...) {
+  }
   return 0;
 }
 
-extern "C" int __cdecl OrbLanLastResult(void) { return TheTransport().LastResult(); }
+extern "C" int __cdecl OrbLanLastResult(void) {
+  try {
+    return TheTransport().LastResult();
+  } catch (...) {
+    return 0;
+  }
+}
 
 extern "C" const char* __cdecl OrbLanResultText(int code) {
   const char* text = orb::Transport::ResultText(code);

@@ -22,6 +22,32 @@ void CloseLinkSocket(SessionState& s) {
   if (h != kNoSocket) orb::UdpClose(h);
 }
 
+// Waits for the link socket to become readable and takes every pending datagram, while
+// the session stays active.
+void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
+               uint8_t (&buffer)[LINK_DATAGRAM_MAX]) {
+  while (s.active.load()) {
+    const orb::SocketHandle h = s.link_socket.load();
+    const int ready = orb::UdpWaitReadable(h, kRelayWaitMs);
+    if (ready < 0) {
+      orb::SleepMs(1);  // never spin on a failing wait
+      continue;
+    }
+    for (int i = 0; ready > 0 && i < burst; ++i) {
+      orb::SocketAddress from;
+      const int n = orb::UdpReceiveFrom(h, buffer, sizeof buffer, &from);
+      if (n < 0) {
+        if (orb::SocketErrorWouldBlock(orb::SocketLastError())) break;
+        continue;  // an oversized datagram or a stale ICMP report: dropped
+      }
+      // At least the magic must have arrived: shorter reads would test stale bytes.
+      if (!BeginsWithMagic(buffer, n)) continue;
+      LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
+      ForwardToServer(s, t, buffer, n);
+    }
+  }
+}
+
 }  // namespace
 
 bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
@@ -58,27 +84,13 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   const uint32_t stamp = orb::ParseIPv4(s.local_address);  // a host name gives all ones
 
   uint8_t buffer[LINK_DATAGRAM_MAX];
-  while (s.active.load()) {
-    const orb::SocketHandle h = s.link_socket.load();
-    const int ready = orb::UdpWaitReadable(h, kRelayWaitMs);
-    if (ready < 0) {
-      orb::SleepMs(1);  // never spin on a failing wait
-      continue;
-    }
-    for (int i = 0; ready > 0 && i < burst; ++i) {
-      orb::SocketAddress from;
-      const int n = orb::UdpReceiveFrom(h, buffer, sizeof buffer, &from);
-      if (n < 0) {
-        if (orb::SocketErrorWouldBlock(orb::SocketLastError())) break;
-        continue;  // an oversized datagram or a stale ICMP report: dropped
-      }
-      // At least the magic must have arrived: shorter reads would test stale bytes.
-      if (!BeginsWithMagic(buffer, n)) continue;
-      LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
-      ForwardToServer(s, t, buffer, n);
-    }
+  try {
+    RelayLoop(s, t, stamp, burst, buffer);
+  } catch (...) {
+    // Out of memory while queuing: the worker ends as if the session had.
   }
   CloseLinkSocket(s);
+  s.link_port.store(0);
   s.relay_running.store(false);
 }
 

@@ -190,7 +190,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   WriteBytes(WindowsFile("wininit.ini"), "[boot]\r\na=b\r\n[Rename]\r\nX=Y\r\n");
   Connect();
 
-  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
+  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1) << "Windows error " << GetLastError();
   // The join record, as the server receives it.
   const Received join = NextAtServer(0);
   ASSERT_EQ(join.type, 0);
