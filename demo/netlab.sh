@@ -98,6 +98,16 @@ lab_bg() {
   LAB_PIDS+=("$LAB_LAST_PID")
 }
 
+# lab_program_pids HOST NAME: Unix pids of the processes in HOST whose command line holds
+# NAME (e.g. netquest.exe: Wine shows a Windows program's own command line).
+lab_program_pids() {
+  local pid
+  for pid in $(ip netns pids "$(lab_ns "$1")" 2>/dev/null); do
+    tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$2" && echo "$pid"
+  done
+  return 0
+}
+
 # lab_down: ends every process of the lab and removes the namespaces. Safe to call twice.
 lab_down() {
   [ -n "$LAB_ID" ] || return 0
