@@ -88,12 +88,14 @@ lab_up() {
 }
 
 # lab_bg HOST LOG CMD...: starts CMD inside HOST in the background, its output into LOG;
-# the pid goes to LAB_LAST_PID and into the list that lab_down ends.
+# the pid goes to LAB_LAST_PID and into the list that lab_down ends. CMD runs in a session
+# of its own, so a Ctrl+C at the terminal reaches it only through lab_down (the group
+# server outlives the sessions that are still ending).
 lab_bg() {
   local host=$1 log=$2
   shift 2
   : > "$log"  # there at once, for a reader that follows it
-  ip netns exec "$(lab_ns "$host")" "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
+  ip netns exec "$(lab_ns "$host")" setsid "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
   LAB_LAST_PID=$!
   LAB_PIDS+=("$LAB_LAST_PID")
 }
