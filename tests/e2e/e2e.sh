@@ -41,7 +41,7 @@ run=$win/lab/e2e
 rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
-trap 'exit 130' INT TERM HUP
+trap 'exit 130' INT TERM HUP PIPE
 lab_wine_setup "$win/wine" || exit 1
 lab_up "orbe2e$$"
 server_addr="$LAB_SERVER_NAME:3669"
