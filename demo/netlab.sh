@@ -88,14 +88,26 @@ lab_up() {
 }
 
 # lab_bg HOST LOG CMD...: starts CMD inside HOST in the background, its output into LOG;
-# the pid goes to LAB_LAST_PID and into the list that lab_down ends.
+# the pid goes to LAB_LAST_PID and into the list that lab_down ends. CMD runs in a session
+# of its own, so a Ctrl+C at the terminal reaches it only through lab_down (the group
+# server outlives the sessions that are still ending).
 lab_bg() {
   local host=$1 log=$2
   shift 2
   : > "$log"  # there at once, for a reader that follows it
-  ip netns exec "$(lab_ns "$host")" "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
+  ip netns exec "$(lab_ns "$host")" setsid "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
   LAB_LAST_PID=$!
   LAB_PIDS+=("$LAB_LAST_PID")
+}
+
+# lab_program_pids HOST NAME: Unix pids of the processes in HOST whose command line holds
+# NAME (e.g. netquest.exe: Wine shows a Windows program's own command line).
+lab_program_pids() {
+  local pid
+  for pid in $(ip netns pids "$(lab_ns "$1")" 2>/dev/null); do
+    tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$2" && echo "$pid"
+  done
+  return 0
 }
 
 # lab_down: ends every process of the lab and removes the namespaces. Safe to call twice.

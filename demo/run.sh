@@ -51,8 +51,24 @@ cleanup() {
   lab_down
   echo "demo: hosts removed" 2>/dev/null || true
 }
+# Ctrl+C: as a console would, hand it to each launcher and game, give them a few seconds
+# to end their sessions (the shims leave the game directories), then remove the hosts.
+on_interrupt() {
+  trap '' INT TERM HUP
+  echo "demo: interrupted: ending both sessions"
+  local h pid end=$(( $(date +%s) + 10 ))
+  for h in a b; do
+    for pid in $(lab_program_pids $h orblaunch.exe) $(lab_program_pids $h netquest.exe); do
+      kill -INT "$pid" 2>/dev/null || true
+    done
+  done
+  for pid in ${alice_pid:-} ${bob_pid:-}; do
+    while kill -0 "$pid" 2>/dev/null && [ "$(date +%s)" -lt "$end" ]; do sleep 0.2; done
+  done
+  exit 130
+}
 trap cleanup EXIT
-trap 'echo "demo: interrupted"; exit 130' INT TERM HUP
+trap on_interrupt INT TERM HUP
 trap 'exit 141' PIPE
 
 lab_wine_setup "$win/wine"
