@@ -49,9 +49,16 @@ double TransportRate(int size, int total, int batch) {
   for (int sent = 0; sent < total; sent += batch) {
     for (int i = 0; i < batch; ++i) a.Send(c, m.data(), size, 8);
     const uint64_t want = got.messages + static_cast<uint64_t>(batch);
+    const Clock::time_point waiting = Clock::now();
     while (got.messages < want || a.UnacknowledgedCount() > 0) {
       a.Pump(0);
       b.Pump(0);
+      if (Seconds(waiting, Clock::now()) > 40) {  // past a time-out: the run is void
+        printf("  (transport: stalled with %llu of %llu delivered, %zu unacknowledged)\n",
+               static_cast<unsigned long long>(got.messages), static_cast<unsigned long long>(want),
+               a.UnacknowledgedCount());
+        return 0;
+      }
     }
   }
   return total / Seconds(start, Clock::now());
@@ -67,12 +74,27 @@ double RawRate(int size, int total, int batch) {
   UdpBoundPort(rx, &port);
   const SocketAddress to{ParseIPv4("127.0.0.1"), port};
   std::vector<uint8_t> m(static_cast<size_t>(size), 0x42), buf(4096);
+  // One datagram through first: under Wine the first batch on fresh sockets can vanish.
+  for (const Clock::time_point warm = Clock::now(); Seconds(warm, Clock::now()) < 2;) {
+    SocketAddress from;
+    UdpSendTo(tx, m.data(), size, to);
+    SleepMs(10);
+    if (UdpReceiveFrom(rx, buf.data(), static_cast<int>(buf.size()), &from) > 0) break;
+  }
+  while (UdpReceiveFrom(rx, buf.data(), static_cast<int>(buf.size()), nullptr) > 0) {
+  }
   const Clock::time_point start = Clock::now();
   for (int sent = 0; sent < total; sent += batch) {
     for (int i = 0; i < batch; ++i) UdpSendTo(tx, m.data(), size, to);
+    const Clock::time_point waiting = Clock::now();
     for (int got = 0; got < batch;) {
       SocketAddress from;
-      if (UdpReceiveFrom(rx, buf.data(), static_cast<int>(buf.size()), &from) > 0) ++got;
+      if (UdpReceiveFrom(rx, buf.data(), static_cast<int>(buf.size()), &from) > 0) {
+        ++got;
+      } else if (Seconds(waiting, Clock::now()) > 2) {  // lost on the way: stop counting
+        printf("  (plain UDP: %d of a batch of %d lost)\n", batch - got, batch);
+        return 0;
+      }
     }
   }
   const double rate = total / Seconds(start, Clock::now());
@@ -195,15 +217,19 @@ void ReceiveCost(int n) {
 int main(int argc, char** argv) {
   const bool only_table = argc > 1 && strcmp(argv[1], "table") == 0;
   if (!only_table) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
   printf("Peer transport over UDP on 127.0.0.1 (one thread pumping both sides, acknowledged):\n");
   struct Run {
     int size, total, batch;
   } runs[] = {{100, 100000, 200}, {3000, 20000, 32}};
+#ifdef _WIN32
+  for (Run& r : runs) r.total /= 20;  // a Winsock call costs tens of microseconds under Wine
+#endif
   for (const Run& r : runs) {
     const double raw = RawRate(r.size, r.total, r.batch);
     const double rate = TransportRate(r.size, r.total, r.batch);
     printf("  %4d-byte messages: %9.0f msg/s (%6.1f MB/s); plain UDP datagrams %9.0f/s; ratio %.2f\n",
-           r.size, rate, rate * r.size / 1e6, raw, rate / raw);
+           r.size, rate, rate * r.size / 1e6, raw, raw > 0 ? rate / raw : 0.0);
   }
   }
   printf("Cost against table size (in-memory datagram I/O):\n");
