@@ -26,7 +26,8 @@ LAB_ROUTER_ADDR=203.0.113.254
 LAB_SERVER_NAME=orbserver.lab
 LAB_ID=""
 LAB_PIDS=()
-LAB_LOCK_FD=""
+LAB_LOCK_FD=9  # replaced by lab_wine_setup; closed in every program the lab starts, so that
+               # no wineserver or server left behind could hold the lock
 
 # lab_need_root WHO: explains and exits when the namespaces cannot be made.
 lab_need_root() {
@@ -52,7 +53,7 @@ lab_ns() { echo "$LAB_ID-$1"; }
 lab_exec() {
   local host=$1
   shift
-  ip netns exec "$(lab_ns "$host")" "$@"
+  ip netns exec "$(lab_ns "$host")" "$@" {LAB_LOCK_FD}>&-
 }
 
 # lab_up ID: creates the hosts and the router. ID must be unique on the machine (it names
@@ -87,20 +88,40 @@ lab_up() {
 }
 
 # lab_bg HOST LOG CMD...: starts CMD inside HOST in the background, its output into LOG;
-# the pid goes to LAB_LAST_PID and into the list that lab_down ends.
+# the pid goes to LAB_LAST_PID and into the list that lab_down ends. CMD runs in a session
+# of its own, so a Ctrl+C at the terminal reaches it only through lab_down (the group
+# server outlives the sessions that are still ending).
 lab_bg() {
   local host=$1 log=$2
   shift 2
-  ip netns exec "$(lab_ns "$host")" "$@" > "$log" 2>&1 &
+  : > "$log"  # there at once, for a reader that follows it
+  ip netns exec "$(lab_ns "$host")" setsid "$@" > "$log" 2>&1 {LAB_LOCK_FD}>&- &
   LAB_LAST_PID=$!
   LAB_PIDS+=("$LAB_LAST_PID")
+}
+
+# lab_program_pids HOST NAME: Unix pids of the processes in HOST whose command line holds
+# NAME (e.g. netquest.exe: Wine shows a Windows program's own command line).
+lab_program_pids() {
+  local pid
+  for pid in $(ip netns pids "$(lab_ns "$1")" 2>/dev/null); do
+    tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$2" && echo "$pid"
+  done
+  return 0
 }
 
 # lab_down: ends every process of the lab and removes the namespaces. Safe to call twice.
 lab_down() {
   [ -n "$LAB_ID" ] || return 0
-  local pid host ns
+  local pid host ns i alive
+  # Politely first: orbserver closes its members' connections on SIGTERM (within 3 s).
   for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do kill "$pid" 2>/dev/null || true; done
+  for i in $(seq 30); do
+    alive=0
+    for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 0 ] && break
+    sleep 0.1
+  done
   for host in a b; do
     ns=$(lab_ns "$host")
     ip netns exec "$ns" env WINEPREFIX="$(lab_prefix "$host")" wineserver -k >/dev/null 2>&1 || true
@@ -128,6 +149,7 @@ lab_wine_setup() {
   LAB_WINE_ROOT=$1
   mkdir -p "$LAB_WINE_ROOT"
   exec {LAB_LOCK_FD}>"$LAB_WINE_ROOT/.lab.lock"
+  # Wait for another run of this build tree to finish.
   if ! flock -w 900 "$LAB_LOCK_FD"; then
     echo "netlab: another demo or test of this build tree holds the Wine prefixes" >&2
     return 1
@@ -168,7 +190,7 @@ lab_wine() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
   shift
   ip netns exec "$(lab_ns "$host")" env -u DISPLAY WINEPREFIX="$(lab_prefix "$host")" \
-    WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b" "${envs[@]+"${envs[@]}"}" wine "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b" "${envs[@]+"${envs[@]}"}" wine "$@" {LAB_LOCK_FD}>&-
 }
 
 # lab_track PID: a background process (started with &) that lab_down must end.

@@ -46,12 +46,30 @@ run=$win/lab/demo
 rm -rf "$run"
 mkdir -p "$run"
 cleanup() {
+  trap '' PIPE  # the reader may be gone: cleaning up matters more than telling
   trap - EXIT INT TERM HUP
-  echo "demo: removing the hosts"
   lab_down
+  echo "demo: hosts removed" 2>/dev/null || true
+}
+# Ctrl+C: as a console would, hand it to each launcher and game, give them a few seconds
+# to end their sessions (the shims leave the game directories), then remove the hosts.
+on_interrupt() {
+  trap '' INT TERM HUP
+  echo "demo: interrupted: ending both sessions"
+  local h pid end=$(( $(date +%s) + 10 ))
+  for h in a b; do
+    for pid in $(lab_program_pids $h orblaunch.exe) $(lab_program_pids $h netquest.exe); do
+      kill -INT "$pid" 2>/dev/null || true
+    done
+  done
+  for pid in ${alice_pid:-} ${bob_pid:-}; do
+    while kill -0 "$pid" 2>/dev/null && [ "$(date +%s)" -lt "$end" ]; do sleep 0.2; done
+  done
+  exit 130
 }
 trap cleanup EXIT
-trap 'echo "demo: interrupted"; exit 130' INT TERM HUP
+trap on_interrupt INT TERM HUP
+trap 'exit 141' PIPE
 
 lab_wine_setup "$win/wine"
 lab_up "orbdemo$$"
@@ -65,6 +83,7 @@ tail -n +1 -f "$run/server.log" --pid "$server_pid" 2>/dev/null | sed -u 's/^/[s
 start_player() {  # HOST NAME
   local host=$1 name=$2 dir=$run/$2
   lab_stage_player "$dir"
+  : > "$dir/console.log"
   # orblaunch lies with orblan.dll and orbws.dll; the game in a directory of its own, where
   # orblan places the shim for the session.
   lab_wine "$host" SCRIBE_LOGDIR="$(lab_winpath "$dir/trace")" SCRIBE_LEVEL=2000 -- \
@@ -73,7 +92,10 @@ start_player() {  # HOST NAME
     --interval 1000 --expect 1 > "$dir/console.log" 2>&1 &
   lab_track $!
   eval "${name}_pid=$LAB_LAST_PID"
-  tail -n +1 -f "$dir/console.log" --pid "$LAB_LAST_PID" 2>/dev/null | sed -u "s/^/[$name] /" &
+  # Live: orblaunch's messages and the game's events; the transport's own trace lines stay
+  # in the console log.
+  tail -n +1 -f "$dir/console.log" --pid "$LAB_LAST_PID" 2>/dev/null |
+    sed -u -n "/^orblaunch: \|^NQ /s/^/[$name] /p" &
 }
 sleep 1
 start_player a alice

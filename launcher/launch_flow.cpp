@@ -1,6 +1,8 @@
 #include "launch_flow.h"
 
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "command_line.h"
@@ -33,11 +35,16 @@ class Launch {
   }
 
  private:
-  template <typename... A>
-  void Say(const char* format, A... args) {
-    char line[512];
-    int n = std::snprintf(line, sizeof line, "orblaunch: ");
-    std::snprintf(line + n, sizeof line - n, format, args...);
+#if defined(__GNUC__)
+  __attribute__((format(printf, 2, 3)))
+#endif
+  void Say(const char* format, ...) {
+    char line[512] = "orblaunch: ";
+    size_t n = std::strlen(line);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line + n, sizeof line - n, format, args);
+    va_end(args);
     host_.Say(line);
   }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "frame.h"
+#include "platform.h"
 #include "shim.h"
 #include "text.h"
 
@@ -43,6 +44,9 @@ int LoadRealWinsock() {
 FARPROC ShimBind(ShimSlot& slot) {
   FARPROC fn = slot.fn.load(std::memory_order_acquire);
   if (fn) return fn;
+  // Loading and looking up may change the thread's error code, which the game reads as its
+  // Winsock error: it stays as the game's last real call left it.
+  LastErrorKeeper keep;
   if (slot.load_first && !RealLibrary()) LoadRealWinsock();
   HMODULE lib = RealLibrary();
   if (lib) fn = GetProcAddress(lib, slot.name);

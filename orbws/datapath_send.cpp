@@ -17,8 +17,8 @@ typedef int(WINAPI* SendFn)(SOCKET, const char*, int, int);
 SHIM_SLOT_LINE(g_sendto, "sendto", "mp_sendto() - unable to load sendto()");
 SHIM_SLOT(g_send, "send");
 
-// A real call's result, with its Winsock error taken at once: trace lines written after a
-// failure may touch the thread's last error, which is where Winsock keeps its code.
+// A real call's result, with its Winsock error taken at once, so that nothing the shim
+// calls afterwards (a dump, an inner conversion) can change the code the game reads.
 struct Outcome {
   int result;
   int error;

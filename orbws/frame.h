@@ -20,8 +20,7 @@ void FreeRealLibrary();
 // Loads SCRIBE.DLL and binds its five functions, then calls LogInit once; on any failure
 // tracing stays off. Nothing when already bound.
 void OpenTraceLog(const char* module_name, const char* pattern);
-// Unbinds the component; unless the process is ending, calls LogShutdown first and frees the
-// library after.
+// LogShutdown, unbinding, and (unless the process is ending) freeing the library.
 void CloseTraceLog(bool process_ending);
 
 #endif

@@ -31,11 +31,12 @@ void OpenTraceLog(const char* module_name, const char* pattern) {
 
 void CloseTraceLog(bool process_ending) {
   if (!g_scribe) return;
-  // At process exit the log library may already have had its own detach (Wine detaches it
-  // before the shim) and closes its file itself; calling into it or freeing it from a
-  // detach notification then is unsafe.
-  if (!process_ending) TraceShutdown();
+  // SCRIBE.DLL takes calls also after its own detach at process exit (Wine detaches it before
+  // the shim), so the shim's last lines and LogShutdown reach the file.
+  TraceShutdown();
   TraceBind(nullptr);
+  // At process exit the platform unloads every library itself; freeing one from a detach
+  // notification then is unsafe.
   if (!process_ending) FreeLibrary(g_scribe);
   g_scribe = nullptr;
 }

@@ -47,8 +47,16 @@ int ListenIo::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddr
   if (in_handle_ != handle) {
     in_handle_ = handle;
     in_next_ = in_count_ = 0;
+    in_drained_ = false;
   }
   if (in_next_ == in_count_) {
+    if (in_drained_) {
+      // The last batch was short, so the socket was empty a moment ago: report that
+      // instead of a system call that would most likely say the same. Anything that
+      // arrived since is read in the next pass, which the wait for readability starts.
+      in_drained_ = false;
+      return kNothing;
+    }
     mmsghdr msgs[kBatch];
     iovec iov[kBatch];
     sockaddr_in peers[kBatch];
@@ -76,6 +84,7 @@ int ListenIo::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddr
     }
     in_next_ = 0;
     in_count_ = got;
+    in_drained_ = got < kBatch;
   }
   const Slot& slot = in_[in_next_++];
   // As with a plain read: a datagram larger than the buffer is an error, and consumed.

@@ -54,6 +54,7 @@ class ListenIo : public DatagramIo {
   std::vector<Slot> in_;
   intptr_t in_handle_ = -1;
   int in_next_ = 0, in_count_ = 0;
+  bool in_drained_ = false;
   // Datagrams waiting to be sent, all from out_handle_.
   std::vector<Slot> out_;
   intptr_t out_handle_ = -1;

@@ -77,7 +77,7 @@ std::string HelpText() {
       "                             must be at least --max-group-members minus 1)\n"
       "  --max-pending N            messages waiting to be sent or acknowledged at most;\n"
       "                             beyond it broadcasts are dropped, which bounds memory\n"
-      "                             when members cannot keep up (default 50000, 0 = none)\n"
+      "                             when members cannot keep up (default 150000, 0 = none)\n"
       "  --stats-interval SECONDS   interval of the statistics line (default 60, 0 = none)\n"
       "  --shutdown-wait MS         on SIGINT/SIGTERM, how long to wait for members to\n"
       "                             confirm the close (default 2000)\n"

@@ -30,7 +30,7 @@ run=$win/lab/bench
 rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
-trap 'exit 130' INT TERM HUP
+trap 'exit 130' INT TERM HUP PIPE
 lab_wine_setup "$win/wine" || exit 1
 lab_up "orbbench$$"
 lab_bg srv "$run/server.log" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0 \
@@ -48,6 +48,7 @@ percentiles() {
 printf '%-6s %-28s %8s %8s %8s %8s\n' rate path samples "p50 ms" "p99 ms" "mean ms"
 for rate in 10 100; do
   interval=$(( 1000 / rate ))
+  players=()
   for who in alice bob; do
     host=a; [ $who = bob ] && host=b
     lab_stage_player "$run/$rate/$who"
@@ -56,8 +57,9 @@ for rate in 10 100; do
       "$(lab_winpath "$run/$rate/$who/game/netquest.exe")" --name "$who" --machine --transport udp \
       --interval "$interval" --duration "$seconds" > "$run/$rate/$who/console.log" 2>&1 &
     lab_track $!
+    players+=($!)
   done
-  wait
+  wait "${players[@]}"
   # Leave out the first announcements of each game: the other may not have been running yet.
   skip=$(( rate * 3 ))
   for path in hello reply; do

@@ -9,6 +9,7 @@
 // without the protocol, goes through the baseline relay.
 //
 // Usage: server_bench [--members M] [--groups G] [--rates R1,R2,..] [--seconds T]
+//                     [--max-pending N]   (passed to orbserver)
 // Prints one line per server and rate: records in, datagrams delivered per second,
 // loss, p50/p99 relay latency, server CPU time and peak memory.
 #include <arpa/inet.h>
@@ -395,11 +396,14 @@ struct Figures {
   double cpu_us_per_datagram = 0;
 };
 
+std::string g_max_pending = "150000";  // orbserver's default
+
 Figures RunOne(const char* name, bool orb, int members, int groups, int rate, int seconds) {
   Server s = orb ? Launch({ORBSERVER_PATH, "--listen", "127.0.0.1:0", "--max-members",
                 std::to_string(members + 16), "--max-groups", std::to_string(groups + 16),
                 "--max-group-members", std::to_string(members / groups + 2), "--relay-rate",
-                "0", "--stats-interval", "0", "--log-level", "info"},
+                "0", "--stats-interval", "0", "--log-level", "info", "--max-pending",
+                g_max_pending},
                "listening on 127.0.0.1:")
                  : Launch({FANOUT_RELAY_PATH}, "port ");
   if (s.port == 0) {
@@ -442,6 +446,7 @@ int main(int argc, char** argv) {
     if (f == "--members") members = atoi(argv[i + 1]);
     else if (f == "--groups") groups = atoi(argv[i + 1]);
     else if (f == "--seconds") seconds = atoi(argv[i + 1]);
+    else if (f == "--max-pending") g_max_pending = argv[i + 1];
     else if (f == "--rates") {
       rates.clear();
       for (char* t = strtok(argv[i + 1], ","); t; t = strtok(nullptr, ",")) rates.push_back(atoi(t));

@@ -41,20 +41,13 @@ run=$win/lab/e2e
 rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
-trap 'exit 130' INT TERM HUP
+trap 'exit 130' INT TERM HUP PIPE
 lab_wine_setup "$win/wine" || exit 1
 lab_up "orbe2e$$"
 server_addr="$LAB_SERVER_NAME:3669"
 nq_from_a_udp="$LAB_A_ADDR:26900"   nq_from_a_ipx="00000000:0000CB00710B:4E51"
 nq_from_b_udp="$LAB_B_ADDR:26900"   nq_from_b_ipx="00000000:0000CB00710C:4E51"
 
-# pids_of HOST NAME: Unix pids of the Windows program NAME (e.g. netquest.exe) in HOST.
-pids_of() {
-  local pid
-  for pid in $(ip netns pids "$(lab_ns "$1")"); do
-    tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qi "$2" && echo "$pid"
-  done
-}
 # wait_for SECONDS FILE TEXT: true once TEXT shows in FILE.
 wait_for() {
   local end=$(( $(date +%s) + $1 ))
@@ -166,14 +159,14 @@ for who in alice bob; do
   log=$run/$who/console.log
   after=$(sed -n '/connection to the group server .* lost/,$p' "$log" | grep -c '^NQ hello' || true)
   check "$who hears no more broadcasts once the server is gone ($after after the loss)" test "$after" -le 2
-  check "$who's game keeps running without the server" test -n "$(pids_of "$([ $who = alice ] && echo a || echo b)" netquest.exe)"
+  check "$who's game keeps running without the server" test -n "$(lab_program_pids "$([ $who = alice ] && echo a || echo b)" netquest.exe)"
 done
 check "the launchers keep running too" kill -0 "$p_alice" "$p_bob"
 
 # --- Ctrl+C ends each session cleanly ---------------------------------------------------
 # As a console does: the launcher and the game both get it.
 for h in a b; do
-  for pid in $(pids_of $h orblaunch.exe) $(pids_of $h netquest.exe); do kill -INT "$pid"; done
+  for pid in $(lab_program_pids $h orblaunch.exe) $(lab_program_pids $h netquest.exe); do kill -INT "$pid"; done
 done
 end=$(( $(date +%s) + 20 ))
 while kill -0 "$p_alice" 2>/dev/null || kill -0 "$p_bob" 2>/dev/null; do

@@ -37,7 +37,10 @@ int SockType(SOCKET s) {
 }
 
 int Ipx() {
-  // Before any start-up: the first call loads the real library.
+  // Before any start-up: the first call loads the real library, and the error code the
+  // thread held stays what it was.
+  SetLastError(1234);
+  Put("first_last_error", WSAGetLastError());
   Put("htons_name", htons(258));
   Put("htons_ordinal", ord_htons(258));
 
@@ -110,7 +113,14 @@ int Ipx() {
 
   // A nested start-up by ordinal empties the registry; cleanup in between leaves it.
   Put("startup_2_2", ord_WSAStartup(MAKEWORD(2, 2), &data));
+  SOCKET later = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
+  Put("later_socket", static_cast<long>(later));
   Put("cleanup_1", WSACleanup());
+  len = sizeof name;
+  Put("later_getsockname", getsockname(later, reinterpret_cast<sockaddr*>(&name), &len));
+  Put("later_getsockname_len", len);
+  Put("later_getsockname_family", name.sa_family);
+  Put("later_close", closesocket(later));
   sockaddr_in plain_name;
   len = sizeof plain_name;
   Put("after_startup_getsockname", getsockname(ipx, reinterpret_cast<sockaddr*>(&plain_name), &len));

@@ -124,6 +124,7 @@ std::string ShimGame::name_;
 
 TEST_F(ShimGame, ResultsOfTheIpxSession) {
   ASSERT_EQ(traced_.exit_code, 0) << traced_.output;
+  EXPECT_EQ(V("first_last_error"), "1234");
   EXPECT_EQ(V("htons_name"), "513");
   EXPECT_EQ(V("htons_ordinal"), "513");
   EXPECT_EQ(V("startup_1_1"), "0");
@@ -151,6 +152,11 @@ TEST_F(ShimGame, ResultsOfTheIpxSession) {
   EXPECT_EQ(V("ipx0_getsockname_family"), "6");
   EXPECT_EQ(V("startup_2_2"), "0");
   EXPECT_EQ(V("cleanup_1"), "0");
+  // A socket registered after the second start-up is still IPX after a cleanup.
+  EXPECT_EQ(V("later_getsockname"), "-1");  // unbound, as for a plain socket
+  EXPECT_EQ(V("later_getsockname_len"), "14");
+  EXPECT_EQ(V("later_getsockname_family"), "6");
+  EXPECT_EQ(V("later_close"), "0");
   // After the second start-up the registry no longer knows the socket: a plain IP name.
   EXPECT_EQ(V("after_startup_getsockname"), "0");
   EXPECT_EQ(V("after_startup_len"), "16");
@@ -168,16 +174,17 @@ TEST_F(ShimGame, TraceOfStartUpAndBinding) {
   std::string real = SystemDirectory() + "\\" + name_;
   EXPECT_EQ(Count(m, M("Successfully loaded (" + real + ")")), 1);
   EXPECT_EQ(MissingInOrder(m, {M("Qerlix's winsock starting '" + name_ + "'"),
-                               M("Emulating '" + real + "'"), M("mp_htons(258)"),
+                               M("Emulating '" + real + "'"), M("mp_WSAGetLastError()"),
                                M("Successfully loaded (" + real + ")"),
+                               M("WSAGetLastError() returned 1234"), M("mp_htons(258)"),
                                M("lp_htons(258) returned 513"), M("mp_htons(258)"),
                                M("lp_htons(258) returned 513"), M("mp_WSAStartup() version 1,1"),
                                "DeleteAllIPXSock()",
                                M("Successfully deleted all the ipx sockets in the list"),
                                M("lp_WSAStartup returned 0")}),
             "");
-  // The shim's detach writes its last line and closes the log (SCRIBE.DLL keeps its log
-  // open through its own detach at process exit, which may come first).
+  // At process exit the shim's detach writes its last line and shuts the log down (SCRIBE.DLL
+  // keeps its log open through its own detach, which Wine runs first).
   ASSERT_GE(m.size(), 3u);
   EXPECT_EQ(m.back(), "log closed");
   EXPECT_EQ(m[m.size() - 2], M("Shutting down..."));
@@ -227,7 +234,10 @@ TEST_F(ShimGame, TraceOfIpxSocketsAndTheRegistry) {
       M("mp_socket(6,2,0)"), "Added " + z + " - length is now 3",
       M("mp_closesocket(" + s + ")"), "FindIPXSock(" + s + ")", "DeleteIPXSock(" + s + ")",
       "Deleted " + s + " - length is now 2",
-      M("mp_WSAStartup() version 2,2"), "DeleteAllIPXSock()", M("mp_WSACleanup"),
+      M("mp_WSAStartup() version 2,2"), "DeleteAllIPXSock()",
+      "Added " + V("later_socket") + " - length is now 1", M("mp_WSACleanup"),
+      "Found " + V("later_socket") + " at 0 - length is now 1",
+      "Deleted " + V("later_socket") + " - length is now 0",
       M("mp_getsockname(" + h + ",,)"), "Found failed for " + h + " - length is now 0",
       M("mp_getsockname(" + h + ") returns 0.0.0.0:300"),
       M("SetBroadcastCallback() called")}),
@@ -250,10 +260,11 @@ TEST_F(ShimGame, TraceOfIpxSocketsAndTheRegistry) {
     EXPECT_EQ(at[3], M(at[2].substr(returned.size(), at[2].size() - returned.size() - 1)));
   }
   EXPECT_GE(addresses, 1);
-  EXPECT_EQ(Count(m, M("203.0.113.10")), 2);  // one look-up per unbound IPX socket named
+  EXPECT_EQ(Count(m, M("203.0.113.10")), 3);  // one look-up per unbound IPX socket named
 
   // The short buffer was refused before the real call: one IPX name was looked up only.
-  EXPECT_EQ(Count(m, M("IPX - there is an attempt to get a name for an IPX socket.")), 3);
+  EXPECT_EQ(Count(m, M("IPX - there is an attempt to get a name for an IPX socket.")), 4);
+  EXPECT_EQ(Count(m, "DeleteAllIPXSock()"), 2);  // one per start-up, none for cleanups
   EXPECT_EQ(Count(m, M("mp_getsockname(" + h + ") looking up our ip address")), 1);
   EXPECT_EQ(Count(m, M("mp_getsockname(" + z + ") looking up our ip address")), 1);
   for (const TraceLine& t : trace_) {
