@@ -97,6 +97,9 @@ class Transport::Core {
   bool RemoveConnection(int32_t address);
   int32_t Send(int32_t address, const void* data, int32_t length, uint16_t type);
   void Pass();
+  // Leaves consistent tables after a pass ended by an exception: messages that were
+  // complete but not yet delivered are dropped.
+  void AbandonPass();
 
   Connection* Find(int32_t address);
   void SetResult(int32_t code) { last_result_.store(code, std::memory_order_relaxed); }

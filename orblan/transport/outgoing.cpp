@@ -20,6 +20,9 @@ int32_t Transport::Core::Send(int32_t address, const void* data, int32_t length,
   }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   const uint64_t now = options_.clock();
+  // Built aside and queued together, so a failed allocation queues no part of the message.
+  std::vector<std::unique_ptr<Outgoing>> fragments;
+  fragments.reserve(static_cast<size_t>(count));
   for (int32_t i = 1; i <= count; ++i) {
     const int32_t offset = (i - 1) * MAX_FRAGMENT_PAYLOAD;
     const int32_t end = i * MAX_FRAGMENT_PAYLOAD < length ? i * MAX_FRAGMENT_PAYLOAD : length;
@@ -35,8 +38,9 @@ int32_t Transport::Core::Send(int32_t address, const void* data, int32_t length,
     WritePeerHeader(f->wire.data(), f->header);
     if (f->header.length) memcpy(f->wire.data() + kPeerHeaderBytes, bytes + offset, f->header.length);
     f->created = f->last_sent = now;
-    send_queue_.push_back(std::move(f));
+    fragments.push_back(std::move(f));
   }
+  for (auto& f : fragments) send_queue_.push_back(std::move(f));
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // One pump pass: receive, deliver, transmit the send queue, resend and time out, heartbeats.
 #include <algorithm>
+#include <iterator>
 
 #include "core.h"
 
@@ -13,6 +14,16 @@ void Transport::Core::Pass() {
   TransmitQueue();
   ResendAndTimeOut();
   Heartbeats();
+  in_pass_ = false;
+}
+
+void Transport::Core::AbandonPass() {
+  ready_.clear();
+  for (Bucket::iterator g = bucket_.begin(); g != bucket_.end();) {
+    Bucket::iterator next = std::next(g);
+    if (g->ready) DropGroup(g);
+    g = next;
+  }
   in_pass_ = false;
 }
 

@@ -5,6 +5,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <new>
+
 #include "core.h"
 
 namespace orb {
@@ -55,14 +57,26 @@ Connection* Transport::Core::Find(int32_t address) {
 Transport::Transport(TransportOptions options) : core_(new Core(std::move(options))) {}
 Transport::~Transport() {}
 
+// Out of memory is the one exception the standard library throws here; it ends at these
+// members as a failure result and never crosses into the caller (a DLL's caller above all).
 Endpoint* Transport::CreateEndpoint(uint16_t port) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
-  return core_->CreateEndpoint(port);
+  try {
+    return core_->CreateEndpoint(port);
+  } catch (const std::bad_alloc&) {
+    core_->SetResult(RESULT_SOCKET);
+    return nullptr;
+  }
 }
 
 int32_t Transport::Connect(Endpoint* endpoint, const char* host, uint16_t port, int32_t remote) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
-  return core_->Connect(endpoint, host, port, remote);
+  try {
+    return core_->Connect(endpoint, host, port, remote);
+  } catch (const std::bad_alloc&) {
+    core_->SetResult(RESULT_INVALID_ARGUMENTS);
+    return 0;
+  }
 }
 
 void Transport::SetDataCallback(int32_t address, DataCallback callback) {
@@ -88,7 +102,12 @@ bool Transport::RemoveConnection(int32_t address) {
 
 int32_t Transport::Send(int32_t address, const void* data, int32_t length, uint16_t type) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
-  return core_->Send(address, data, length, type);
+  try {
+    return core_->Send(address, data, length, type);
+  } catch (const std::bad_alloc&) {
+    core_->SetResult(RESULT_INVALID_ARGUMENTS);
+    return -1;
+  }
 }
 
 int32_t Transport::Pump(uint32_t timeout_ms) {
@@ -97,7 +116,11 @@ int32_t Transport::Pump(uint32_t timeout_ms) {
     {
       std::lock_guard<std::recursive_mutex> hold(core_->lock_);
       if (core_->in_pass_) return 0;  // called from a callback
-      core_->Pass();
+      try {
+        core_->Pass();
+      } catch (...) {  // out of memory mid-pass, or a callback that threw: the pass ends
+        core_->AbandonPass();
+      }
     }
     const uint64_t elapsed = core_->options_.clock() - entered;
     if (timeout_ms != 0) core_->options_.sleep(1);

@@ -257,3 +257,32 @@ TEST(DefaultTrace, LinesGoToStandardOutput) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+// Times are 64-bit milliseconds of a monotonic clock: a clock past 2^32 ms (49 days of
+// uptime, where a 32-bit tick count wraps) changes nothing.
+TEST(PumpClock, ResendAndTimeOutAcrossTheThirtyTwoBitBoundary) {
+  sim::Network net;
+  net.Advance(0xFFFFFFFFull - 15000);
+  net.SetTap(true);
+  test::Peer a(net, "203.0.113.1");
+  const int32_t c = a.t->Connect(a.endpoint, "198.51.100.7", 5000, 1);
+  a.t->Send(c, "x", 1, 8);
+  const uint64_t start = net.Now();
+  int transmissions = 0;
+  for (uint64_t t = 0; t <= 31000 && a.t->AddressExists(c); t += 100) {
+    net.Advance(start + t - net.Now());
+    net.ClearTap();
+    a.t->Pump(0);
+    for (auto& d : net.Tapped()) transmissions += test::HeaderOf(d).type == 8;
+  }
+  EXPECT_EQ(transmissions, 3);
+  EXPECT_FALSE(a.t->AddressExists(c));
+  EXPECT_GT(net.Now() - start, 30000u);
+  EXPECT_LE(net.Now() - start, 30100u);
+}
+
+}  // namespace
+}  // namespace orb

@@ -336,3 +336,25 @@ TEST_F(AckTest, AcknowledgementFromTheConnectionProvesIt) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+void Throwing(const uint8_t*, int32_t, int32_t, int32_t, int32_t) { throw 42; }
+
+TEST_F(ReceiveTest, CallbackThatThrowsEndsThePassAndNothingIsLeftBehind) {
+  a.t->SetDataCallback(conn, Throwing);
+  Arrive(test::Datagram(30, 8, 1, 1, test::Bytes(3)));
+  Arrive(test::Datagram(31, 8, 1, 1, test::Bytes(3)));
+  EXPECT_EQ(a.t->Pump(0), 0);
+  a.t->SetDataCallback(conn, test::RecordData);
+  Arrive(test::Datagram(32, 8, 1, 1, test::Bytes(3)));
+  a.t->Pump(0);
+  ASSERT_EQ(test::g_data.size(), 1u);  // the next pass runs normally
+  net.Advance(31000);
+  a.t->Pump(0);
+  EXPECT_EQ(a.t->IncompleteBytes(), 0u);
+}
+
+}  // namespace
+}  // namespace orb
