@@ -29,7 +29,9 @@ native=$top/build/native
 win=$top/build/win32
 env_file=$win/orblan-lab.env
 
-# Build what is missing (both builds are incremental; --rebuild runs them anyway).
+# Install what is missing (quick when nothing is), then build what is missing (both builds
+# are incremental; --rebuild runs them anyway).
+bash "$top/tools/setup.sh"
 if [ $rebuild -eq 1 ] || [ ! -x "$native/server/orbserver" ]; then
   echo "demo: building the native configuration (orbserver)"
   "$top/tools/build.sh" native

@@ -12,15 +12,26 @@ namespace {
 // the message loop at once.
 volatile LONG g_interrupted = 0;
 HANDLE g_interrupt_event = nullptr;
+HANDLE g_finished_event = nullptr;  // set once orblaunch has ended its session
+
+// Windows ends the process as soon as the handler of a closing console returns, and after
+// about 5 s at the latest: the handler holds it until the session is ended.
+const DWORD kCloseHoldMs = 4500;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
       InterlockedExchange(&g_interrupted, 1);
       if (g_interrupt_event) SetEvent(g_interrupt_event);
       return TRUE;  // orblaunch ends the session itself
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      InterlockedExchange(&g_interrupted, 1);
+      if (g_interrupt_event) SetEvent(g_interrupt_event);
+      if (g_finished_event) WaitForSingleObject(g_finished_event, kCloseHoldMs);
+      return TRUE;
     default:
       return FALSE;
   }
@@ -30,11 +41,14 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 WindowsLauncherHost::WindowsLauncherHost() {
   g_interrupt_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_finished_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 WindowsLauncherHost::~WindowsLauncherHost() {
-  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  // The handler stays installed: a late Ctrl+C must not kill orblaunch halfway through its
+  // exit. It finds the session ended and lets a closing console go at once.
+  if (g_finished_event) SetEvent(g_finished_event);
   if (game_) CloseHandle(game_);
 }
 

@@ -21,7 +21,7 @@
  *       Writes "log closed" and closes the file. Later calls write nothing until LogInit.
  *   const char* GetErrStr(int code, char* buffer, int size)
  *       Fills buffer with the text of a Winsock or Win32 error code and returns buffer:
- *       "WSAECONNRESET (10054): Connection reset by peer", "5: Access is denied.",
+ *       "WSAECONNRESET (10054): Connection reset by peer", "5: Access is denied",
  *       "error 12345" when the system has no text. Cut to fit, always NUL-terminated; with a
  *       null buffer or size <= 0 it returns "" and writes nothing. Thread-safe.
  *

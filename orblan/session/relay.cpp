@@ -61,6 +61,10 @@ bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
     s.relay_running.store(false);
     return false;
   }
+  const uint64_t give_up = orb::MonotonicMs() + kRelaySetUpWaitMs;
+  while (!s.relay_bound.load() && s.relay_running.load() && orb::MonotonicMs() < give_up) {
+    orb::SleepMs(1);
+  }
   return true;
 }
 
@@ -79,6 +83,7 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   uint16_t bound = port;
   orb::UdpBoundPort(sock, &bound);
   s.link_port.store(bound);
+  s.relay_bound.store(true);
   // Without non-blocking mode a drained socket would block the worker: one per wake then.
   const int burst = orb::UdpSetNonBlocking(sock) ? kRelayBurst : 1;
   const uint32_t stamp = orb::ParseIPv4(s.local_address);  // a host name gives all ones
@@ -89,6 +94,7 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   } catch (...) {
     // Out of memory while queuing: the worker ends as if the session had.
   }
+  s.relay_bound.store(false);
   CloseLinkSocket(s);
   s.link_port.store(0);
   s.relay_running.store(false);

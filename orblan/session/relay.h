@@ -20,9 +20,13 @@ const uint32_t kRelayWaitMs = 20;
 // Datagrams the worker takes at most per wake before it looks at the flag again.
 const int kRelayBurst = 256;
 
+// How long StartRelayWorker waits for the new worker to bind its socket.
+const uint32_t kRelaySetUpWaitMs = 1000;
+
 // Marks the worker running and starts it on a thread of its own, bound to port (LINK_PORT;
-// tests pass 0). Returns false, and leaves the flag clear, when the thread cannot start or
-// a worker is already running.
+// tests pass 0), then waits until it listens or has ended (at most kRelaySetUpWaitMs),
+// so a game started next finds the link open. Returns false, and leaves the flag clear,
+// when the thread cannot start or a worker is already running.
 bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
 
 // The worker's body: set-up, then while the active flag holds, waits for the link socket

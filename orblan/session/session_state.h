@@ -29,6 +29,7 @@ struct SessionState {
   std::atomic<bool> relay_running{false};  // the relay worker is in its receive loop
   std::atomic<intptr_t> link_socket{kNoSocket};  // created and closed by the relay worker
   std::atomic<uint16_t> link_port{0};             // the port it is bound to, once bound
+  std::atomic<bool> relay_bound{false};           // the worker's socket is bound and listening
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
   std::atomic<int> phase{kPhaseNone};
 

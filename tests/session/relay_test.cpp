@@ -82,9 +82,11 @@ class Relay : public ::testing::Test {
     orb::UdpClose(shim_);
   }
 
+  // The worker listens once StartRelayWorker has returned: a game started next finds it.
   void StartWorker() {
     ASSERT_TRUE(StartRelayWorker(state_, client_, 0));
-    ASSERT_TRUE(PumpUntil([&] { return state_.link_port.load() != 0; }));
+    ASSERT_NE(state_.link_port.load(), 0);
+    ASSERT_TRUE(state_.relay_bound.load());
   }
 
   bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 5000) {
