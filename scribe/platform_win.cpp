@@ -69,13 +69,13 @@ void CloseFile(FileHandle f) {
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool ListDir(const char* dir, void (*visit)(const char* name, void* ctx), void* ctx) {
-  char spec[MAX_PATH];
+  char pattern[MAX_PATH];
   size_t len = strlen(dir);
-  if (len + 3 > sizeof spec) return false;
-  memcpy(spec, dir, len);
-  memcpy(spec + len, "\\*", 3);
+  if (len + 3 > sizeof pattern) return false;
+  memcpy(pattern, dir, len);
+  memcpy(pattern + len, "\\*", 3);
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(spec, &fd);
+  HANDLE h = FindFirstFileA(pattern, &fd);
   if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     visit(fd.cFileName, ctx);

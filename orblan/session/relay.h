@@ -20,8 +20,11 @@ const uint32_t kRelayWaitMs = 20;
 // Datagrams the worker takes at most per wake before it looks at the flag again.
 const int kRelayBurst = 256;
 
-// How long StartRelayWorker waits for the new worker to bind its socket.
-const uint32_t kRelaySetUpWaitMs = 1000;
+// How long StartRelayWorker waits for the new worker to bind its socket. Binding takes
+// milliseconds; the bound is generous because on a loaded machine (or under Wine, whose
+// socket calls go through its server) a new thread can take over a second to get there,
+// and a game that starts before the link listens loses its first broadcasts.
+const uint32_t kRelaySetUpWaitMs = 5000;
 
 // Marks the worker running and starts it on a thread of its own, bound to port (LINK_PORT;
 // tests pass 0), then waits until it listens or has ended (at most kRelaySetUpWaitMs),
