@@ -12,7 +12,7 @@ win_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
 all=("${native_pkgs[@]}" "${win_pkgs[@]}")
 # Each is printed plain and arch-qualified, so "cmake" and "wine32:i386" both match.
 installed=" $(dpkg-query -W -f='${Package}=${db:Status-Status} ${Package}:${Architecture}=${db:Status-Status} ' \
-  "${all[@]}" 2>/dev/null) "
+  "${all[@]}" 2>/dev/null || true) "  # exits 1 when a package is unknown, as on a fresh machine
 missing=()
 for p in "${all[@]}"; do
   case "$installed" in *" $p=installed "*) ;; *) missing+=("$p") ;; esac
