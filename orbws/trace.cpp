@@ -46,13 +46,15 @@ void ShimSetModuleName(const char* name) { TextCopy(g_module_name, sizeof g_modu
 const char* ShimModuleName() { return g_module_name; }
 
 void ShimLogV(const char* file, int line, int level, const char* format, va_list args) {
+  // Without the trace library every Winsock call would still format two lines for nothing.
+  ScribeWriteFn write = g_write.load();
+  if (!write) return;
   LastErrorKeeper keep;  // the game must read the real library's error after a trace line
   char message[SHIM_TEXT_MAX];
   char finished[SHIM_TEXT_MAX];
   TextFormatV(message, sizeof message, format, args);
   TextFormat(finished, sizeof finished, "[%s] %s", g_module_name, message);
-  ScribeWriteFn write = g_write.load();
-  if (write) write(file, line, level, "%s", finished);
+  write(file, line, level, "%s", finished);
 }
 
 void ShimLog(const char* file, int line, int level, const char* format, ...) {
