@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "trace.h"
+#include "frame/trace.h"
 
 struct FakeLine {
   std::string file;

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "module_path.h"
-#include "trace.h"
+#include "frame/module_path.h"
+#include "frame/trace.h"
 
 namespace {
 

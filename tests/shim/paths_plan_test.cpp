@@ -1,7 +1,7 @@
 // The datagram paths' decisions, natively: which road a send takes, the broadcast wrap and
 // its refusals, the launcher test, the unwrap and the choice of source record.
-#include "datapath_addr.h"
-#include "datapath_plan.h"
+#include "datapath/addr.h"
+#include "datapath/plan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The IPX option answers, names and ioctl lines, natively.
-#include "sockopt_answers.h"
+#include "ipx/sockopt_answers.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_log.h"
-#include "socktrak.h"
+#include "ipx/socktrak.h"
 
 using ::testing::ElementsAre;
 

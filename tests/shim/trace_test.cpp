@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_log.h"
-#include "text.h"
-#include "trace.h"
+#include "frame/text.h"
+#include "frame/trace.h"
 
 using ::testing::ElementsAre;
 

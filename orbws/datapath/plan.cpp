@@ -1,0 +1,61 @@
+#include "datapath/plan.h"
+
+#include <string.h>
+
+#include "datapath/addr.h"
+
+SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen) {
+  if (ipx_socket) {
+    if (to == nullptr || tolen < kIpxAddrLen) return SendPath::kBadDestination;
+    return IpxIsBroadcastNode(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
+  }
+  if (to == nullptr || tolen < kInetAddrLen) return SendPath::kPassThrough;
+  return IsInetBroadcast(to) ? SendPath::kInetBroadcast : SendPath::kPassThrough;
+}
+
+int BroadcastRefusal(const void* data, int len) {
+  if (len < 0) return kWsaEFault;
+  if (static_cast<size_t>(len) > LINK_PAYLOAD_MAX) return kWsaEMsgSize;
+  if (len > 0 && data == nullptr) return kWsaEFault;
+  return 0;
+}
+
+int WrapBroadcast(LinkBuffer* out, uint16_t port_field, uint32_t loopback_net,
+                  const void* data, int len) {
+  if (out == nullptr || BroadcastRefusal(data, len) != 0) return -1;
+  return LinkWrap(out->bytes, sizeof out->bytes, port_field, loopback_net, data,
+                  static_cast<size_t>(len));
+}
+
+bool IsLinkPortSource(const void* sin) {
+  if (sin == nullptr) return false;
+  const uint8_t* port = static_cast<const uint8_t*>(sin) + 2;
+  return port[0] == (LINK_PORT >> 8) && port[1] == (LINK_PORT & 0xFF);
+}
+
+bool IsLauncherSource(const void* sin, const char* address_text) {
+  return IsLinkPortSource(sin) && address_text != nullptr &&
+         strcmp(address_text, LINK_LOOPBACK_TEXT) == 0;
+}
+
+int UnwrapLinkDatagram(uint8_t* buf, int r, LinkOrigin* origin) {
+  if (buf == nullptr || r < 0 || !LinkIsDatagram(buf, static_cast<size_t>(r))) return -1;
+  origin->address_net = LinkGetAddress(buf);
+  origin->port_field = LinkGetPort(buf);
+  const int payload = r - static_cast<int>(LINK_HEADER_SIZE);
+  memmove(buf, buf + LINK_HEADER_SIZE, static_cast<size_t>(payload));
+  return payload;
+}
+
+SourcePlan ChooseSourcePlan(bool ipx_socket, const void* from, const int* fromlen) {
+  if (from == nullptr) return SourcePlan::kOwnNoWrite;
+  const int room = ipx_socket ? kIpxAddrLen : kInetAddrLen;
+  if (fromlen == nullptr || *fromlen < room) return SourcePlan::kFault;
+  return ipx_socket ? SourcePlan::kOwnRecord : SourcePlan::kGameRecord;
+}
+
+bool WsaRecvIsRewritable(bool overlapped, bool completion, unsigned buffer_count,
+                         bool have_buffers, bool have_count, bool have_flags) {
+  return !overlapped && !completion && buffer_count == 1 && have_buffers && have_count &&
+         have_flags;
+}

@@ -1,0 +1,182 @@
+// sendto and send. sendto is where the game's LAN broadcasts are caught: a datagram to
+// 255.255.255.255 (or, on an emulated IPX socket, to a node beginning FF FF) is wrapped in
+// a link header and sent from the game's own socket to the session library on
+// 127.0.0.1:3668; an IPX datagram to one node goes to the IPv4 address and port the node
+// stands for; everything else reaches the real library unchanged. send is a traced
+// pass-through.
+#include "frame/shim.h"
+
+#include "datapath/addr.h"
+#include "datapath/plan.h"
+
+namespace {
+
+typedef int(WINAPI* SendtoFn)(SOCKET, const char*, int, int, const struct sockaddr*, int);
+typedef int(WINAPI* SendFn)(SOCKET, const char*, int, int);
+
+SHIM_SLOT_LINE(g_sendto, "sendto", "mp_sendto() - unable to load sendto()");
+SHIM_SLOT(g_send, "send");
+
+// A real call's result, with its Winsock error taken at once, so that nothing the shim
+// calls afterwards (a dump, an inner conversion) can change the code the game reads.
+struct Outcome {
+  int result;
+  int error;
+};
+
+Outcome Failed(int error) { return {SOCKET_ERROR, error}; }
+
+Outcome Finish(int result) {
+  return {result, result == SOCKET_ERROR ? orb_WSAGetLastError() : 0};
+}
+
+// Wraps the game's datagram and sends it to the session library. port_field is the port
+// the link header carries (host order for TCP/IP, the raw sa_socket value for IPX).
+Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char* buf, int len,
+                       int flags, const char* banner) {
+  const int refusal = BroadcastRefusal(buf, len);
+  if (refusal == kWsaEMsgSize) {
+    SHIM_LOG(SHIM_FAILED,
+             "mp_sendto() - broadcast of %d bytes refused: a link datagram carries at most %d",
+             len, static_cast<int>(LINK_PAYLOAD_MAX));
+    return Failed(refusal);
+  }
+  if (refusal != 0) {
+    SHIM_LOG(SHIM_FAILED, "mp_sendto() - broadcast refused: no data for a length of %d", len);
+    return Failed(refusal);
+  }
+  const unsigned long loopback = orb_inet_addr(LINK_LOOPBACK_TEXT);
+  LinkBuffer link;
+  const int total = WrapBroadcast(&link, port_field, static_cast<uint32_t>(loopback), buf, len);
+
+  struct sockaddr_in dest;
+  InetWrite(&dest, orb_htons(LINK_PORT), static_cast<uint32_t>(loopback));
+
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() - sending message to the launcher of size %d(%d header/%d buffer)",
+           total, static_cast<int>(LINK_HEADER_SIZE), len);
+  SHIM_LOG(SHIM_TRACE, "%s", banner);
+  const int sent = real(s, reinterpret_cast<const char*>(link.bytes), total, flags,
+                        reinterpret_cast<const struct sockaddr*>(&dest), kInetAddrLen);
+  const Outcome out = Finish(sent);
+  SHIM_LOG(SHIM_TRACE, "sendto() Launcher - returned %d", sent);
+  if (sent == SOCKET_ERROR) return out;
+  // A datagram leaves whole; the game is told about its own bytes only.
+  const int game = sent >= static_cast<int>(LINK_HEADER_SIZE)
+                       ? sent - static_cast<int>(LINK_HEADER_SIZE) : 0;
+  SHIM_DUMP(buf, game);
+  return {game, 0};
+}
+
+Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
+                const struct sockaddr* to, bool broadcast) {
+  SHIM_LOG(SHIM_NOTABLE,
+           "mp_sendto() - IPX - We need to broadcast this message to everone in our virtual "
+           "IPX LAN list via TCPIP");
+  const uint8_t* net = IpxNetBytes(to);
+  const uint8_t* node = IpxNodeBytes(to);
+  const uint16_t socket_value = IpxSocketRaw(to);
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() -  sa_netnum[4] = %.2X %.2X %.2X %.2X", net[0], net[1],
+           net[2], net[3]);
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() - sa_nodenum[6] = %.2X %.2X %.2X %.2X %.2X %.2X", node[0],
+           node[1], node[2], node[3], node[4], node[5]);
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() -     sa_socket = %d", socket_value);
+
+  char text[kAddressTextSize];
+  IpxNodeIpv4Text(to, text);
+  const unsigned long address = orb_inet_addr(text);
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() - to ip addres = %s (%u)", text,
+           static_cast<unsigned>(address));
+  const u_short port_net = orb_htons(socket_value);
+
+  if (broadcast) {
+    SHIM_LOG(SHIM_TRACE,
+             "mp_sendto() - IPX LAN BROADCAST we are sending this packet to everyone on our lan "
+             "that is listening to port %d",
+             socket_value);
+    return SendToLauncher(real, s, socket_value, buf, len, flags, "BROADCASTING OVER VIRTUAL LAN");
+  }
+
+  SHIM_LOG(SHIM_TRACE,
+           "mp_sendto() - we are sending this packet directly to %s on our lan listening to "
+           "port %d",
+           text, socket_value);
+  struct sockaddr_in dest;
+  InetWrite(&dest, port_net, static_cast<uint32_t>(address));
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() - (converted).sin_port = %d", socket_value);
+  const Outcome out = Finish(real(s, buf, len, flags,
+                                  reinterpret_cast<const struct sockaddr*>(&dest), kInetAddrLen));
+  SHIM_DUMP(buf, len);
+  return out;
+}
+
+Outcome SendInetBroadcast(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
+                          const struct sockaddr* to) {
+  SHIM_LOG(SHIM_TRACE, "This is a LAN broadcast udp request from the game");
+  const u_short port = orb_ntohs(InetPortRaw(to));
+  return SendToLauncher(real, s, port, buf, len, flags, "BROADCASTING (TCPIP) OVER VIRTUAL LAN");
+}
+
+Outcome SendDirect(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
+                   const struct sockaddr* to, int tolen) {
+  if (to != nullptr && tolen == kInetAddrLen) {
+    struct in_addr address;
+    address.s_addr = InetAddressNet(to);
+    const char* text = orb_inet_ntoa(address);
+    SHIM_LOG(SHIM_TRACE, "mp_sendto(%d) -> %s:%u", SockHandle(s), text ? text : "",
+             static_cast<unsigned>(orb_ntohs(InetPortRaw(to))));
+    if (len > 0) SHIM_DUMP(buf, len);
+  }
+  return Finish(real(s, buf, len, flags, to, tolen));
+}
+
+}  // namespace
+
+extern "C" int WINAPI orb_sendto(SOCKET s, const char* buf, int len, int flags,
+                                 const struct sockaddr* to, int tolen) {
+  SHIM_LOG(SHIM_TRACE, "mp_sendto(%d,,%d,%d,,%d)", SockHandle(s), len, flags, tolen);
+  const SendtoFn real = ShimBindAs<SendtoFn>(g_sendto);
+  if (real == nullptr) return SOCKET_ERROR;
+
+  const bool ipx = FindIPXSock(SockHandle(s)) != 0;
+  Outcome out;
+  switch (ChooseSendPath(ipx, to, tolen)) {
+    case SendPath::kBadDestination:
+      // The IPX path must read the destination; a missing or short one is the caller's fault.
+      SHIM_LOG(SHIM_FAILED,
+               "mp_sendto() - IPX - destination refused: %s (%d bytes, %d needed)",
+               to == nullptr ? "no address" : "address too short", tolen, kIpxAddrLen);
+      out = Failed(kWsaEFault);
+      break;
+    case SendPath::kIpxBroadcast:
+      out = SendIpx(real, s, buf, len, flags, to, true);
+      break;
+    case SendPath::kIpxDirect:
+      out = SendIpx(real, s, buf, len, flags, to, false);
+      break;
+    case SendPath::kInetBroadcast:
+      out = SendInetBroadcast(real, s, buf, len, flags, to);
+      break;
+    case SendPath::kPassThrough:
+    default:
+      out = SendDirect(real, s, buf, len, flags, to, tolen);
+      break;
+  }
+
+  SHIM_LOG(SHIM_TRACE, "mp_sendto() - lp_sendto() returned %d", out.result);
+  if (out.result == SOCKET_ERROR) {
+    SHIM_LOG(SHIM_TRACE, "sendto error = %d", out.error);
+    orb_WSASetLastError(out.error);
+  }
+  return out.result;
+}
+
+extern "C" int WINAPI orb_send(SOCKET s, const char* buf, int len, int flags) {
+  SHIM_LOG(SHIM_TRACE, "mp_send(%d,,%d,%d)", SockHandle(s), len, flags);
+  const SendFn real = ShimBindAs<SendFn>(g_send);
+  if (real == nullptr) return SOCKET_ERROR;
+  // Trace lines keep the thread's last error, so the game reads the real one afterwards.
+  const int result = real(s, buf, len, flags);
+  SHIM_LOG(SHIM_TRACE, "lp_send(%d) returned %d", SockHandle(s), result);
+  if (result > 0) SHIM_DUMP(buf, result);
+  return result;
+}
