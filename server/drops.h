@@ -24,7 +24,7 @@ enum class DropReason {
   kRelayWrongGroup,    // the record names another group than the member's own
   kRelayUnproven,      // the member has not yet acknowledged our CONFIRM_CONNECT
   kRelayRateLimited,   // the member's token bucket is empty
-  kRelayOverloaded,    // --max-pending messages already wait to be sent or acknowledged
+  kRelayOverloaded,    // the recipient already has --max-pending(-bytes) waiting: its copy
   kUnknownType,        // a data message of a type this server does not serve
   kMemberLimit,        // a new connection beyond --max-members
   kCount

@@ -9,6 +9,9 @@ namespace server {
 
 namespace {
 
+const size_t kIncompleteBytesPerMember = 32 * 1024;
+const size_t kDatagramsPerPass = 2048;
+
 TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logger,
                                       const std::function<uint64_t()>& clock, DatagramIo* io,
                                       TransportObserver* observer) {
@@ -28,6 +31,14 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
     t.trace = nullptr;
   }
   t.max_connections = options.max_members;
+  // A member needs a few unfinished messages at a time (the largest relay record is two
+  // fragments); bounding each member, with room for all of them in total, means a member
+  // that sends halves of messages holds back nobody but itself.
+  t.max_incomplete_bytes_per_connection = kIncompleteBytesPerMember;
+  t.max_incomplete_bytes_total = kIncompleteBytesPerMember * t.max_connections;
+  // A flood that arrives as fast as the server reads must not keep one pass receiving for
+  // ever: members' messages are delivered, sent and resent between bounded reads.
+  t.max_datagrams_per_pass = kDatagramsPerPass;
   t.reuse_repeated_connect = true;
   t.anti_amplification = true;
   // A forged PEERCLOSE or CONFIRM_DISCONNECT naming a guessed address would otherwise
@@ -281,16 +292,16 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   recipients_.clear();
+  backlogged_.clear();
   for (Member* other : group->members) {
     // An unproven recipient may be a forged source address: sending it a group's
     // traffic would make the server a reflector.
-    if (other != member && Proven(other)) recipients_.push_back(other->address);
-  }
-  if (options_.max_pending != 0 &&
-      transport_->UnacknowledgedCount() + transport_->SendQueueLength() + recipients_.size() >
-          options_.max_pending) {
-    Drop(DropReason::kRelayOverloaded, member, "too many messages pending");
-    return;
+    if (other == member || !Proven(other)) continue;
+    // A recipient that does not keep up loses its own copies; the others still get theirs.
+    if (Backlogged(other->address, record.link_length))
+      backlogged_.push_back(other);
+    else
+      recipients_.push_back(other->address);
   }
   uint32_t cost = recipients_.empty() ? 1 : static_cast<uint32_t>(recipients_.size());
   if (!member->bucket.Take(clock_(), cost)) {
@@ -298,12 +309,22 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   ++counters_.records_relayed;
+  for (Member* other : backlogged_) {
+    Drop(DropReason::kRelayOverloaded, other, "too many messages waiting for this member");
+  }
   for (int32_t to : recipients_) {
     if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
                          kRelayRecordType) == 0) {
       ++counters_.datagrams_out;
     }
   }
+}
+
+bool GroupServer::Backlogged(int32_t address, size_t adding) {
+  if (options_.max_pending != 0 && transport_->PendingFragments(address) >= options_.max_pending)
+    return true;
+  return options_.max_pending_bytes != 0 &&
+         transport_->PendingBytes(address) + adding > options_.max_pending_bytes;
 }
 
 bool GroupServer::Proven(Member* member) {

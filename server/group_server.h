@@ -8,10 +8,12 @@
 //                  group and enters the named one unless --max-groups or
 //                  --max-group-members refuses it.
 //   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
-//                  names that group, M's connection is proven, fewer than --max-pending
-//                  messages wait in the transport, M's token bucket pays one token per
-//                  recipient. The link datagram then goes, byte for byte, to
-//                  every other proven member of the group as a type 8 message.
+//                  names that group, M's connection is proven, M's token bucket pays one
+//                  token per recipient. The link datagram then goes, byte for byte, to
+//                  every other proven member of the group as a type 8 message, except to
+//                  one that already has --max-pending messages (or --max-pending-bytes)
+//                  waiting to be sent to it or acknowledged by it: only that member misses
+//                  its copy (relay_overloaded).
 //   other types:   dropped (unknown_type).
 // Every drop is counted by reason and warned about, rate-limited.
 #ifndef ORB_SERVER_GROUP_SERVER_H
@@ -92,6 +94,8 @@ class GroupServer : public TransportObserver {
   void RemoveMember(int32_t address, const char* how);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
+  // Whether the member already has as much waiting for it as one member may.
+  bool Backlogged(int32_t address, size_t adding);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
@@ -111,6 +115,7 @@ class GroupServer : public TransportObserver {
   ServerCounters counters_;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
+  std::vector<Member*> backlogged_;
   uint64_t next_stats_ms_ = 0;
   bool shutting_down_ = false;
   uint64_t shutdown_deadline_ms_ = 0;

@@ -49,6 +49,7 @@ const Limit kLimits[] = {
     {"--relay-rate", &ServerOptions::relay_rate, 0, 100000000},
     {"--relay-burst", &ServerOptions::relay_burst, 1, 100000000},
     {"--max-pending", &ServerOptions::max_pending, 0, 100000000},
+    {"--max-pending-bytes", &ServerOptions::max_pending_bytes, 0, 1000000000},
     {"--stats-interval", &ServerOptions::stats_interval_s, 0, 86400},
     {"--shutdown-wait", &ServerOptions::shutdown_wait_ms, 0, 60000},
 };
@@ -75,9 +76,11 @@ std::string HelpText() {
       "                             0 = unlimited)\n"
       "  --relay-burst N            datagrams a member may save up for a burst (default 4000;\n"
       "                             must be at least --max-group-members minus 1)\n"
-      "  --max-pending N            messages waiting to be sent or acknowledged at most;\n"
-      "                             beyond it broadcasts are dropped, which bounds memory\n"
-      "                             when members cannot keep up (default 150000, 0 = none)\n"
+      "  --max-pending N            messages waiting to be sent to one member or\n"
+      "                             acknowledged by it, at most; beyond it that member\n"
+      "                             misses broadcasts (the others do not), which bounds what\n"
+      "                             a slow or silent member costs (default 1024, 0 = none)\n"
+      "  --max-pending-bytes N      the same in bytes (default 262144, 0 = none)\n"
       "  --stats-interval SECONDS   interval of the statistics line (default 60, 0 = none)\n"
       "  --shutdown-wait MS         on SIGINT/SIGTERM, how long to wait for members to\n"
       "                             confirm the close (default 2000)\n"

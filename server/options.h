@@ -22,7 +22,9 @@ struct ServerOptions {
   uint32_t max_group_members = 32;
   uint32_t relay_rate = 2000;        // datagrams out per second, per member; 0 = unlimited
   uint32_t relay_burst = 4000;
-  uint32_t max_pending = 150000;     // messages queued or unacknowledged; 0 = no limit
+  // Per member: fragments / bytes waiting to be sent to it or acknowledged by it; 0 = none.
+  uint32_t max_pending = 1024;
+  uint32_t max_pending_bytes = 256 * 1024;
   uint32_t stats_interval_s = 60;    // 0 = no statistics line
   uint32_t shutdown_wait_ms = 2000;  // how long to wait for CONFIRM_DISCONNECTs
   LogLevel log_level = LogLevel::kInfo;

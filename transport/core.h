@@ -36,11 +36,16 @@ struct Connection {
   bool in_table = false;
   bool heartbeat_queued = false;  // in Core::heartbeat_due_
   bool proven = false;
+  bool acks_carry_seq = false;  // its ACKNOWLEDGEs name the fragment's seq (see AckTarget)
   EventCallback events[4] = {};
   DataCallback data = nullptr;
   uint64_t bytes_received = 0;
   uint64_t bytes_sent = 0;
   size_t incomplete_bytes = 0;  // held in the bucket for unfinished messages
+  // Fragments to this connection in the send queue or the unacknowledged list, and their
+  // datagram bytes: kept by Outgoing itself, so every way a fragment ends is counted.
+  size_t pending_fragments = 0;
+  size_t pending_bytes = 0;
 };
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.
@@ -52,6 +57,22 @@ typedef std::multimap<uint64_t, Outgoing*> ResendIndex;
 
 // One outgoing fragment, held as its wire image.
 struct Outgoing {
+  Outgoing() = default;
+  Outgoing(const Outgoing&) = delete;
+  Outgoing& operator=(const Outgoing&) = delete;
+  ~Outgoing() {
+    if (!counted) return;
+    --connection->pending_fragments;
+    connection->pending_bytes -= counted_bytes;
+  }
+  // Counts the fragment as pending on its connection until it is destroyed.
+  void CountPending() {
+    counted_bytes = wire.size();
+    ++connection->pending_fragments;
+    connection->pending_bytes += counted_bytes;
+    counted = true;
+  }
+
   ConnectionRef connection;
   int32_t address = 0;
   PeerHeader header = {};
@@ -62,6 +83,8 @@ struct Outgoing {
   uint64_t position = 0;  // order of first transmission
   UnackedList::iterator list_it;
   ResendIndex::iterator resend_it;
+  bool counted = false;
+  size_t counted_bytes = 0;
 };
 
 // A received data fragment held in the bucket.
@@ -122,6 +145,11 @@ class Transport::Core {
   // Receive path.
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
   void OnAcknowledge(const uint8_t* payload, const SocketAddress& from);
+  // The unacknowledged fragment that an ACKNOWLEDGE (id, seq) from `from` retires, or
+  // unacked_by_id_seq_.end(); *elsewhere set when one matched but was sent elsewhere.
+  std::map<uint64_t, UnackedList::iterator>::iterator AckTarget(uint32_t id, uint16_t seq,
+                                                                const SocketAddress& from,
+                                                                bool* elsewhere);
   void OnDataFragment(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
   void OnConnect(Endpoint* endpoint, const PeerHeader& h, const uint8_t* payload, int size,
                  const SocketAddress& from);

@@ -124,6 +124,9 @@ class TransportObserver {
   }
   // An arriving CONNECT created the connection address (after it was answered).
   virtual void OnAccepted(int32_t address) { (void)address; }
+  // The far side acknowledged, from the connection's socket address, a fragment sent to it:
+  // it receives at that address (see IsProven). Called once per connection.
+  virtual void OnProven(int32_t address) { (void)address; }
 };
 
 // Writes one trace line to standard output with one printf call: the default trace sink.
@@ -179,6 +182,7 @@ struct TransportCounters {
   uint64_t dropped_duplicate = 0;        // "the exact message is already in the bucket"
   uint64_t dropped_incomplete_limit = 0; // the incomplete-message bounds were reached
   uint64_t acks_unmatched = 0;           // ACKNOWLEDGE for nothing outstanding
+  uint64_t acks_refused = 0;             // matched a fragment sent to another socket address
   uint64_t connects_refused = 0;         // the connection cap was reached
   uint64_t connects_repeated = 0;        // answered on an existing connection
   uint64_t incomplete_expired = 0;       // unfinished messages dropped after 30 s
@@ -244,6 +248,10 @@ class Transport {
   // Datagram bytes (headers included) received from / transmitted to the connection.
   uint64_t BytesReceived(int32_t address);
   uint64_t BytesSent(int32_t address);
+  // Fragments to the connection that wait to be sent or acknowledged, and their datagram
+  // bytes (headers included).
+  size_t PendingFragments(int32_t address);
+  size_t PendingBytes(int32_t address);
 
   // Whole-transport figures, for tests, benchmarks and the server's status page.
   size_t ConnectionCount();

@@ -150,24 +150,38 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   EXPECT_TRUE(LogHas("relay_rate_limited"));
 }
 
-TEST_F(ServerTest, PendingLimitBoundsWhatSilentRecipientsCanPileUp) {
-  options_.max_pending = 5;
+// --max-pending and --max-pending-bytes hold per member: a silent member misses its own
+// copies beyond them; its group and the other groups go on as before.
+struct PendingCase {
+  uint32_t max_pending, max_pending_bytes;
+};
+class PendingLimitTest : public ServerTest, public ::testing::WithParamInterface<PendingCase> {};
+
+TEST_P(PendingLimitTest, SilentMemberMissesOnlyItsOwnCopies) {
+  options_.max_pending = GetParam().max_pending;
+  options_.max_pending_bytes = GetParam().max_pending_bytes;
   StartServer();
   Player* a = Joined("203.0.113.10", "g");
   Player* b = Joined("203.0.113.11", "g");
   Player* c = Joined("203.0.113.12", "g");
+  Player* d = Joined("203.0.113.13", "h");
+  Player* e = Joined("203.0.113.14", "h");
   b->io.set_silent(true);
-  c->io.set_silent(true);
-  // Each record waits for two acknowledgements that never come; the record's own
-  // acknowledgement to a is queued when it is handled.
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 6; ++i) {
     a->Relay("g", "pile " + std::to_string(i));
+    d->Relay("h", "hers " + std::to_string(i));
     Settle();
   }
-  EXPECT_EQ(server_->counters().records_relayed, 2u);
-  EXPECT_EQ(Drops(DropReason::kRelayOverloaded), 1u);
-  EXPECT_EQ(server_->transport()->UnacknowledgedCount(), 4u);
+  EXPECT_EQ(c->received.size(), 6u);
+  EXPECT_EQ(e->received.size(), 6u);
+  EXPECT_EQ(server_->counters().records_relayed, 12u);
+  // Three 30-byte copies wait for b; the other three are b's loss alone.
+  EXPECT_EQ(Drops(DropReason::kRelayOverloaded), 3u);
+  EXPECT_EQ(server_->transport()->PendingFragments(b->transport->RemoteAddress(b->server)), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Limits, PendingLimitTest,
+                         ::testing::Values(PendingCase{3, 0}, PendingCase{0, 100}));
 
 TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
   StartServer();
