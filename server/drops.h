@@ -27,6 +27,9 @@ enum class DropReason {
   kRelayOverloaded,    // the recipient already has --max-pending(-bytes) waiting: its copy
   kUnknownType,        // a data message of a type this server does not serve
   kMemberLimit,        // a new connection beyond --max-members
+  kConnectBadAddress,  // a CONNECT whose connecting-side address is 0 or less
+  kConnectPerIpLimit,  // a CONNECT from an address that already has --max-per-ip members
+  kJoinTimeout,        // connected, but joined no group within --join-timeout
   kCount
 };
 

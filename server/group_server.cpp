@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "records.h"
 
 namespace orb {
@@ -11,6 +13,13 @@ namespace {
 
 const size_t kIncompleteBytesPerMember = 32 * 1024;
 const size_t kDatagramsPerPass = 2048;
+const size_t kUnprovenPerIp = 8;
+
+// Connections held at most: the members, the pool of unproven ones, and a little room for
+// a member and the connection that is about to replace it.
+size_t ConnectionCap(const ServerOptions& o) {
+  return static_cast<size_t>(o.max_members) + o.max_unproven + 16;
+}
 
 TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logger,
                                       const std::function<uint64_t()>& clock, DatagramIo* io,
@@ -30,7 +39,7 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
   } else {
     t.trace = nullptr;
   }
-  t.max_connections = options.max_members;
+  t.max_connections = ConnectionCap(options);
   // A member needs a few unfinished messages at a time (the largest relay record is two
   // fragments); bounding each member, with room for all of them in total, means a member
   // that sends halves of messages holds back nobody but itself.
@@ -47,25 +56,32 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
   return t;
 }
 
+}  // namespace
+
 std::string PeerText(const SocketAddress& a) {
   char ip[16];
   FormatIPv4(a.ip, ip, sizeof ip);
   return std::string(ip) + ":" + std::to_string(a.port);
 }
 
-}  // namespace
-
 GroupServer::GroupServer(const ServerOptions& options, Logger* logger,
-                         std::function<uint64_t()> clock, DatagramIo* io)
+                         std::function<uint64_t()> clock, DatagramIo* io,
+                         const ChallengeKey* challenge_key)
     : options_(options),
       logger_(logger),
       clock_(clock ? std::move(clock) : std::function<uint64_t()>(MonotonicMs)),
       io_(io),
-      registry_(RegistryLimits{options.max_members, options.max_groups,
+      registry_(RegistryLimits{ConnectionCap(options), options.max_groups,
                                options.max_group_members}),
+      admission_(AdmissionLimits{options.max_members, options.max_per_ip, options.max_unproven,
+                                 std::min<size_t>(kUnprovenPerIp, options.max_unproven)}),
       warnings_(static_cast<size_t>(DropReason::kCount), kWarningIntervalMs) {
-  transport_.reset(new Transport(MakeTransportOptions(options_, logger_, clock_, io_, this)));
+  TransportOptions t = MakeTransportOptions(options_, logger_, clock_, io_, this);
+  t.challenge = true;
+  t.challenge_key = challenge_key ? *challenge_key : RandomChallengeKey();
+  transport_.reset(new Transport(t));
   next_stats_ms_ = clock_() + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
+  next_sweep_ms_ = clock_() + kSweepIntervalMs;
 }
 
 GroupServer::~GroupServer() = default;
@@ -90,6 +106,10 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  if (clock_() >= next_sweep_ms_) {
+    SweepJoinTimeouts();
+    next_sweep_ms_ = clock_() + kSweepIntervalMs;
+  }
   if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
@@ -143,41 +163,12 @@ void GroupServer::Drop(DropReason reason, const Member* member, const char* deta
   }
 }
 
-void GroupServer::OnAccepted(int32_t address) {
-  if (registry_.Find(address) != nullptr) return;  // answered again on the same connection
-  SocketAddress peer{0, 0};
-  transport_->RemoteSocketAddress(address, &peer);
-  uint64_t key = SocketKey(peer);
-  auto previous = by_socket_.find(key);
-  if (previous != by_socket_.end()) {
-    // Same address and port, another connecting-side address: the player's session
-    // library started over. The old connection would shadow the new one.
-    int32_t old = previous->second;
-    logger_->Log(LogLevel::kInfo, "member %d replaced by a new connection from %s", old,
-                 PeerText(peer).c_str());
-    RemoveMember(old, nullptr);
-    transport_->RemoveConnection(old);
-  }
-  Member* member = registry_.AddMember(
-      address, PeerText(peer),
-      TokenBucket(options_.relay_rate, options_.relay_burst, clock_()));
-  if (member == nullptr) {
-    Drop(DropReason::kMemberLimit, nullptr, "member limit reached, connection closed");
-    SendPeerClose(address);
-    transport_->RemoveConnection(address);
-    return;
-  }
-  member->socket_key = key;
-  by_socket_[key] = address;
-  ++counters_.members_accepted;
-  logger_->Log(LogLevel::kInfo, "member %d connected from %s", address, member->peer.c_str());
-  if (shutting_down_) SendPeerClose(address);
-}
-
 void GroupServer::RemoveMember(int32_t address, const char* how) {
   Member* member = registry_.Find(address);
   if (member == nullptr) return;
-  if (how != nullptr) {
+  // Connections that never proved their address are not worth a line each: under a
+  // flood of forged CONNECTs they come and go by the hundred.
+  if (how != nullptr && (member->proven || logger_->Enabled(LogLevel::kDebug))) {
     const char* group = member->group ? member->group->name.c_str() : nullptr;
     std::string printable =
         group ? PrintableText(group, strlen(group)) : std::string();
@@ -188,6 +179,7 @@ void GroupServer::RemoveMember(int32_t address, const char* how) {
   }
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
+  admission_.Remove(static_cast<uint32_t>(member->socket_key >> 16), member->proven);
   registry_.RemoveMember(address);
 }
 
@@ -236,30 +228,48 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
   }
   ++counters_.joins;
   member->player = join.player;
-  std::string group_text = PrintableText(join.group.data(), join.group.size());
-  std::string left;
-  JoinResult result = registry_.Join(member->address, join.group, &left);
-  if (!left.empty()) {
-    logger_->Log(LogLevel::kInfo, "member %d (%s) left group '%s'", member->address,
-                 member->player.c_str(), PrintableText(left.data(), left.size()).c_str());
+  if (!Proven(member)) {
+    member->pending_group = join.group;  // joins once the connection is proven
+    return;
   }
+  JoinGroup(member, join.group);
+}
+
+void GroupServer::JoinGroup(Member* member, const std::string& name) {
+  std::string group_text = PrintableText(name.data(), name.size());
+  std::string left;
+  JoinResult result = registry_.Join(member->address, name, &left);
+  std::string left_text;
+  if (!left.empty()) left_text = ", left group '" + PrintableText(left.data(), left.size()) + "'";
+  std::string held;
   switch (result) {
     case JoinResult::kJoined: {
-      const Group* group = registry_.FindGroup(join.group);
-      logger_->Log(LogLevel::kInfo, "member %d (%s, %s) joined group '%s' (%zu members)",
-                   member->address, member->player.c_str(), member->peer.c_str(),
-                   group_text.c_str(), group ? group->members.size() : 0);
+      member->ever_joined = true;
+      const Group* group = registry_.FindGroup(name);
+      if (JoinLineDue(member, &held)) {
+        logger_->Log(LogLevel::kInfo, "member %d (%s, %s) joined group '%s' (%zu members)%s%s",
+                     member->address, member->player.c_str(), member->peer.c_str(),
+                     group_text.c_str(), group ? group->members.size() : 0, left_text.c_str(),
+                     held.c_str());
+      }
       break;
     }
     case JoinResult::kAlreadyMember:
-      logger_->Log(LogLevel::kDebug, "member %d joined group '%s' again", member->address,
-                   group_text.c_str());
+      if (logger_->Enabled(LogLevel::kDebug) && JoinLineDue(member, &held)) {
+        logger_->Log(LogLevel::kDebug, "member %d joined group '%s' again%s", member->address,
+                     group_text.c_str(), held.c_str());
+      }
       break;
     case JoinResult::kGroupLimit:
-      Drop(DropReason::kJoinGroupLimit, member, ("group '" + group_text + "'").c_str());
-      break;
     case JoinResult::kGroupFull:
-      Drop(DropReason::kJoinGroupFull, member, ("group '" + group_text + "'").c_str());
+      if (!left_text.empty() && JoinLineDue(member, &held)) {
+        logger_->Log(LogLevel::kInfo, "member %d (%s, %s) is in no group%s%s", member->address,
+                     member->player.c_str(), member->peer.c_str(), left_text.c_str(),
+                     held.c_str());
+      }
+      Drop(result == JoinResult::kGroupFull ? DropReason::kJoinGroupFull
+                                            : DropReason::kJoinGroupLimit,
+           member, ("group '" + group_text + "'").c_str());
       break;
     case JoinResult::kUnknownMember:
       break;
@@ -277,6 +287,10 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(reason, member, detail);
     return;
   }
+  if (!Proven(member)) {
+    Drop(DropReason::kRelayUnproven, member, "connection not yet proven");
+    return;
+  }
   Group* group = member->group;
   if (group == nullptr) {
     Drop(DropReason::kRelayNotJoined, member, "relay before any join");
@@ -285,10 +299,6 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   if (group->name.size() != record.group_length ||
       memcmp(group->name.data(), record.group, record.group_length) != 0) {
     Drop(DropReason::kRelayWrongGroup, member, "record names another group");
-    return;
-  }
-  if (!Proven(member)) {
-    Drop(DropReason::kRelayUnproven, member, "connection not yet proven");
     return;
   }
   recipients_.clear();
@@ -327,10 +337,7 @@ bool GroupServer::Backlogged(int32_t address, size_t adding) {
          transport_->PendingBytes(address) + adding > options_.max_pending_bytes;
 }
 
-bool GroupServer::Proven(Member* member) {
-  if (!member->proven) member->proven = transport_->IsProven(member->address);
-  return member->proven;
-}
+bool GroupServer::Proven(Member* member) { return member->proven; }  // set by OnProven
 
 void GroupServer::SendPeerClose(int32_t address) {
   int32_t remote = transport_->RemoteAddress(address);

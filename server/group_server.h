@@ -27,6 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "admission.h"
 #include "drops.h"
 #include "log.h"
 #include "options.h"
@@ -36,6 +37,9 @@
 
 namespace orb {
 namespace server {
+
+// "a.b.c.d:port", for the log.
+std::string PeerText(const SocketAddress& a);
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
@@ -48,11 +52,13 @@ struct ServerCounters {
 class GroupServer : public TransportObserver {
  public:
   static const uint64_t kWarningIntervalMs = 10000;
+  static const uint64_t kSweepIntervalMs = 1000;
 
   // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
-  // platform's sockets on every interface). logger: not owned.
+  // platform's sockets on every interface). logger: not owned. challenge_key: for the
+  // stateless answers to CONNECTs (admission.h); null draws one from the system.
   GroupServer(const ServerOptions& options, Logger* logger, std::function<uint64_t()> clock,
-              DatagramIo* io);
+              DatagramIo* io, const ChallengeKey* challenge_key = nullptr);
   ~GroupServer() override;
 
   // Opens the listening endpoint on options.port. false with *error set when it cannot.
@@ -82,13 +88,26 @@ class GroupServer : public TransportObserver {
   const DropCounters& drops() const { return drops_; }
   const ServerCounters& counters() const { return counters_; }
 
+  const Admission& admission() const { return admission_; }
+
   // TransportObserver.
+  ConnectAdmission AdmitConnect(const SocketAddress& from, uint16_t port,
+                                int32_t remote) override;
   void OnEvent(int32_t address, int32_t code) override;
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override;
   void OnAccepted(int32_t address) override;
+  void OnProven(int32_t address) override;
 
  private:
   void HandleJoin(Member* member, const uint8_t* data, size_t length);
+  void JoinGroup(Member* member, const std::string& name);
+  // At most one line about a member's joins per warning interval; *held then says how
+  // many were held back since the last.
+  bool JoinLineDue(Member* member, std::string* held);
+  // Closes connections that joined no group within --join-timeout.
+  void SweepJoinTimeouts();
+  // Sends PEERCLOSE and forgets the connection, counting why.
+  void CloseConnection(int32_t address, DropReason reason, const char* detail);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
   void Drop(DropReason reason, const Member* member, const char* detail);
   void RemoveMember(int32_t address, const char* how);
@@ -108,6 +127,7 @@ class GroupServer : public TransportObserver {
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;
+  Admission admission_;
   // Which member a socket address belongs to: a second connection from the same address
   // and port replaces the first (the transport would hand the first all the data).
   std::unordered_map<uint64_t, int32_t> by_socket_;
@@ -117,6 +137,7 @@ class GroupServer : public TransportObserver {
   std::vector<int32_t> recipients_;  // reused by every relay
   std::vector<Member*> backlogged_;
   uint64_t next_stats_ms_ = 0;
+  uint64_t next_sweep_ms_ = 0;
   bool shutting_down_ = false;
   uint64_t shutdown_deadline_ms_ = 0;
 };

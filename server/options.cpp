@@ -46,6 +46,9 @@ const Limit kLimits[] = {
     {"--max-members", &ServerOptions::max_members, 1, 1000000},
     {"--max-groups", &ServerOptions::max_groups, 1, 1000000},
     {"--max-group-members", &ServerOptions::max_group_members, 2, 10000},
+    {"--max-per-ip", &ServerOptions::max_per_ip, 1, 1000000},
+    {"--max-unproven", &ServerOptions::max_unproven, 1, 1000000},
+    {"--join-timeout", &ServerOptions::join_timeout_s, 0, 86400},
     {"--relay-rate", &ServerOptions::relay_rate, 0, 100000000},
     {"--relay-burst", &ServerOptions::relay_burst, 1, 100000000},
     {"--max-pending", &ServerOptions::max_pending, 0, 100000000},
@@ -71,6 +74,15 @@ std::string HelpText() {
       "  --max-members N            connected members at most (default 1024)\n"
       "  --max-groups N             groups at most (default 256)\n"
       "  --max-group-members N      members in one group at most (default 32, at least 2)\n"
+      "  --max-per-ip N             members connected from one IPv4 address at most, so\n"
+      "                             one host cannot take every place (default 64: a LAN\n"
+      "                             party behind one router fits)\n"
+      "  --max-unproven N           connections held while they have not yet answered\n"
+      "                             from their own address (default 256); beyond it new\n"
+      "                             players are answered without holding anything, so a\n"
+      "                             flood of forged CONNECTs never locks them out\n"
+      "  --join-timeout SECONDS     close a connection that has joined no group this long\n"
+      "                             after connecting (default 60, 0 = never)\n"
       "  --relay-rate N             datagrams per second that one member's broadcasts may\n"
       "                             make the server send, over all recipients (default 2000,\n"
       "                             0 = unlimited)\n"

@@ -37,6 +37,11 @@ struct Connection {
   bool heartbeat_queued = false;  // in Core::heartbeat_due_
   bool proven = false;
   bool acks_carry_seq = false;  // its ACKNOWLEDGEs name the fragment's seq (see AckTarget)
+  // Added by the acknowledgement of a stateless answer: the accepting-side address the far
+  // side was told (it names the connection in HEARTBEAT and CONFIRM_DISCONNECT), and
+  // whether its own address is still to be learnt from a repeat of its CONNECT.
+  int32_t alias = 0;
+  bool remote_unknown = false;
   EventCallback events[4] = {};
   DataCallback data = nullptr;
   uint64_t bytes_received = 0;
@@ -125,6 +130,12 @@ class Transport::Core {
   void AbandonPass();
 
   Connection* Find(int32_t address);
+  // The connection that a control message's payload names: by address, or by the
+  // accepting-side address of a stateless answer.
+  Connection* FindNamed(int32_t named);
+  // Creates a connection record and enters it in the table and its indexes.
+  ConnectionRef AddConnection(Endpoint* endpoint, const char* host, uint32_t ip, uint16_t port,
+                              int32_t remote);
   void SetResult(int32_t code) { last_result_.store(code, std::memory_order_relaxed); }
   int32_t LastResult() const { return last_result_.load(std::memory_order_relaxed); }
   void Trace(const char* format, ...)
@@ -144,7 +155,7 @@ class Transport::Core {
 
   // Receive path.
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
-  void OnAcknowledge(const uint8_t* payload, const SocketAddress& from);
+  void OnAcknowledge(Endpoint* endpoint, const uint8_t* payload, const SocketAddress& from);
   // The unacknowledged fragment that an ACKNOWLEDGE (id, seq) from `from` retires, or
   // unacked_by_id_seq_.end(); *elsewhere set when one matched but was sent elsewhere.
   std::map<uint64_t, UnackedList::iterator>::iterator AckTarget(uint32_t id, uint16_t seq,
@@ -158,6 +169,9 @@ class Transport::Core {
   void OnPeerClose(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
   void OnConfirmDisconnect(const uint8_t* payload, const SocketAddress& from);
   bool ControlSourceRefused(Connection* c, const SocketAddress& from);
+  // The stateless answer to a CONNECT, and its acknowledgement (admission.cpp).
+  void SendChallenge(Endpoint* endpoint, const SocketAddress& to, int32_t remote);
+  bool AcceptChallenge(Endpoint* endpoint, uint32_t id, const SocketAddress& from);
   void QueueAck(int32_t address, const PeerHeader& h);
   void RaiseEvent(const ConnectionRef& connection, int32_t address, int32_t code);
 
@@ -183,6 +197,7 @@ class Transport::Core {
 
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   std::unordered_map<int32_t, ConnectionRef> table_;
+  std::unordered_map<int32_t, int32_t> aliases_;  // Connection::alias -> address
   int32_t next_address_ = 0;
   std::unordered_map<uint64_t, std::vector<int32_t>> by_socket_;  // ascending addresses
   std::set<std::pair<uint64_t, int32_t>> heartbeat_due_;          // (stamp, address)
@@ -202,6 +217,12 @@ class Transport::Core {
 
   TransportCounters counters_;
 };
+
+// Where the answer to a CONNECT goes: the source's IPv4 address and the port its payload
+// names (the source port is not used).
+inline SocketAddress ConnectReplyAddress(const SocketAddress& from, uint16_t payload_port) {
+  return SocketAddress{from.ip, payload_port};
+}
 
 inline uint64_t SocketKey(const SocketAddress& a) {
   return (static_cast<uint64_t>(a.ip) << 16) | a.port;

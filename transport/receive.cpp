@@ -86,7 +86,7 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
   }
   if (Connection* c = LowestAt(from)) c->bytes_received += static_cast<uint64_t>(size);
   switch (h.type) {
-    case ACKNOWLEDGE: OnAcknowledge(payload, from); break;
+    case ACKNOWLEDGE: OnAcknowledge(endpoint, payload, from); break;
     case CONFIRM_CONNECT: OnConfirmConnect(h, payload, from); break;
     case HEARTBEAT: OnHeartbeat(h, payload, from); break;
     case PEERCLOSE: OnPeerClose(h, payload, from); break;
@@ -127,12 +127,17 @@ std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
   return first;
 }
 
-void Transport::Core::OnAcknowledge(const uint8_t* payload, const SocketAddress& from) {
+void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
+                                    const SocketAddress& from) {
   const uint32_t id = ReadU32(payload);
+  const uint16_t type = ReadU16(payload + 4);
   const uint16_t seq = ReadU16(payload + 6);
   bool elsewhere = false;
   auto it = AckTarget(id, seq, from, &elsewhere);
   if (it == unacked_by_id_seq_.end()) {
+    // Perhaps the acknowledgement of a stateless answer (whose id may equal one of ours).
+    if (options_.challenge && type == CONFIRM_CONNECT && AcceptChallenge(endpoint, id, from))
+      return;
     if (elsewhere)
       ++counters_.acks_refused;
     else

@@ -77,6 +77,54 @@ struct Player : TransportObserver {
   std::vector<std::vector<uint8_t>> received;
 };
 
+// A session library written from the published format alone, played by hand on one raw
+// socket: it leaves `reserved` in bytes 6-7 of its acknowledgements, acknowledges every
+// datagram but acknowledgements, and sends single-fragment messages. Silent, it reads and
+// answers nothing.
+struct RawPeer {
+  RawPeer(SimNetwork* net, const char* ip, uint16_t port, SocketAddress server,
+          uint16_t reserved)
+      : io(net, ip), to(server), reserved(reserved) {
+    uint16_t bound;
+    io.Open(port, &handle, &bound);
+    where = SocketAddress{io.ip(), bound};
+  }
+  void Send(uint16_t type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> d = PeerDatagram(++next_id, type, 1, 1, payload);
+    io.SendTo(handle, d.data(), static_cast<int>(d.size()), to);
+  }
+  void Connect(int32_t address) { Send(CONNECT, ConnectPayload(where.port, address)); }
+  void Join(const std::string& group) {
+    std::vector<uint8_t> record(92, 0);
+    memcpy(record.data(), group.data(), group.size());
+    Send(0, record);
+  }
+  void Pump() {
+    uint8_t d[2048];
+    SocketAddress from;
+    int error;
+    for (int n; (n = io.Receive(handle, d, sizeof d, &from, &error)) != DatagramIo::kNothing;) {
+      if (n < 12 || silent) continue;
+      const uint16_t type = static_cast<uint16_t>(d[4] | d[5] << 8);
+      if (type == ACKNOWLEDGE) continue;
+      if (type == CONFIRM_CONNECT) memcpy(&accepting, d + 16, 4);
+      if (type == 8) received.emplace_back(d + 12, d + n);
+      std::vector<uint8_t> ack = {d[0], d[1], d[2], d[3], d[4], d[5],
+                                  static_cast<uint8_t>(reserved), static_cast<uint8_t>(reserved >> 8)};
+      Send(ACKNOWLEDGE, ack);
+    }
+  }
+
+  SimIo io;
+  SocketAddress to, where;
+  intptr_t handle = 0;
+  uint16_t reserved;
+  uint32_t next_id = 0;
+  bool silent = false;
+  int32_t accepting = 0;  // from the latest CONFIRM_CONNECT
+  std::vector<std::vector<uint8_t>> received;
+};
+
 class ServerTest : public ::testing::Test {
  protected:
   ServerTest() : server_io_(&net_, kServerIp), logger_(CaptureLog()) {}
@@ -115,7 +163,7 @@ class ServerTest : public ::testing::Test {
   void Settle(int passes = 6) {
     for (int i = 0; i < passes; ++i) {
       server_->RunOnce();
-      for (auto& m : members_) m->transport->Pump(0);
+      PumpPlayers();
       now_ += 20;
     }
   }
@@ -125,8 +173,27 @@ class ServerTest : public ::testing::Test {
     for (uint64_t t = 0; t < ms; t += step) {
       now_ += step;
       server_->RunOnce();
-      for (auto& m : members_) m->transport->Pump(0);
+      PumpPlayers();
     }
+  }
+
+  void PumpPlayers() {
+    for (auto& m : members_) m->transport->Pump(0);
+    for (auto& r : raw_) r->Pump();
+  }
+
+  RawPeer* AddRaw(const char* ip, uint16_t port, uint16_t reserved = 0) {
+    raw_.emplace_back(new RawPeer(&net_, ip, port, ServerAddress(), reserved));
+    return raw_.back().get();
+  }
+  SocketAddress ServerAddress() const { return SocketAddress{ParseIPv4(kServerIp), server_->port()}; }
+  // The server's address for the member at a socket address (0: none).
+  int32_t AtServer(const SocketAddress& where) {
+    int32_t found = 0;
+    server_->registry().ForEachMember([&](Member& m) {
+      if (m.peer == PeerText(where)) found = m.address;
+    });
+    return found;
   }
 
   bool LogHas(const std::string& text) const {
@@ -146,6 +213,7 @@ class ServerTest : public ::testing::Test {
   ServerOptions options_;
   std::unique_ptr<GroupServer> server_;
   std::vector<std::unique_ptr<Player>> members_;
+  std::vector<std::unique_ptr<RawPeer>> raw_;
 };
 
 }  // namespace test
