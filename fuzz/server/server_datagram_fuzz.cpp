@@ -16,7 +16,10 @@
 
 #include <memory>
 
+#include "bytes.h"
 #include "group_server.h"
+#include "message_types.h"
+#include "records.h"
 #include "sim_network.h"
 
 using namespace orb;
@@ -70,10 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       net.Advance(20);
     }
   };
-  uint8_t join[92] = {'f', 'u', 'z', 'z'};
+  uint8_t join[kJoinRecordSize];
+  Check(BuildJoinRecord("fuzz", join));
   for (Peer* p : peers) p->server = p->transport->Connect(p->endpoint, "203.0.113.1", 3669, 0);
   settle(4);
-  for (Peer* p : peers) p->transport->Send(p->server, join, 92, 0);
+  for (Peer* p : peers) p->transport->Send(p->server, join, kJoinRecordSize, kMsgJoin);
   settle(4);
 
   sim::Host* stranger_io = net.AddHost("198.51.100.9");
@@ -87,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 0;
   while (at + 3 <= size) {
     uint8_t source = data[at];
-    size_t length = (data[at + 1] | data[at + 2] << 8) % 1500;
+    size_t length = ReadU16(data + at + 1) % 1500;
     at += 3;
     if (length > size - at) length = size - at;
     const uint8_t* d = data + at;

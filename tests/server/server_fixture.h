@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "group_server.h"
+#include "message_types.h"
+#include "records.h"
 #include "sim_network.h"
 
 namespace orb {
@@ -37,14 +39,13 @@ struct Player : TransportObserver {
     if (address == server && type == 8) received.emplace_back(data, data + length);
   }
   void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
-  void Join(const std::string& group, const char* player = "NoName") {
-    uint8_t record[92] = {0};
-    memcpy(record, group.data(), group.size());
-    memcpy(record + 68, player, strlen(player));
-    transport->Send(server, record, 92, 0);
+  void Join(const std::string& group) {
+    uint8_t record[kJoinRecordSize];
+    ASSERT_TRUE(BuildJoinRecord(group.c_str(), record));
+    transport->Send(server, record, kJoinRecordSize, kMsgJoin);
   }
-  // A relay record as the session library builds it, around a link datagram carrying
-  // `payload` (the header's port is 2300).
+  // A link datagram carrying `payload` (the header's port is 2300), of any length: tests
+  // also send ones longer than a shim ever wraps.
   std::vector<uint8_t> LinkDatagram(const std::string& payload) {
     std::vector<uint8_t> link = {0xF9, 0xF9, 0xF9, 0xF9, 0xFC, 0x08, 0, 0};
     uint32_t ip = io->Ip();
@@ -52,15 +53,13 @@ struct Player : TransportObserver {
     link.insert(link.end(), payload.begin(), payload.end());
     return link;
   }
+  // A relay record as the session library builds it.
   std::vector<uint8_t> RelayRecord(const std::string& group, const std::vector<uint8_t>& link) {
-    std::vector<uint8_t> r(72, 0);
-    memcpy(r.data(), group.data(), group.size());
-    uint32_t n = static_cast<uint32_t>(link.size());
-    memcpy(&r[68], &n, 4);
-    r.insert(r.end(), link.begin(), link.end());
+    std::vector<uint8_t> r(kRelayHeaderSize + link.size());
+    r.resize(BuildRelayRecord(group.c_str(), 0, link.data(), link.size(), r.data(), r.size()));
     return r;
   }
-  void SendRecord(const std::vector<uint8_t>& record, uint16_t type = 8) {
+  void SendRecord(const std::vector<uint8_t>& record, uint16_t type = kMsgRelay) {
     transport->Send(server, record.data(), static_cast<int32_t>(record.size()), type);
   }
   void Relay(const std::string& group, const std::string& payload) {

@@ -215,6 +215,9 @@ TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
   no_magic[0] = 0;
   a->SendRecord(a->RelayRecord("g", no_magic));
   a->Relay("g", std::string(2049, 'o'));                                // n == 2061
+  std::vector<uint8_t> unnamed = a->RelayRecord("g", a->LinkDatagram("no group name"));
+  unnamed[0] = 0;
+  a->SendRecord(unnamed);
   a->SendRecord(std::vector<uint8_t>(5000, 0xF9), 8);                   // oversized garbage
   a->SendRecord(std::vector<uint8_t>(20, 0), 42);                       // unknown type
   Settle();
@@ -227,7 +230,8 @@ TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
   EXPECT_EQ(Drops(DropReason::kRelayBadMagic), 1u);
   EXPECT_EQ(Drops(DropReason::kRelayOversized), 2u);
   EXPECT_EQ(Drops(DropReason::kUnknownType), 1u);
-  EXPECT_EQ(server_->counters().records_in, 7u);
+  EXPECT_EQ(Drops(DropReason::kRelayWrongGroup), 1u);
+  EXPECT_EQ(server_->counters().records_in, 8u);
   EXPECT_EQ(server_->counters().records_relayed, 0u);
   EXPECT_TRUE(b->received.empty());
 
