@@ -125,13 +125,13 @@ TEST_F(ServerTest, ForgedConnectFloodHoldsLittleAndLocksNobodyOut) {
   // addresses that never answer (nothing is bound there).
   auto flood = [&] {
     for (int i = 0; i < 200; ++i, ++n) {
-      SocketAddress from{ParseIPv4("198.51.100.0") + ((n % 250 + 1) << 24),
+      SocketAddress from{sim::Ip("198.51.100.0") + ((n % 250 + 1) << 24),
                          static_cast<uint16_t>(1024 + n % 50000)};
       std::vector<uint8_t> d =
-          n % 4 ? PeerDatagram(n, CONNECT, 1, 1, ConnectPayload(from.port, 1 + n % 3))
-                : PeerDatagram(n, ACKNOWLEDGE, 1, 1, {0, 0, 0, 1, 0x92, 0x7E, 1, 0});
+          n % 4 ? sim::Datagram(n, CONNECT, 1, 1, sim::ConnectBytes(from.port, 1 + n % 3))
+                : sim::Datagram(n, ACKNOWLEDGE, 1, 1, {0, 0, 0, 1, 0x92, 0x7E, 1, 0});
       if (n % 4 == 0) memcpy(d.data() + 12, &n, 3);
-      net_.Deliver(from, ServerAddress(), d.data(), d.size());
+      net_.Inject(from, ServerAddress(), d.data(), d.size());
       forged_in += d.size();
     }
   };
@@ -157,7 +157,7 @@ TEST_F(ServerTest, ForgedConnectFloodHoldsLittleAndLocksNobodyOut) {
   EXPECT_GT(server_->transport()->Counters().challenges_failed, 10000u);
   uint64_t forged_out = 0;  // every forged socket address is a different one
   for (uint32_t k = 0; k < n; ++k) {
-    SocketAddress at{ParseIPv4("198.51.100.0") + ((k % 250 + 1) << 24),
+    SocketAddress at{sim::Ip("198.51.100.0") + ((k % 250 + 1) << 24),
                      static_cast<uint16_t>(1024 + k % 50000)};
     forged_out += net_.BytesSentTo(at);
   }
@@ -188,8 +188,8 @@ TEST_F(ServerTest, MemberIsReplacedOnlyByAProvenConnection) {
   Player* a = Joined("203.0.113.10", "g");
   Player* b = Joined("203.0.113.11", "g");
   const SocketAddress at = a->socket_address();
-  std::vector<uint8_t> forged = PeerDatagram(77, CONNECT, 1, 1, ConnectPayload(at.port, 9));
-  net_.Deliver(at, ServerAddress(), forged.data(), forged.size());
+  std::vector<uint8_t> forged = sim::Datagram(77, CONNECT, 1, 1, sim::ConnectBytes(at.port, 9));
+  net_.Inject(at, ServerAddress(), forged.data(), forged.size());
   Run(31000);  // a's transport ignores the answer naming its unknown address 9
   a->Relay("g", "still a");
   Settle();
@@ -235,14 +235,14 @@ TEST_F(ServerTest, JoinLinesAreLimitedPerMember) {
   Player* a = Joined("203.0.113.10", "g");
   Joined("203.0.113.11", "g");
   log_.clear();
-  now_ += GroupServer::kWarningIntervalMs;
+  net_.Advance(GroupServer::kWarningIntervalMs);
   for (int i = 0; i < 200; ++i) {
     a->Join(i % 2 ? "g" : "h");
     Settle(1);
   }
   Settle();
   EXPECT_EQ(log_.size(), 1u);
-  now_ += GroupServer::kWarningIntervalMs;
+  net_.Advance(GroupServer::kWarningIntervalMs);
   a->Join("x");
   Settle();
   ASSERT_EQ(log_.size(), 2u);
