@@ -132,7 +132,8 @@ void GroupServer::LogStatistics() {
                "stats: members=%zu groups=%zu records_in=%llu relayed=%llu "
                "datagrams_out=%llu drops: %s | transport: in=%llu out=%llu resends=%llu "
                "timeouts=%llu refused_connects=%llu bad_datagrams=%llu duplicates=%llu "
-               "held_back=%llu",
+               "held_back=%llu unproven=%zu answered_statelessly=%llu proven_by_answer=%llu "
+               "acks_refused=%llu",
                registry_.member_count(), registry_.group_count(),
                static_cast<unsigned long long>(counters_.records_in),
                static_cast<unsigned long long>(counters_.records_relayed),
@@ -145,7 +146,10 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.connects_refused),
                static_cast<unsigned long long>(transport_dropped),
                static_cast<unsigned long long>(t.dropped_duplicate),
-               static_cast<unsigned long long>(t.sends_suppressed));
+               static_cast<unsigned long long>(t.sends_suppressed), admission_.unproven(),
+               static_cast<unsigned long long>(t.connects_challenged),
+               static_cast<unsigned long long>(t.challenges_proven),
+               static_cast<unsigned long long>(t.acks_refused));
 }
 
 void GroupServer::Drop(DropReason reason, const Member* member, const char* detail) {
