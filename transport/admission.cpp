@@ -1,8 +1,17 @@
 // The stateless answer to a CONNECT (challenge.h) and the acknowledgement that turns it
 // into a connection.
+#include <string.h>
+
 #include "core.h"
 
 namespace orb {
+namespace {
+
+const size_t kParkedMax = 256;
+const size_t kParkedPerSource = 4;
+const uint64_t kParkedMs = 10000;
+
+}  // namespace
 
 void Transport::Core::SendChallenge(Endpoint* endpoint, const SocketAddress& to, int32_t remote) {
   const Challenge c = MakeChallenge(options_.challenge_key, to.ip, to.port, remote,
@@ -44,7 +53,43 @@ bool Transport::Core::AcceptChallenge(Endpoint* endpoint, uint32_t id, const Soc
     options_.observer->OnAccepted(c->address);
     if (c->in_table) options_.observer->OnProven(c->address);
   }
+  if (c->in_table) ReplayParked(endpoint, from);
   return true;
+}
+
+void Transport::Core::Park(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from) {
+  const uint64_t now = options_.clock();
+  while (!parked_.empty() && (parked_.size() >= kParkedMax || now - parked_.front().at > kParkedMs))
+    parked_.pop_front();
+  const uint64_t source = SocketKey(from);
+  size_t from_source = 0;
+  for (const Parked& p : parked_) from_source += p.source == source;
+  if (from_source >= kParkedPerSource) return;
+  Parked p;
+  p.source = source;
+  p.at = now;
+  p.datagram.resize(kPeerHeaderBytes + h.length);
+  WritePeerHeader(p.datagram.data(), h);
+  if (h.length) memcpy(p.datagram.data() + kPeerHeaderBytes, payload, h.length);
+  parked_.push_back(std::move(p));
+}
+
+void Transport::Core::ReplayParked(Endpoint* endpoint, const SocketAddress& from) {
+  const uint64_t source = SocketKey(from);
+  const uint64_t now = options_.clock();
+  std::vector<std::vector<uint8_t>> mine;
+  for (auto it = parked_.begin(); it != parked_.end();) {
+    if (it->source != source) {
+      ++it;
+      continue;
+    }
+    if (now - it->at <= kParkedMs) mine.push_back(std::move(it->datagram));
+    it = parked_.erase(it);
+  }
+  for (const auto& d : mine) {
+    ++counters_.early_data_replayed;
+    Process(endpoint, d.data(), static_cast<int>(d.size()), from);
+  }
 }
 
 }  // namespace orb

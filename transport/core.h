@@ -172,6 +172,10 @@ class Transport::Core {
   // The stateless answer to a CONNECT, and its acknowledgement (admission.cpp).
   void SendChallenge(Endpoint* endpoint, const SocketAddress& to, int32_t remote);
   bool AcceptChallenge(Endpoint* endpoint, uint32_t id, const SocketAddress& from);
+  // Data from a source that has no connection yet, kept a little while in case the source
+  // is about to prove itself (admission.cpp).
+  void Park(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void ReplayParked(Endpoint* endpoint, const SocketAddress& from);
   void QueueAck(int32_t address, const PeerHeader& h);
   void RaiseEvent(const ConnectionRef& connection, int32_t address, int32_t code);
 
@@ -198,6 +202,12 @@ class Transport::Core {
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   std::unordered_map<int32_t, ConnectionRef> table_;
   std::unordered_map<int32_t, int32_t> aliases_;  // Connection::alias -> address
+  struct Parked {
+    uint64_t source;  // SocketKey
+    uint64_t at;      // monotonic ms
+    std::vector<uint8_t> datagram;
+  };
+  std::deque<Parked> parked_;  // oldest first
   int32_t next_address_ = 0;
   std::unordered_map<uint64_t, std::vector<int32_t>> by_socket_;  // ascending addresses
   std::set<std::pair<uint64_t, int32_t>> heartbeat_due_;          // (stamp, address)

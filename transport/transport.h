@@ -183,7 +183,9 @@ struct TransportOptions {
   bool check_control_source = false;
   // A CONNECT that the observer answers with kChallenge gets a stateless CONFIRM_CONNECT
   // (challenge.h) made with this key; its acknowledgement adds the connection. The key
-  // must be secret and random.
+  // must be secret and random. Data that such a peer sends before its acknowledgement
+  // arrives (a join right behind the CONNECT) is kept for a few seconds, a few datagrams
+  // per source and a few hundred in all, and taken in when the connection is added.
   bool challenge = false;
   ChallengeKey challenge_key;
 };
@@ -209,6 +211,7 @@ struct TransportCounters {
   uint64_t connects_challenged = 0;      // answered statelessly
   uint64_t challenges_proven = 0;        // acknowledged: the connection was added
   uint64_t challenges_failed = 0;        // acknowledged CONFIRM_CONNECT that checked out wrong
+  uint64_t early_data_replayed = 0;      // data that came before its source was proven
   uint64_t incomplete_expired = 0;       // unfinished messages dropped after 30 s
   uint64_t sends_suppressed = 0;         // anti_amplification held a datagram back
   uint64_t datagrams_sent = 0;

@@ -146,7 +146,7 @@ struct Player : orb::TransportObserver {
       connected = true;
       uint8_t join[orb::kJoinRecordSize];
       orb::BuildJoinRecord(kGroup, join);
-      t->Send(address, join, orb::kJoinRecordSize, orb::kMsgJoin);
+      t->Send(address, join, orb::kJoinRecordSize, kMsgJoin);
     } else if (code != orb::EVENT_CONNECTED) {
       ++lost_events;
     }
@@ -161,7 +161,7 @@ struct Player : orb::TransportObserver {
     memcpy(link + 20, &now, 8);
     uint8_t record[orb::kRelayHeaderSize + sizeof link];
     const size_t n = orb::BuildRelayRecord(kGroup, 0, link, sizeof link, record, sizeof record);
-    if (t->Send(address, record, static_cast<int32_t>(n), orb::kMsgRelay) == 0) ++sent;
+    if (t->Send(address, record, static_cast<int32_t>(n), kMsgRelay) == 0) ++sent;
   }
 
   std::unique_ptr<orb::Transport> t;
@@ -177,7 +177,7 @@ struct Player : orb::TransportObserver {
 };
 
 void Player::OnData(const uint8_t* d, int32_t n, int32_t type, int32_t a) {
-  if (a != address || type != orb::kMsgRelay || n < 28) return;
+  if (a != address || type != kMsgRelay || n < 28) return;
   if (!joined_us) joined_us = NowUs();
   const uint32_t seq = ReadU32(d + 16);
   uint64_t at;
@@ -304,7 +304,7 @@ int Hog(const char* server, uint16_t port, int count, int seconds) {
           confirmed[static_cast<size_t>(i)] = 1;
           uint8_t join[orb::kJoinRecordSize];
           orb::BuildJoinRecord("hogged", join);
-          send(i, orb::kMsgJoin, join, sizeof join);
+          send(i, kMsgJoin, join, sizeof join);
         }
         if (type == orb::PEERCLOSE) closed[static_cast<size_t>(i)] = 1;
       }

@@ -18,6 +18,7 @@ struct PathCase {
   const char* name;
   uint32_t max_unproven;  // 0: every CONNECT is answered statelessly
   int reserved;           // -1: our own transport; else a raw peer writing this
+  bool join_at_once;      // the raw peer's join follows its CONNECT without waiting
 };
 class ConnectPathTest : public ServerTest, public ::testing::WithParamInterface<PathCase> {};
 
@@ -38,7 +39,7 @@ TEST_P(ConnectPathTest, PlayerBecomesAMemberAndRelaysBothWays) {
   } else {
     raw = AddRaw("203.0.113.11", 5000, static_cast<uint16_t>(GetParam().reserved));
     raw->Connect(1);
-    Settle();
+    if (!GetParam().join_at_once) Settle();
     raw->Join("g");
     Settle();
     where = raw->where;
@@ -50,6 +51,7 @@ TEST_P(ConnectPathTest, PlayerBecomesAMemberAndRelaysBothWays) {
   }
   const int32_t member = AtServer(where);
   ASSERT_NE(member, 0);
+  ASSERT_EQ(server_->registry().FindGroup("g")->members.size(), 2u);  // no resend waited for
   EXPECT_EQ(server_->transport()->Counters().challenges_proven,
             GetParam().max_unproven == 0 ? 2u : 0u);
   // Past the first heartbeats and the repeats of an unanswered CONNECT: nothing times out.
@@ -73,11 +75,13 @@ TEST_P(ConnectPathTest, PlayerBecomesAMemberAndRelaysBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ConnectPathTest,
-    ::testing::Values(PathCase{"OursThroughThePool", 256, -1},
-                      PathCase{"OursAnsweredStatelessly", 0, -1},
-                      PathCase{"PublishedFormatThroughThePool", 256, 0},
-                      PathCase{"PublishedFormatGarbageReserved", 256, 0xBEEF},
-                      PathCase{"PublishedFormatAnsweredStatelessly", 0, 0x1234}),
+    ::testing::Values(PathCase{"OursThroughThePool", 256, -1, false},
+                      PathCase{"OursAnsweredStatelessly", 0, -1, false},
+                      PathCase{"PublishedFormatThroughThePool", 256, 0, false},
+                      PathCase{"PublishedFormatGarbageReserved", 256, 0xBEEF, false},
+                      PathCase{"PublishedFormatAnsweredStatelessly", 0, 0x1234, false},
+                      PathCase{"PublishedFormatJoinsAtOnceThroughThePool", 256, 0, true},
+                      PathCase{"PublishedFormatJoinsAtOnceAnsweredStatelessly", 0, 0x77, true}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
 // CONNECTs that get no connection and no answer at all, each counted and logged once.
