@@ -33,6 +33,17 @@ void LinkSetPort(void* header, uint16_t port) {
   h[5] = static_cast<uint8_t>(port >> 8);
 }
 
+uint16_t LinkGetSourcePort(const void* header) {
+  const uint8_t* h = static_cast<const uint8_t*>(header);
+  return static_cast<uint16_t>(h[6] | (h[7] << 8));
+}
+
+void LinkSetSourcePort(void* header, uint16_t port) {
+  uint8_t* h = static_cast<uint8_t*>(header);
+  h[6] = static_cast<uint8_t>(port & 0xFF);
+  h[7] = static_cast<uint8_t>(port >> 8);
+}
+
 uint32_t LinkGetAddress(const void* header) {
   uint32_t a;
   memcpy(&a, static_cast<const uint8_t*>(header) + 8, 4);
@@ -41,4 +52,36 @@ uint32_t LinkGetAddress(const void* header) {
 
 void LinkSetAddress(void* header, uint32_t address_net) {
   memcpy(static_cast<uint8_t*>(header) + 8, &address_net, 4);
+}
+
+namespace {
+
+const uint8_t kNoticeMagic[4] = {0xF9, 0xF9, 0xF9, 0xF6};
+
+bool KnownNoticeKind(unsigned kind) { return kind == kNoticeBound || kind == kNoticeClosed; }
+
+}  // namespace
+
+int LinkBuildNotice(uint8_t* out, size_t out_size, const LinkNotice& notice) {
+  if (out == nullptr || out_size < LINK_NOTICE_SIZE || notice.port == 0 ||
+      !KnownNoticeKind(notice.kind)) {
+    return -1;
+  }
+  memcpy(out, kNoticeMagic, 4);
+  LinkSetPort(out, notice.port);
+  LinkSetSourcePort(out, static_cast<uint16_t>(notice.kind));  // the same two bytes
+  LinkSetAddress(out, notice.address_net);
+  return static_cast<int>(LINK_NOTICE_SIZE);
+}
+
+bool LinkParseNotice(const void* data, size_t length, LinkNotice* out) {
+  if (data == nullptr || out == nullptr || length != LINK_NOTICE_SIZE) return false;
+  if (memcmp(data, kNoticeMagic, 4) != 0) return false;
+  const uint16_t port = LinkGetPort(data);
+  const uint16_t kind = LinkGetSourcePort(data);
+  if (port == 0 || !KnownNoticeKind(kind)) return false;
+  out->kind = static_cast<LinkNoticeKind>(kind);
+  out->port = port;
+  out->address_net = LinkGetAddress(data);
+  return true;
 }
