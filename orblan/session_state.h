@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "delivery_targets.h"
 #include "game_paths.h"
 
 // What a launcher can show a player, read through OrbLanSessionState.
@@ -32,6 +33,13 @@ struct SessionState {
   std::atomic<bool> relay_bound{false};           // the worker's socket is bound and listening
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
   std::atomic<int> phase{kPhaseNone};
+
+  // The game sockets relayed datagrams may go to, learned by the relay worker.
+  DeliveryTargets targets;
+  std::atomic<uint64_t> link_foreign{0};   // datagrams on the link socket from another machine
+  std::atomic<uint64_t> undeliverable{0};  // server data for a port no game socket here uses
+  // Which link sources count as this machine; null: the real test (local_source.h). Tests set it.
+  bool (*is_local_address)(uint32_t address_net) = nullptr;
 
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it
