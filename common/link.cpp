@@ -2,46 +2,43 @@
 
 #include <string.h>
 
+#include "bytes.h"
+
 int LinkWrap(uint8_t* out, size_t out_size, uint16_t port, uint32_t address_net,
              const void* payload, size_t n) {
   if (out == nullptr || n > LINK_PAYLOAD_MAX || out_size < LINK_HEADER_SIZE + n) return -1;
   if (n > 0 && payload == nullptr) return -1;
-  const uint8_t magic[4] = {0xF9, 0xF9, 0xF9, 0xF9};
-  memcpy(out, magic, 4);
+  orb::WriteU32(out, LINK_MAGIC);
   LinkSetPort(out, port);
-  out[6] = 0;
-  out[7] = 0;
+  LinkSetSourcePort(out, 0);  // unknown: the sending session library stamps it
   LinkSetAddress(out, address_net);
   if (n > 0) memcpy(out + LINK_HEADER_SIZE, payload, n);
   return static_cast<int>(LINK_HEADER_SIZE + n);
 }
 
+bool LinkHasMagic(const void* data, size_t length) {
+  if (data == nullptr || length < 4) return false;
+  return orb::ReadU32(static_cast<const uint8_t*>(data)) == LINK_MAGIC;
+}
+
 bool LinkIsDatagram(const void* data, size_t length) {
-  if (data == nullptr || length < LINK_HEADER_SIZE) return false;
-  const uint8_t* d = static_cast<const uint8_t*>(data);
-  return d[0] == 0xF9 && d[1] == 0xF9 && d[2] == 0xF9 && d[3] == 0xF9;
+  return length >= LINK_HEADER_SIZE && LinkHasMagic(data, length);
 }
 
 uint16_t LinkGetPort(const void* header) {
-  const uint8_t* h = static_cast<const uint8_t*>(header);
-  return static_cast<uint16_t>(h[4] | (h[5] << 8));
+  return orb::ReadU16(static_cast<const uint8_t*>(header) + 4);
 }
 
 void LinkSetPort(void* header, uint16_t port) {
-  uint8_t* h = static_cast<uint8_t*>(header);
-  h[4] = static_cast<uint8_t>(port & 0xFF);
-  h[5] = static_cast<uint8_t>(port >> 8);
+  orb::WriteU16(static_cast<uint8_t*>(header) + 4, port);
 }
 
 uint16_t LinkGetSourcePort(const void* header) {
-  const uint8_t* h = static_cast<const uint8_t*>(header);
-  return static_cast<uint16_t>(h[6] | (h[7] << 8));
+  return orb::ReadU16(static_cast<const uint8_t*>(header) + 6);
 }
 
 void LinkSetSourcePort(void* header, uint16_t port) {
-  uint8_t* h = static_cast<uint8_t*>(header);
-  h[6] = static_cast<uint8_t>(port & 0xFF);
-  h[7] = static_cast<uint8_t>(port >> 8);
+  orb::WriteU16(static_cast<uint8_t*>(header) + 6, port);
 }
 
 uint32_t LinkGetAddress(const void* header) {
@@ -56,8 +53,6 @@ void LinkSetAddress(void* header, uint32_t address_net) {
 
 namespace {
 
-const uint8_t kNoticeMagic[4] = {0xF9, 0xF9, 0xF9, 0xF6};
-
 bool KnownNoticeKind(unsigned kind) { return kind == kNoticeBound || kind == kNoticeClosed; }
 
 }  // namespace
@@ -67,7 +62,7 @@ int LinkBuildNotice(uint8_t* out, size_t out_size, const LinkNotice& notice) {
       !KnownNoticeKind(notice.kind)) {
     return -1;
   }
-  memcpy(out, kNoticeMagic, 4);
+  orb::WriteU32(out, LINK_NOTICE_MAGIC);
   LinkSetPort(out, notice.port);
   LinkSetSourcePort(out, static_cast<uint16_t>(notice.kind));  // the same two bytes
   LinkSetAddress(out, notice.address_net);
@@ -76,7 +71,7 @@ int LinkBuildNotice(uint8_t* out, size_t out_size, const LinkNotice& notice) {
 
 bool LinkParseNotice(const void* data, size_t length, LinkNotice* out) {
   if (data == nullptr || out == nullptr || length != LINK_NOTICE_SIZE) return false;
-  if (memcmp(data, kNoticeMagic, 4) != 0) return false;
+  if (orb::ReadU32(static_cast<const uint8_t*>(data)) != LINK_NOTICE_MAGIC) return false;
   const uint16_t port = LinkGetPort(data);
   const uint16_t kind = LinkGetSourcePort(data);
   if (port == 0 || !KnownNoticeKind(kind)) return false;

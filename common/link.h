@@ -47,12 +47,15 @@ enum : size_t {
 // Text of the only address a link datagram is accepted from or sent to.
 #define LINK_LOOPBACK_TEXT "127.0.0.1"
 
-// Wraps n payload bytes into out (out_size bytes): magic, port, spare bytes zeroed,
+// Wraps n payload bytes into out (out_size bytes): magic, port, source port 0 (unknown),
 // address (network order, as inet_addr returns it), payload. payload and out may not
 // overlap. Returns the total length 12 + n, or -1 when n > LINK_PAYLOAD_MAX or the
 // datagram does not fit out_size; nothing is written then.
 int LinkWrap(uint8_t* out, size_t out_size, uint16_t port, uint32_t address_net,
              const void* payload, size_t n);
+
+// True when at least the four magic bytes are there and they are LINK_MAGIC.
+bool LinkHasMagic(const void* data, size_t length);
 
 // True when the datagram is at least LINK_HEADER_SIZE bytes and begins with LINK_MAGIC.
 bool LinkIsDatagram(const void* data, size_t length);
@@ -74,7 +77,7 @@ void LinkSetAddress(void* header, uint32_t address_net);
 
 // ---- socket notices ----------------------------------------------------------------------
 
-// Bytes F9 F9 F9 F6 as they lie in memory, read as a little-endian number.
+// Bytes F9 F9 F9 F6 read as a little-endian number, as the byte helpers read the magic.
 enum : uint32_t { LINK_NOTICE_MAGIC = 0xF6F9F9F9u };
 enum : size_t { LINK_NOTICE_SIZE = 12 };
 enum LinkNoticeKind : uint16_t { kNoticeBound = 1, kNoticeClosed = 2 };

@@ -14,7 +14,7 @@
 #include "link.h"
 #include "local_source.h"
 #include "platform.h"
-#include "records.h"
+#include "message_types.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
   std::vector<uint8_t> d = LinkDatagram(300, 20);
   ShimSends(d);
   const Received r = NextAtServer(0);
-  ASSERT_EQ(r.type, kRelayType);
+  ASSERT_EQ(r.type, kMsgRelay);
   EXPECT_EQ(r.address, server_side_.accepted);
   ASSERT_EQ(r.data.size(), 72u + 32u);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.data.data()), "Alpha");
@@ -232,10 +232,10 @@ TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   // 12 bytes is header only: dropped by the receiving side. Then another type, then a
   // good one: the game sees only the good one.
   std::vector<uint8_t> empty = LinkDatagram(game_port, 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kMsgRelay), 0);
   std::vector<uint8_t> good = LinkDatagram(game_port, 20, 0x33);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kJoinType), 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgJoin), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgRelay), 0);
 
   std::vector<uint8_t> got;
   SocketAddress from;
@@ -252,12 +252,12 @@ TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
   orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
   Notice(kNoticeBound, kLoopbackIp, game_port);
   std::vector<uint8_t> d = LinkDatagram(game_port, 4);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load() + 1);
-  DeliverFromServer(state_, nullptr, 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load() + 1);
+  DeliverFromServer(state_, nullptr, 16, kMsgRelay, state_.server_connection.load());
   std::vector<uint8_t> got;
   SocketAddress from;
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load());
   EXPECT_EQ(GameReceives(game, &got, &from), 16);
 }
 
@@ -286,7 +286,7 @@ TEST_P(RelayDelivery, EachGameSocketOnThePortGetsItOnce) {
     ASSERT_EQ(LinkGetSourcePort(NextAtServer(0).data.data() + 72), port);
   }
   const std::vector<uint8_t> d = LinkDatagram(port, 20, 0x61);
-  DeliverFromServer(state_, d.data(), 32, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 32, kMsgRelay, state_.server_connection.load());
   std::vector<uint8_t> got;
   SocketAddress from;
   ASSERT_EQ(GameReceives(game, &got, &from), 32) << c.bound;
@@ -296,12 +296,12 @@ TEST_P(RelayDelivery, EachGameSocketOnThePortGetsItOnce) {
 
   // A port nobody uses: sent nowhere, counted.
   const std::vector<uint8_t> stray = LinkDatagram(static_cast<uint16_t>(port + 1), 20);
-  DeliverFromServer(state_, stray.data(), 32, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, stray.data(), 32, kMsgRelay, state_.server_connection.load());
   EXPECT_EQ(state_.undeliverable.load(), 1u);
 
   // Closed: nothing more for it.
   Notice(kNoticeClosed, bound, port);
-  DeliverFromServer(state_, d.data(), 32, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 32, kMsgRelay, state_.server_connection.load());
   EXPECT_LT(GameReceives(game, &got, &from, 100), 0);
   EXPECT_EQ(state_.undeliverable.load(), 2u);
 }
