@@ -126,8 +126,8 @@ launch b bob --server "$server_addr" --group e2e "$(game_of bob)" --name bob --m
 p_bob=$launched_pid
 A=$run/alice/console.log B=$run/bob/console.log
 wait_for 40 "$A" "NQ ask transport=ipx"
-ask_a_udp=$(sed -n 's/^NQ ask transport=udp address=\([^ ]*\).*/\1/p' "$A")
-ask_a_ipx=$(sed -n 's/^NQ ask transport=ipx address=\([^ ]*\).*/\1/p' "$A")
+ask_a_udp=$(tr -d '\r' < "$A" | sed -n 's/^NQ ask transport=udp address=\([^ ]*\).*/\1/p')
+ask_a_ipx=$(tr -d '\r' < "$A" | sed -n 's/^NQ ask transport=ipx address=\([^ ]*\).*/\1/p')
 
 for want in "$A|NQ reply transport=udp from=$nq_from_b_udp name=bob" \
             "$A|NQ reply transport=ipx from=$nq_from_b_ipx name=bob" \
