@@ -11,9 +11,7 @@
 
 #include "game_paths.h"
 #include "orblan.h"
-
-// Event codes of the transport's event callbacks (the slot numbers).
-enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
+#include "transport.h"
 
 constexpr intptr_t kNoSocket = -1;  // INVALID_SOCKET, or fd -1
 
@@ -34,9 +32,9 @@ struct SessionState {
   uintptr_t pump_timer = 0;
 };
 
-// A server connection event (address, code) as the transport reports it. Only the current
-// session's server connection counts: a connection of an earlier session, which the
-// transport keeps, cannot revive or end the current one, and nothing is changed once the
+// A server connection event (address, code: orb::EVENT_*) as the transport reports it. Only
+// the current session's server connection counts: a connection of an earlier session, which
+// the transport keeps, cannot revive or end the current one, and nothing is changed once the
 // session has ended. CONNECTED sets the active flag, PEERCLOSE and TIMEOUT clear it;
 // DISCONNECTED changes nothing.
 void ApplyServerEvent(SessionState& s, int32_t address, int32_t code);

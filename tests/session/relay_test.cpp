@@ -254,7 +254,7 @@ TEST_F(Relay, WorkerEndsWhenTheSessionDoesAndFreesItsPort) {
   EXPECT_TRUE(state_.relay_running.load());
   EXPECT_FALSE(StartRelayWorker(state_, client_, 0));  // one worker at a time
   const uint16_t port = state_.link_port.load();
-  ApplyServerEvent(state_, state_.server_connection.load(), kEventPeerClose);
+  ApplyServerEvent(state_, state_.server_connection.load(), orb::EVENT_PEERCLOSE);
   WaitForRelayWorker(state_);
   EXPECT_FALSE(state_.relay_running.load());
   EXPECT_EQ(state_.link_socket.load(), kNoSocket);
