@@ -2,7 +2,7 @@
 
 #include "datapath/addr.h"
 #include "datapath/socket_facts.h"
-#include "frame/platform.h"
+#include "frame/shim_platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "datapath/socket_facts.h"
 
 #include "datapath/addr.h"
-#include "frame/platform.h"
+#include "frame/shim_platform.h"
 
 namespace {
 
