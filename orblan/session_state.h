@@ -9,18 +9,10 @@
 
 #include <atomic>
 
+#include "delivery_targets.h"
 #include "game_paths.h"
-
-// What a launcher can show a player, read through OrbLanSessionState.
-enum SessionPhase : int {
-  kPhaseNone = 0,       // before OrbLanInit, or after OrbLanEndSession
-  kPhaseWaiting = 1,    // connect queued, the server has not confirmed yet
-  kPhaseConnected = 2,  // the server confirmed the connection
-  kPhaseLost = 3,       // the server closed the connection or a message to it timed out
-};
-
-// Event codes of the transport's event callbacks (the slot numbers).
-enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
+#include "orblan.h"
+#include "transport.h"
 
 constexpr intptr_t kNoSocket = -1;  // INVALID_SOCKET, or fd -1
 
@@ -31,7 +23,14 @@ struct SessionState {
   std::atomic<uint16_t> link_port{0};             // the port it is bound to, once bound
   std::atomic<bool> relay_bound{false};           // the worker's socket is bound and listening
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
-  std::atomic<int> phase{kPhaseNone};
+  std::atomic<int> phase{ORBLAN_STATE_NONE};  // what OrbLanSessionState reports
+
+  // The game sockets relayed datagrams may go to, learned by the relay worker.
+  DeliveryTargets targets;
+  std::atomic<uint64_t> link_foreign{0};   // datagrams on the link socket from another machine
+  std::atomic<uint64_t> undeliverable{0};  // server data for a port no game socket here uses
+  // Which link sources count as this machine; null: the real test (local_source.h). Tests set it.
+  bool (*is_local_address)(uint32_t address_net) = nullptr;
 
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it
@@ -41,9 +40,9 @@ struct SessionState {
   uintptr_t pump_timer = 0;
 };
 
-// A server connection event (address, code) as the transport reports it. Only the current
-// session's server connection counts: a connection of an earlier session, which the
-// transport keeps, cannot revive or end the current one, and nothing is changed once the
+// A server connection event (address, code: orb::EVENT_*) as the transport reports it. Only
+// the current session's server connection counts: a connection of an earlier session, which
+// the transport keeps, cannot revive or end the current one, and nothing is changed once the
 // session has ended. CONNECTED sets the active flag, PEERCLOSE and TIMEOUT clear it;
 // DISCONNECTED changes nothing.
 void ApplyServerEvent(SessionState& s, int32_t address, int32_t code);

@@ -10,33 +10,33 @@ TEST(SessionState, LoadValues) {
   EXPECT_FALSE(s.relay_running.load());
   EXPECT_EQ(s.link_socket.load(), kNoSocket);
   EXPECT_EQ(s.server_connection.load(), 0);
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
 }
 
 TEST(SessionState, ServerEventsDriveTheFlagAndThePhase) {
   SessionState s;
   BeginSession(s, 4);
   EXPECT_TRUE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
 
-  ApplyServerEvent(s, 4, kEventConnected);
-  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  ApplyServerEvent(s, 4, orb::EVENT_CONNECTED);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
-  ApplyServerEvent(s, 4, kEventDisconnected);
-  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  ApplyServerEvent(s, 4, orb::EVENT_DISCONNECTED);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
-  ApplyServerEvent(s, 4, kEventPeerClose);
-  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  ApplyServerEvent(s, 4, orb::EVENT_PEERCLOSE);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
 
 TEST(SessionState, TimeOutBeforeConfirmationLosesTheSession) {
   SessionState s;
   BeginSession(s, 1);
-  ApplyServerEvent(s, 1, kEventTimeout);
-  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  ApplyServerEvent(s, 1, orb::EVENT_TIMEOUT);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
 
@@ -45,10 +45,10 @@ TEST(SessionState, EarlierSessionsConnectionCannotTouchTheCurrentOne) {
   BeginSession(s, 1);
   EndSession(s);
   BeginSession(s, 2);
-  ApplyServerEvent(s, 1, kEventTimeout);  // the first session's connection timing out
+  ApplyServerEvent(s, 1, orb::EVENT_TIMEOUT);  // the first session's connection timing out
   EXPECT_TRUE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
-  ApplyServerEvent(s, 0, kEventTimeout);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
+  ApplyServerEvent(s, 0, orb::EVENT_TIMEOUT);
   EXPECT_TRUE(s.active.load());
 }
 
@@ -56,10 +56,10 @@ TEST(SessionState, NothingRevivesAnEndedSession) {
   SessionState s;
   BeginSession(s, 3);
   EndSession(s);
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
-  ApplyServerEvent(s, 3, kEventConnected);  // a late confirmation
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
+  ApplyServerEvent(s, 3, orb::EVENT_CONNECTED);  // a late confirmation
   EXPECT_FALSE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
 }
 
 }  // namespace
