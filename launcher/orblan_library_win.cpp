@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "orblan.h"
+
 namespace orblaunch {
 namespace {
 
@@ -13,6 +15,8 @@ using PreLaunchFn = int(__cdecl*)(const char*, const char*);
 using EndSessionFn = int(__cdecl*)(void);
 using IntFn = int(__cdecl*)(void);
 using TextFn = const char*(__cdecl*)(int);
+using PeersFn = int(__cdecl*)(OrbLanPeer*, int);
+using PublicAddressFn = int(__cdecl*)(char*, int);
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -27,7 +31,9 @@ class OrbLanLibrary : public SessionLibrary {
         end_session_(Bind<EndSessionFn>(m, "OrbLanEndSession")),
         state_(Bind<IntFn>(m, "OrbLanSessionState")),
         last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
-        result_text_(Bind<TextFn>(m, "OrbLanResultText")) {}
+        result_text_(Bind<TextFn>(m, "OrbLanResultText")),
+        peers_(Bind<PeersFn>(m, "OrbLanPeers")),
+        public_address_(Bind<PublicAddressFn>(m, "OrbLanPublicAddress")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -56,6 +62,31 @@ class OrbLanLibrary : public SessionLibrary {
     std::snprintf(fallback, sizeof fallback, "result code %d", code);
     return fallback;
   }
+  bool Peers(std::vector<PeerPath>* out) override {
+    out->clear();
+    if (!peers_) return false;
+    OrbLanPeer buf[64];
+    const int n = peers_(buf, 64);
+    for (int i = 0; i < n && i < 64; ++i) {
+      PeerPath p;
+      p.member = buf[i].member;
+      p.address = buf[i].address;
+      p.port = buf[i].port;
+      p.path = buf[i].path <= 2 ? static_cast<PathKind>(buf[i].path) : PathKind::kTrying;
+      p.rtt_ms = buf[i].rtt_ms;
+      p.sent_direct = buf[i].sent_direct;
+      p.sent_server = buf[i].sent_server;
+      p.received_direct = buf[i].received_direct;
+      p.received_server = buf[i].received_server;
+      out->push_back(p);
+    }
+    return true;
+  }
+  std::string PublicAddress() override {
+    char text[64];
+    if (!public_address_ || public_address_(text, sizeof text) != 1) return "";
+    return text;
+  }
 
  private:
   InitFn init_;
@@ -64,6 +95,8 @@ class OrbLanLibrary : public SessionLibrary {
   IntFn state_;
   IntFn last_result_;
   TextFn result_text_;
+  PeersFn peers_;
+  PublicAddressFn public_address_;
 };
 
 }  // namespace

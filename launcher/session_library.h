@@ -4,6 +4,9 @@
 #define ORBLAUNCH_SESSION_LIBRARY_H
 
 #include <string>
+#include <vector>
+
+#include "path_report.h"
 
 namespace orblaunch {
 
@@ -23,6 +26,10 @@ class SessionLibrary {
   virtual SessionState State() = 0;   // kUnknown when the library cannot tell
   virtual int LastResult() = 0;       // 0 when the library cannot tell
   virtual std::string ResultText(int code) = 0;
+  // The other members and the paths to them; false when the library cannot tell.
+  virtual bool Peers(std::vector<PeerPath>* out) { (void)out; return false; }
+  // Where the group server sees this machine, "" while unknown or when it cannot tell.
+  virtual std::string PublicAddress() { return ""; }
 };
 
 }  // namespace orblaunch

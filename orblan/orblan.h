@@ -51,6 +51,32 @@ const char* __cdecl OrbLanResultText(int code);
 #define ORBLAN_STATE_LOST 3      /* the server closed the connection or stopped answering */
 int __cdecl OrbLanSessionState(void);
 
+/* Players behind home routers: how the game's datagrams reach each other member of the
+ * group that orblan can route (one with a session library that takes relayed datagrams). */
+#define ORBLAN_PATH_TRYING 0 /* probing for a direct path; the server carries datagrams meanwhile */
+#define ORBLAN_PATH_DIRECT 1 /* straight to the member, the server not in the way */
+#define ORBLAN_PATH_SERVER 2 /* no direct path found: through the group server */
+typedef struct OrbLanPeer {
+  unsigned int member;          /* the group server's number for the member */
+  unsigned int address;         /* where the server sees it: IPv4, network byte order */
+  unsigned int port;            /* and its UDP port there */
+  unsigned int path;            /* ORBLAN_PATH_... */
+  unsigned int rtt_ms;          /* round trip of the direct path; 0 unless direct */
+  unsigned int sent_direct;     /* the game's datagrams to it that went directly */
+  unsigned int sent_server;     /* ... through the server */
+  unsigned int received_direct; /* its game's datagrams that came directly */
+  unsigned int received_server; /* ... through the server */
+} OrbLanPeer;
+
+/* Fills out with up to max members, in the order of their numbers. Returns how many there
+ * are (possibly more than max; 0 until the server has described the group), or -1 when out
+ * is null and max is above 0. */
+int __cdecl OrbLanPeers(OrbLanPeer* out, int max);
+
+/* Writes "a.b.c.d:port", where the group server sees this machine, into text (size bytes,
+ * always terminated). Returns 1, or 0 (text empty) while the server has not said. */
+int __cdecl OrbLanPublicAddress(char* text, int size);
+
 #ifdef __cplusplus
 }
 #endif

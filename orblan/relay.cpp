@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link.h"
+#include "member_link.h"
 #include "platform.h"
 #include "records.h"
 
@@ -42,6 +43,12 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
       }
       // At least the magic must have arrived: shorter reads would test stale bytes.
       if (!BeginsWithMagic(buffer, n)) continue;
+      // The shim writes 127.0.0.1 into a broadcast, and a member's address into a datagram
+      // for that member.
+      if (n >= static_cast<int>(LINK_HEADER_SIZE) && buffer[8] != 127 && s.router != nullptr) {
+        RouteFromGame(s, t, buffer, n, from.port);
+        continue;
+      }
       LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
       ForwardToServer(s, t, buffer, n);
     }
@@ -86,7 +93,10 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   s.relay_bound.store(true);
   // Without non-blocking mode a drained socket would block the worker: one per wake then.
   const int burst = orb::UdpSetNonBlocking(sock) ? kRelayBurst : 1;
-  const uint32_t stamp = orb::ParseIPv4(s.local_address);  // a host name gives all ones
+  // No address to give (text empty): 0.0.0.0, never the all-ones a failed parse returns,
+  // which a far game would take for a broadcast.
+  uint32_t stamp = orb::ParseIPv4(s.local_address);
+  if (stamp == orb::kAddressNone) stamp = 0;
 
   uint8_t buffer[LINK_DATAGRAM_MAX];
   try {
@@ -120,9 +130,13 @@ void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int
   if (type != kRelayType) return;
   if (data == nullptr || length <= static_cast<int32_t>(LINK_HEADER_SIZE)) return;
   if (!LinkIsDatagram(data, static_cast<size_t>(length))) return;
+  DeliverToGame(s, data, length);
+}
+
+void DeliverToGame(SessionState& s, const uint8_t* link, int32_t n) {
   if (!s.active.load()) return;
   const intptr_t h = s.link_socket.load();
   if (h == kNoSocket) return;
-  const orb::SocketAddress to = {orb::ParseIPv4(LINK_LOOPBACK_TEXT), LinkGetPort(data)};
-  orb::UdpSendTo(h, data, length, to);
+  const orb::SocketAddress to = {orb::ParseIPv4(LINK_LOOPBACK_TEXT), LinkGetPort(link)};
+  orb::UdpSendTo(h, link, n, to);
 }

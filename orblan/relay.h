@@ -2,8 +2,10 @@
 // group server.
 //
 // Outbound, the relay worker receives link datagrams from the shim on the link socket
-// (UDP, every interface, port 3668), stamps this machine's address into bytes 8 to 11 and
-// queues each as a relay record (type 8) to the server connection. Inbound, the server
+// (UDP, every interface, port 3668). A broadcast (its address field is the loopback address
+// the shim writes) gets this machine's address in bytes 8 to 11 and is queued as a relay
+// record (type 8) to the server connection; a datagram the shim addressed to another
+// member goes to the member router (member_link.h). Inbound, the server
 // connection's data callback hands the bare link datagrams the server passes on from the
 // other members to the game, from the link socket to 127.0.0.1 at the header's port.
 #ifndef ORB_SESSION_RELAY_H
@@ -43,6 +45,10 @@ void WaitForRelayWorker(SessionState& s);
 // Queues the n-byte link datagram to the server connection as a relay record. Dropped
 // when no group is set or it does not fit.
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n);
+
+// Sends an n-byte link datagram to the game: from the link socket to 127.0.0.1 at its
+// header's port. Nothing happens while no link socket is open or the session is inactive.
+void DeliverToGame(SessionState& s, const uint8_t* link, int32_t n);
 
 // The server connection's data: a type 8 link datagram of more than 12 bytes from the
 // current server connection goes to 127.0.0.1 at its header's port; anything else is

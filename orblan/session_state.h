@@ -33,6 +33,11 @@ struct SessionState {
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
   std::atomic<int> phase{kPhaseNone};
 
+  // Play behind home routers (member_link.h): set up by the library before the session
+  // starts, read by both threads.
+  class MemberRouter* router = nullptr;
+  void* route_table = nullptr;  // shared with the shim; null when it could not be made
+
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it
   char local_address[128] = {};

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "message_types.h"
 #include "records.h"
 
 namespace orb {
@@ -79,6 +80,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  FlushPathInfo();
   if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
@@ -97,7 +99,8 @@ void GroupServer::LogStatistics() {
                                t.dropped_malformed + t.dropped_incomplete_limit;
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu groups=%zu records_in=%llu relayed=%llu "
-               "datagrams_out=%llu drops: %s | transport: in=%llu out=%llu resends=%llu "
+               "datagrams_out=%llu drops: %s | unicast: in=%llu relayed=%llu "
+               "path_reports=%llu path_infos=%llu | transport: in=%llu out=%llu resends=%llu "
                "timeouts=%llu refused_connects=%llu bad_datagrams=%llu duplicates=%llu "
                "held_back=%llu",
                registry_.member_count(), registry_.group_count(),
@@ -105,6 +108,10 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(counters_.records_relayed),
                static_cast<unsigned long long>(counters_.datagrams_out),
                drops_.Summary().c_str(),
+               static_cast<unsigned long long>(counters_.unicast_in),
+               static_cast<unsigned long long>(counters_.unicast_relayed),
+               static_cast<unsigned long long>(counters_.path_reports),
+               static_cast<unsigned long long>(counters_.path_infos_out),
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
@@ -177,6 +184,7 @@ void GroupServer::RemoveMember(int32_t address, const char* how) {
   }
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
+  if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
   registry_.RemoveMember(address);
 }
 
@@ -207,6 +215,10 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
     HandleRelay(member, data, n);
   } else if (type == kJoinRecordType) {
     HandleJoin(member, data, n);
+  } else if (type == kMsgRelayUnicast) {
+    HandleUnicast(member, data, n);
+  } else if (type == kMsgPathReport) {
+    HandlePathReport(member, data, n);
   } else {
     char detail[48];
     snprintf(detail, sizeof detail, "message type %d", type);
@@ -228,6 +240,10 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
   std::string group_text = PrintableText(join.group.data(), join.group.size());
   std::string left;
   JoinResult result = registry_.Join(member->address, join.group, &left);
+  if (member->path.takes_relayed) {
+    if (!left.empty()) PathInfoDue(left);
+    if (result == JoinResult::kJoined) PathInfoDue(join.group);
+  }
   if (!left.empty()) {
     logger_->Log(LogLevel::kInfo, "member %d (%s) left group '%s'", member->address,
                  member->player.c_str(), PrintableText(left.data(), left.size()).c_str());
@@ -298,12 +314,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   ++counters_.records_relayed;
-  for (int32_t to : recipients_) {
-    if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kRelayRecordType) == 0) {
-      ++counters_.datagrams_out;
-    }
-  }
+  FanOut(member, record.link, record.link_length);
 }
 
 bool GroupServer::Proven(Member* member) {

@@ -3,14 +3,32 @@
 #include <string.h>
 
 #include "datapath/addr.h"
+#include "route_table.h"
 
-SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen) {
+uint32_t DestinationIpv4(bool ipx_socket, const void* to) {
+  if (!ipx_socket) return InetAddressNet(to);
+  uint32_t ip;
+  memcpy(&ip, IpxNodeBytes(to) + 2, 4);
+  return ip;
+}
+
+SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen, const void* route_table,
+                        int len) {
+  const bool fits = len >= 0 && static_cast<size_t>(len) <= LINK_PAYLOAD_MAX;
   if (ipx_socket) {
     if (to == nullptr || tolen < kIpxAddrLen) return SendPath::kBadDestination;
-    return IpxIsBroadcastNode(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
+    if (IpxIsBroadcastNode(to)) return SendPath::kIpxBroadcast;
+    if (fits && RouteTableLookup(route_table, DestinationIpv4(true, to), nullptr)) {
+      return SendPath::kIpxMember;
+    }
+    return SendPath::kIpxDirect;
   }
   if (to == nullptr || tolen < kInetAddrLen) return SendPath::kPassThrough;
-  return IsInetBroadcast(to) ? SendPath::kInetBroadcast : SendPath::kPassThrough;
+  if (IsInetBroadcast(to)) return SendPath::kInetBroadcast;
+  if (fits && RouteTableLookup(route_table, DestinationIpv4(false, to), nullptr)) {
+    return SendPath::kInetMember;
+  }
+  return SendPath::kPassThrough;
 }
 
 int BroadcastRefusal(const void* data, int len) {

@@ -24,6 +24,9 @@ enum class SendPath {
   kInetBroadcast,   // TCP/IP socket to 255.255.255.255: wrapped, sent to the launcher
   kIpxBroadcast,    // IPX socket to node FF FF ..: wrapped, sent to the launcher
   kIpxDirect,       // IPX socket to one node: converted to its IPv4 address and port
+  kInetMember,      // TCP/IP socket to a group member the session library routes: wrapped
+                    // with the member's address, sent to the launcher
+  kIpxMember,       // IPX socket to such a member's node: likewise
   kBadDestination,  // the path would read a destination the caller did not give: WSAEFAULT
 };
 
@@ -31,8 +34,15 @@ enum class SendPath {
 // one or one shorter than 14 bytes is refused. A TCP/IP socket reads it only to test for
 // a broadcast, and only when 16 bytes are there; otherwise the real library gets the call
 // as it came (a connected socket may send with no destination, and Winsock answers a short
-// one itself).
-SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen);
+// one itself). A datagram to one address that the session library's member route table
+// (route_table.h; null: none) lists goes to the launcher, so that it reaches a member behind
+// a home router; one larger than a link datagram carries goes out as before.
+SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen,
+                        const void* route_table = nullptr, int len = 0);
+
+// The IPv4 address (network order) a destination stands for: a sockaddr_in's address, or
+// the last four node bytes of an emulated IPX address.
+uint32_t DestinationIpv4(bool ipx_socket, const void* to);
 
 // Checks a broadcast before it is wrapped: 0 when it fits, kWsaEMsgSize for more than
 // LINK_PAYLOAD_MAX bytes, kWsaEFault for a negative length or missing data.
