@@ -2,33 +2,22 @@
 
 #include <string.h>
 
+#include "bytes.h"
+
 namespace {
 
 const uint8_t kMagic[4] = {'o', 'r', 'b', 'd'};
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  PutU16(p, static_cast<uint16_t>(v));
-  PutU16(p + 2, static_cast<uint16_t>(v >> 16));
-}
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(GetU16(p)) | static_cast<uint32_t>(GetU16(p + 2)) << 16;
-}
 
 void PutHeader(uint8_t* out, uint8_t kind, uint16_t dest_port, uint16_t src_port,
                uint32_t sender, uint32_t key) {
   memcpy(out, kMagic, 4);
   out[4] = kind;
   out[5] = 0;
-  PutU16(out + 6, dest_port);
-  PutU16(out + 8, src_port);
-  PutU16(out + 10, 0);
-  PutU32(out + 12, sender);
-  PutU32(out + 16, key);
+  orb::WriteU16(out + 6, dest_port);
+  orb::WriteU16(out + 8, src_port);
+  orb::WriteU16(out + 10, 0);
+  orb::WriteU32(out + 12, sender);
+  orb::WriteU32(out + 16, key);
 }
 
 }  // namespace
@@ -41,13 +30,13 @@ size_t BuildDirectProbe(const DirectDatagram& d, uint8_t* out, size_t capacity) 
   if (out == nullptr || capacity < kDirectProbeSize) return 0;
   if (d.kind != kDirectProbe && d.kind != kDirectAnswer) return 0;
   PutHeader(out, d.kind, 0, 0, d.sender, d.key);
-  PutU32(out + 20, d.probe);
-  PutU32(out + 24, d.stamp_ms);
+  orb::WriteU32(out + 20, d.probe);
+  orb::WriteU32(out + 24, d.stamp_ms);
   const bool answer = d.kind == kDirectAnswer;
   const uint32_t ip = answer ? d.seen_ip : 0;
   memcpy(out + 28, &ip, 4);
-  PutU16(out + 32, answer ? d.seen_port : 0);
-  PutU16(out + 34, 0);
+  orb::WriteU16(out + 32, answer ? d.seen_port : 0);
+  orb::WriteU16(out + 34, 0);
   return kDirectProbeSize;
 }
 
@@ -65,19 +54,19 @@ bool ParseDirect(const uint8_t* data, size_t length, DirectDatagram* out) {
   const uint8_t kind = data[4];
   DirectDatagram d = {};
   d.kind = kind;
-  d.sender = GetU32(data + 12);
-  d.key = GetU32(data + 16);
+  d.sender = orb::ReadU32(data + 12);
+  d.key = orb::ReadU32(data + 16);
   if (kind == kDirectProbe || kind == kDirectAnswer) {
     if (length != kDirectProbeSize) return false;
-    d.probe = GetU32(data + 20);
-    d.stamp_ms = GetU32(data + 24);
+    d.probe = orb::ReadU32(data + 20);
+    d.stamp_ms = orb::ReadU32(data + 24);
     if (kind == kDirectAnswer) {
       memcpy(&d.seen_ip, data + 28, 4);
-      d.seen_port = GetU16(data + 32);
+      d.seen_port = orb::ReadU16(data + 32);
     }
   } else if (kind == kDirectData) {
-    d.dest_port = GetU16(data + 6);
-    d.src_port = GetU16(data + 8);
+    d.dest_port = orb::ReadU16(data + 6);
+    d.src_port = orb::ReadU16(data + 8);
     d.payload = data + kDirectHeaderSize;
     d.payload_length = length - kDirectHeaderSize;
   } else {

@@ -2,21 +2,10 @@
 
 #include <string.h>
 
+#include "bytes.h"
 #include "link.h"
 
 namespace {
-
-void PutU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // A link datagram that carries at least one byte of game data and fits the shim's buffer.
 bool CarriesGameData(const uint8_t* link, size_t n) {
@@ -29,7 +18,7 @@ bool CarriesGameData(const uint8_t* link, size_t n) {
 size_t BuildUnicastRequest(uint32_t to, const uint8_t* link, size_t n, uint8_t* out,
                            size_t capacity) {
   if (out == nullptr || !CarriesGameData(link, n) || capacity < kUnicastHeaderSize + n) return 0;
-  PutU32(out, to);
+  orb::WriteU32(out, to);
   memcpy(out + kUnicastHeaderSize, link, n);
   return kUnicastHeaderSize + n;
 }
@@ -39,7 +28,7 @@ bool ParseUnicastRequest(const uint8_t* data, size_t length, UnicastRequest* out
   const uint8_t* link = data + kUnicastHeaderSize;
   const size_t n = length - kUnicastHeaderSize;
   if (!CarriesGameData(link, n)) return false;
-  out->to = GetU32(data);
+  out->to = orb::ReadU32(data);
   out->link = link;
   out->link_length = n;
   return true;
@@ -51,7 +40,7 @@ size_t BuildRelayedDatagram(uint32_t from, uint8_t kind, uint32_t from_address,
       kind > kRelayedUnicast) {
     return 0;
   }
-  PutU32(out, from);
+  orb::WriteU32(out, from);
   out[4] = kind;
   out[5] = out[6] = out[7] = 0;
   memcpy(out + kRelayedHeaderSize, link, n);
@@ -64,7 +53,7 @@ bool ParseRelayedDatagram(const uint8_t* data, size_t length, RelayedDatagram* o
   const uint8_t* link = data + kRelayedHeaderSize;
   const size_t n = length - kRelayedHeaderSize;
   if (!CarriesGameData(link, n)) return false;
-  out->from = GetU32(data);
+  out->from = orb::ReadU32(data);
   out->kind = data[4];
   out->link = link;
   out->link_length = n;

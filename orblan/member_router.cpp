@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "bytes.h"
 #include "direct_path.h"
 #include "link.h"
 #include "message_types.h"
@@ -13,11 +14,8 @@ namespace {
 
 // The link header's spare bytes carry the port of the socket that sent the datagram,
 // little-endian; 0 is "unknown" (a shim or session library that leaves them alone).
-uint16_t GetSourcePort(const uint8_t* link) { return static_cast<uint16_t>(link[6] | link[7] << 8); }
-void SetSourcePort(uint8_t* link, uint16_t port) {
-  link[6] = static_cast<uint8_t>(port);
-  link[7] = static_cast<uint8_t>(port >> 8);
-}
+uint16_t GetSourcePort(const uint8_t* link) { return orb::ReadU16(link + 6); }
+void SetSourcePort(uint8_t* link, uint16_t port) { orb::WriteU16(link + 6, port); }
 
 bool Usable(uint32_t ip) {
   const uint8_t* b = reinterpret_cast<const uint8_t*>(&ip);

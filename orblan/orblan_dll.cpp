@@ -11,6 +11,7 @@
 #include "local_address_lookup.h"
 #include "member_link.h"
 #include "member_router.h"
+#include "message_types.h"
 #include "orblan.h"
 #include "platform.h"
 #include "records.h"
@@ -125,16 +126,16 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
   // One launch per session: a running worker reads the group name this would overwrite.
   if (s.relay_running.load()) return 0;
   // What the records and path buffers cannot hold is refused before anything changes.
-  uint8_t join[kJoinRecordSize];
+  uint8_t join[orb::kJoinRecordSize];
   GamePaths paths;
   char shim_source[kPathBytes];
-  if (!BuildJoinRecord(groupName, join) || !FormGamePaths(gameDir, &paths) ||
+  if (!orb::BuildJoinRecord(groupName, join) || !FormGamePaths(gameDir, &paths) ||
       !JoinPath(s.module_dir, "orbws.dll", shim_source, sizeof shim_source)) {
     return 0;
   }
 
   strcpy(s.group, groupName);  // fits: BuildJoinRecord checked it
-  TheTransport().Send(s.server_connection.load(), join, kJoinRecordSize, kJoinType);
+  TheTransport().Send(s.server_connection.load(), join, orb::kJoinRecordSize, kMsgJoin);
   SendPathReport(s, TheTransport(), g_endpoint_port);
   s.paths = paths;
   SetCurrentDirectoryA(s.paths.game_dir);

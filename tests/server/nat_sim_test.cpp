@@ -25,12 +25,11 @@ struct GameDatagram {
 };
 
 struct RoutedPlayer : TransportObserver {
-  RoutedPlayer(SimNetwork* net, const std::string& ip, std::function<uint64_t()> clock,
-               uint32_t key)
-      : io(net, ip.c_str()), router(key), now(clock) {
+  RoutedPlayer(sim::Network* net, const std::string& ip, uint32_t key)
+      : io(net->AddHost(ip.c_str())), router(key), now(net->Clock()) {
     TransportOptions o;
-    o.clock = clock;
-    o.io = &io;
+    o.clock = now;
+    o.io = io;
     o.trace = nullptr;
     o.observer = this;
     o.stray = [this](const uint8_t* d, int n, const SocketAddress& from) {
@@ -78,7 +77,7 @@ struct RoutedPlayer : TransportObserver {
     memcpy(record, group.data(), group.size());
     transport->Send(server, record, 92, kMsgJoin);
     uint8_t report[64];
-    const uint32_t local[] = {io.ip()};
+    const uint32_t local[] = {io->Ip()};
     const size_t n = router.BuildReport(local, 1, endpoint->local_port, report, sizeof report);
     transport->Send(server, report, static_cast<int32_t>(n), kMsgPathReport);
   }
@@ -122,7 +121,7 @@ struct RoutedPlayer : TransportObserver {
     return PathState::kTrying;
   }
 
-  SimIo io;
+  sim::Host* io;
   MemberRouter router;
   std::function<uint64_t()> now;
   std::unique_ptr<Transport> transport;
@@ -134,8 +133,8 @@ struct RoutedPlayer : TransportObserver {
 class NatSimTest : public ServerTest {
  protected:
   RoutedPlayer* Add(const std::string& ip) {
-    routed_.emplace_back(new RoutedPlayer(&net_, ip, [this] { return now_; },
-                                          0x1000u + static_cast<uint32_t>(routed_.size())));
+    routed_.emplace_back(
+        new RoutedPlayer(&net_, ip, 0x1000u + static_cast<uint32_t>(routed_.size())));
     RoutedPlayer* p = routed_.back().get();
     p->server = p->transport->Connect(p->endpoint, kServerIp, server_->port(), 0);
     Pass(6);
@@ -152,7 +151,7 @@ class NatSimTest : public ServerTest {
         p->transport->Pump(0);
         p->Tick();
       }
-      now_ += 20;
+      net_.Advance(20);
     }
   }
   void For(uint64_t ms) { Pass(static_cast<int>(ms / 20)); }
@@ -160,7 +159,7 @@ class NatSimTest : public ServerTest {
   uint32_t Public(RoutedPlayer* p) { return p->router.public_address().ip; }
 
   // Two players, each behind a router of its own.
-  void TwoBehindRouters(NatRules rules) {
+  void TwoBehindRouters(sim::NatRules rules) {
     net_.AddNat(ParseIPv4("203.0.113.21"), rules);
     net_.AddNat(ParseIPv4("203.0.113.22"), rules);
     net_.PutBehindNat(ParseIPv4("198.51.100.2"), ParseIPv4("203.0.113.21"));
@@ -191,7 +190,7 @@ class NatSimTest : public ServerTest {
 };
 
 TEST_F(NatSimTest, GamesSeeEachOtherAtTheirRoutersAndTalkThroughTheServerWhenNothingOpens) {
-  NatRules symmetric;
+  sim::NatRules symmetric;
   symmetric.per_destination = true;  // a new port per destination: no probe gets through
   TwoBehindRouters(symmetric);
   For(kRoundMs + 1000);
@@ -209,7 +208,7 @@ TEST_F(NatSimTest, GamesSeeEachOtherAtTheirRoutersAndTalkThroughTheServerWhenNot
 }
 
 TEST_F(NatSimTest, OrdinaryRoutersOpenADirectPathAndTheServerIsNotInTheWay) {
-  TwoBehindRouters(NatRules());
+  TwoBehindRouters(sim::NatRules());
   ASSERT_EQ(a_->PathTo(Number(b_)), PathState::kDirect);
   ASSERT_EQ(b_->PathTo(Number(a_)), PathState::kDirect);
   Converse("two");
@@ -221,7 +220,7 @@ TEST_F(NatSimTest, OrdinaryRoutersOpenADirectPathAndTheServerIsNotInTheWay) {
 }
 
 TEST_F(NatSimTest, APathThatStopsWorkingFallsBackToTheServerAndReturns) {
-  TwoBehindRouters(NatRules());
+  TwoBehindRouters(sim::NatRules());
   ASSERT_EQ(a_->PathTo(Number(b_)), PathState::kDirect);
   // Something between the two routers starts dropping what they send each other.
   net_.SetBlocked(ParseIPv4("203.0.113.21"), ParseIPv4("203.0.113.22"), true);
@@ -303,13 +302,13 @@ TEST_F(NatSimTest, AMemberThatKnowsOnlyBroadcastsIsServedAsBeforeAndNotRouted) {
   EXPECT_TRUE(spec->path_infos.empty());
   const GameDatagram* heard = a->Got("from spec");
   ASSERT_NE(heard, nullptr);
-  EXPECT_EQ(heard->from_ip, spec->io.ip());
+  EXPECT_EQ(heard->from_ip, spec->io->Ip());
   std::vector<RouteEntry> routes;
   uint32_t public_ip = 0;
   a->router.Routes(&routes, &public_ip);
   EXPECT_TRUE(routes.empty()) << "the game's datagrams to it go straight out, as before";
   EXPECT_EQ(public_ip, ParseIPv4("203.0.113.21"));
-  a->SendTo(spec->io.ip(), 2300, "not through us");
+  a->SendTo(spec->io->Ip(), 2300, "not through us");
   EXPECT_EQ(a->router.Counters().unknown_destination, 1u);
 }
 

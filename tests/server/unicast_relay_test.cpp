@@ -72,7 +72,7 @@ TEST_F(UnicastRelayTest, EveryPassedOnDatagramCarriesTheAddressTheServerSeesNotT
   Player* b = Joined("203.0.113.11", "g");
   Player* c = Taker("203.0.113.12", "g");
   std::vector<uint8_t> lie = a->LinkDatagram("I am b");
-  LinkSetAddress(lie.data(), b->io.ip());  // a speaks in b's name
+  LinkSetAddress(lie.data(), b->io->Ip());  // a speaks in b's name
   a->SendRecord(a->RelayRecord("g", lie));
   std::vector<uint8_t> privately = a->LinkDatagram("from home");
   LinkSetAddress(privately.data(), ParseIPv4("198.51.100.2"));  // unreachable from outside
@@ -81,8 +81,8 @@ TEST_F(UnicastRelayTest, EveryPassedOnDatagramCarriesTheAddressTheServerSeesNotT
   ASSERT_EQ(b->received.size(), 2u);
   ASSERT_EQ(c->relayed.size(), 2u);
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(LinkGetAddress(b->received[i].data()), a->io.ip());
-    EXPECT_EQ(LinkGetAddress(Parsed(c->relayed[i]).link), a->io.ip());
+    EXPECT_EQ(LinkGetAddress(b->received[i].data()), a->io->Ip());
+    EXPECT_EQ(LinkGetAddress(Parsed(c->relayed[i]).link), a->io->Ip());
   }
 }
 
@@ -106,7 +106,7 @@ TEST_F(UnicastRelayTest, TakersGetBroadcastsWithTheSenderNamedOthersAsBefore) {
   EXPECT_EQ(Payload(first), "hello from a");
   RelayedDatagram second = Parsed(b->relayed[1]);
   EXPECT_EQ(second.from, Number(spec));
-  EXPECT_EQ(LinkGetAddress(second.link), spec->io.ip());
+  EXPECT_EQ(LinkGetAddress(second.link), spec->io->Ip());
   EXPECT_EQ(server_->counters().datagrams_out, 4u);
 }
 
@@ -121,7 +121,7 @@ TEST_F(UnicastRelayTest, UnicastReachesItsReceiverAloneNamingTheSender) {
   RelayedDatagram d = Parsed(b->relayed[0]);
   EXPECT_EQ(d.from, Number(a));
   EXPECT_EQ(d.kind, kRelayedUnicast);
-  EXPECT_EQ(LinkGetAddress(d.link), a->io.ip());
+  EXPECT_EQ(LinkGetAddress(d.link), a->io->Ip());
   EXPECT_EQ(LinkGetPort(d.link), 2300);
   EXPECT_EQ(Payload(d), "for b only");
   EXPECT_TRUE(c->relayed.empty());
@@ -193,7 +193,7 @@ TEST_F(UnicastRelayTest, UnicastBudgetIsPerMemberAndApartFromBroadcasts) {
   Unicast(b, Number(a), "b's budget is its own");
   Settle();
   EXPECT_EQ(a->relayed.size(), 1u);
-  now_ += 1000;
+  net_.Advance(1000);
   Unicast(a, Number(b), "refilled");
   Settle();
   EXPECT_EQ(server_->counters().unicast_relayed, 7u);
@@ -210,14 +210,14 @@ TEST_F(UnicastRelayTest, PathInfoListsTheGroupsTakersAndFollowsLeaves) {
   Run(1000, 100);
   std::unique_ptr<PathInfo> info = LatestInfo(a);
   EXPECT_EQ(info->member, Number(a));
-  EXPECT_EQ(info->seen.ip, a->io.ip());
+  EXPECT_EQ(info->seen.ip, a->io->Ip());
   EXPECT_EQ(info->seen.port, a->endpoint->local_port);
   ASSERT_EQ(info->peer_count, 2);
   for (int i = 0; i < 2; ++i) {
     const PathPeer& peer = info->peers[i];
     Player* p = peer.member == Number(b) ? b : c;
     EXPECT_EQ(peer.member, Number(p));
-    EXPECT_EQ(peer.seen.ip, p->io.ip());
+    EXPECT_EQ(peer.seen.ip, p->io->Ip());
     EXPECT_EQ(peer.seen.port, p->endpoint->local_port);
     EXPECT_EQ(peer.key, kKeyBase + p->server);
     ASSERT_EQ(peer.count, 1);
