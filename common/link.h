@@ -8,6 +8,11 @@
 //   offset 8  4 bytes  IPv4 address in network byte order (the sending machine)
 //   offset 12 n bytes  the game's datagram, unchanged
 //
+// From the shim to the session library the address is 127.0.0.1 for a broadcast; for a
+// datagram the game sent to a group member the session library routes (route_table.h), it
+// is that member's address, and the port the destination port; with port 0 it is a notice
+// about that member (link_notice.h).
+//
 // Plain functions over caller buffers: no allocation, no sockets, safe on any input.
 #ifndef ORB_COMMON_LINK_H
 #define ORB_COMMON_LINK_H

@@ -116,6 +116,8 @@ class Launch {
 
   // Tells the player what changed in the paths to the other members (path_report.h).
   void ReportPaths() {
+    std::string notice;
+    while (lib_.TakeNotice(&notice)) Say("%s", notice.c_str());
     std::vector<PeerPath> peers;
     if (!lib_.Peers(&peers)) return;
     for (const PathEvent& e : paths_.Update(peers, lib_.PublicAddress())) Say("%s", e.line.c_str());

@@ -17,6 +17,7 @@ using IntFn = int(__cdecl*)(void);
 using TextFn = const char*(__cdecl*)(int);
 using PeersFn = int(__cdecl*)(OrbLanPeer*, int);
 using PublicAddressFn = int(__cdecl*)(char*, int);
+using TakeNoticeFn = int(__cdecl*)(char*, int);
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -33,7 +34,8 @@ class OrbLanLibrary : public SessionLibrary {
         last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
         result_text_(Bind<TextFn>(m, "OrbLanResultText")),
         peers_(Bind<PeersFn>(m, "OrbLanPeers")),
-        public_address_(Bind<PublicAddressFn>(m, "OrbLanPublicAddress")) {}
+        public_address_(Bind<PublicAddressFn>(m, "OrbLanPublicAddress")),
+        take_notice_(Bind<TakeNoticeFn>(m, "OrbLanTakeNotice")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -87,6 +89,12 @@ class OrbLanLibrary : public SessionLibrary {
     if (!public_address_ || public_address_(text, sizeof text) != 1) return "";
     return text;
   }
+  bool TakeNotice(std::string* line) override {
+    char text[512];
+    if (!take_notice_ || take_notice_(text, sizeof text) != 1) return false;
+    *line = text;
+    return true;
+  }
 
  private:
   InitFn init_;
@@ -97,6 +105,7 @@ class OrbLanLibrary : public SessionLibrary {
   TextFn result_text_;
   PeersFn peers_;
   PublicAddressFn public_address_;
+  TakeNoticeFn take_notice_;
 };
 
 }  // namespace

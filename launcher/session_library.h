@@ -30,6 +30,8 @@ class SessionLibrary {
   virtual bool Peers(std::vector<PeerPath>* out) { (void)out; return false; }
   // Where the group server sees this machine, "" while unknown or when it cannot tell.
   virtual std::string PublicAddress() { return ""; }
+  // The oldest line the library has for the player; false when none waits.
+  virtual bool TakeNotice(std::string* line) { (void)line; return false; }
 };
 
 }  // namespace orblaunch

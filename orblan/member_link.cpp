@@ -2,7 +2,10 @@
 
 #include <vector>
 
+#include "link.h"
+#include "link_notice.h"
 #include "message_types.h"
+#include "notices.h"
 #include "platform.h"
 #include "relay.h"
 #include "route_table.h"
@@ -61,6 +64,16 @@ void RouteFromGame(SessionState& s, orb::Transport& t, const uint8_t* link, int 
   RouterOutput out;
   s.router->OnGameUnicast(link, static_cast<size_t>(n), src_port, &out);
   CarryOut(s, t, out);
+}
+
+void NoteFromGame(SessionState& s, const uint8_t* link, int n) {
+  LinkNotice notice;
+  if (s.notices == nullptr || link == nullptr || n < 0 ||
+      !ParseLinkNotice(link, static_cast<size_t>(n), &notice)) {
+    return;
+  }
+  const uint32_t member = s.router != nullptr ? s.router->MemberAt(notice.member_ip, notice.port) : 0;
+  s.notices->Add(notice, member);
 }
 
 void RouteTick(SessionState& s, orb::Transport& t) {

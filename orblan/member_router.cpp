@@ -199,14 +199,21 @@ void MemberRouter::Tick(uint64_t now, RouterOutput* out) {
 void MemberRouter::Routes(std::vector<RouteEntry>* entries, uint32_t* public_ip) const {
   std::lock_guard<std::mutex> hold(lock_);
   entries->clear();
-  for (const PathView& v : paths_.Views()) {
-    const uint32_t ip = identities_.AddressOf(v.member);
-    if (ip == 0) continue;
-    bool repeated = false;
-    for (const RouteEntry& e : *entries) repeated |= e.address == ip;
-    if (!repeated) entries->push_back(RouteEntry{ip, kRouteThroughSession});
-  }
   *public_ip = have_info_ ? info_->seen.ip : 0;
+  if (!have_info_) return;
+  for (uint16_t i = 0; i < info_->peer_count; ++i) {
+    const PathPeer& peer = info_->peers[i];
+    if (peer.member == info_->member || !paths_.Listed(peer.member)) continue;
+    // A member at its own address (one of its local addresses is where the server sees it)
+    // takes a game's datagrams straight, as a member of any LAN game would: the game's
+    // socket sends them, nothing is in the way. Members behind a router get them from here.
+    bool at_own_address = false;
+    for (uint8_t c = 0; c < peer.count; ++c) at_own_address |= peer.candidates[c].ip == peer.seen.ip;
+    if (at_own_address) continue;
+    bool repeated = false;
+    for (const RouteEntry& e : *entries) repeated |= e.address == peer.seen.ip;
+    if (!repeated) entries->push_back(RouteEntry{peer.seen.ip, kRouteThroughSession});
+  }
 }
 
 std::vector<MemberView> MemberRouter::Members() const {
@@ -230,6 +237,13 @@ std::vector<MemberView> MemberRouter::Members() const {
 RouterCounters MemberRouter::Counters() const {
   std::lock_guard<std::mutex> hold(lock_);
   return counters_;
+}
+
+uint32_t MemberRouter::MemberAt(uint32_t ip, uint16_t port) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  uint32_t member = 0;
+  uint16_t real_port = 0;
+  return identities_.Resolve(ip, port, &member, &real_port) ? member : 0;
 }
 
 uint32_t MemberRouter::self() const {

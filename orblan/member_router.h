@@ -88,11 +88,14 @@ class MemberRouter {
   // Probes that are due; call every pump tick.
   void Tick(uint64_t now, RouterOutput* out);
 
-  // The route table for the shim: every member that takes relayed datagrams, and this
-  // machine's public address (0 until path info told it).
+  // The route table for the shim: the address of every member that takes relayed datagrams
+  // and sits behind a router (none of its local addresses is where the server sees it), and
+  // this machine's public address (0 until path info told it).
   void Routes(std::vector<RouteEntry>* entries, uint32_t* public_ip) const;
   std::vector<MemberView> Members() const;
   RouterCounters Counters() const;
+  // The member the local game means by ip:port; 0 when none is known there.
+  uint32_t MemberAt(uint32_t ip, uint16_t port) const;
   // Our number at the server and the address it sees us at; 0 until path info came.
   uint32_t self() const;
   PathAddress public_address() const;

@@ -77,6 +77,11 @@ int __cdecl OrbLanPeers(OrbLanPeer* out, int max);
  * always terminated). Returns 1, or 0 (text empty) while the server has not said. */
 int __cdecl OrbLanPublicAddress(char* text, int size);
 
+/* Takes the oldest line for the player about something the game tried that orblan cannot
+ * carry for it (a TCP connection to a member behind a home router), each told once. Returns
+ * 1 with the line in text (size bytes, always terminated, cut to fit), or 0 when none waits. */
+int __cdecl OrbLanTakeNotice(char* text, int size);
+
 #ifdef __cplusplus
 }
 #endif

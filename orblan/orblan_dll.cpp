@@ -11,6 +11,7 @@
 #include "local_address_lookup.h"
 #include "member_link.h"
 #include "member_router.h"
+#include "notices.h"
 #include "message_types.h"
 #include "orblan.h"
 #include "platform.h"
@@ -50,6 +51,8 @@ orb::Transport& TheTransport() {
   }());
   return transport;
 }
+
+NoticeBoard g_notices;
 
 MemberRouter& TheRouter() {
   static MemberRouter router(NewPathKey(KeySeed()));
@@ -101,6 +104,8 @@ int InitSession(const char* serverHost, unsigned int serverPort) {
   g_endpoint_port = endpoint->local_port;
   TheRouter().Reset(NewPathKey(KeySeed()));
   s.router = &TheRouter();
+  g_notices.Clear();
+  s.notices = &g_notices;
   if (s.route_table == nullptr) s.route_table = CreateRouteTableMemory();
   const int32_t address =
       t.Connect(endpoint, serverHost, static_cast<uint16_t>(serverPort & 0xFFFF), 0);
@@ -253,6 +258,19 @@ extern "C" int __cdecl OrbLanPublicAddress(char* text, int size) {
       text[0] = '\0';
       return 0;
     }
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int __cdecl OrbLanTakeNotice(char* text, int size) {
+  if (text == nullptr || size <= 0) return 0;
+  text[0] = '\0';
+  try {
+    std::string line;
+    if (!g_notices.Take(&line)) return 0;
+    snprintf(text, static_cast<size_t>(size), "%s", line.c_str());  // cut to fit
     return 1;
   } catch (...) {
     return 0;

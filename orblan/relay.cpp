@@ -43,7 +43,11 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
       // The shim writes 127.0.0.1 into a broadcast, and a member's address into a datagram
       // for that member.
       if (n >= static_cast<int>(LINK_HEADER_SIZE) && buffer[8] != 127 && s.router != nullptr) {
-        RouteFromGame(s, t, buffer, n, from.port);
+        if (LinkGetPort(buffer) == 0) {
+          NoteFromGame(s, buffer, n);  // no game datagram goes to port 0: a notice
+        } else {
+          RouteFromGame(s, t, buffer, n, from.port);
+        }
         continue;
       }
       LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is

@@ -37,6 +37,7 @@ struct SessionState {
   // starts, read by both threads.
   class MemberRouter* router = nullptr;
   void* route_table = nullptr;  // shared with the shim; null when it could not be made
+  class NoticeBoard* notices = nullptr;  // lines for the player from the shim's notices
 
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it

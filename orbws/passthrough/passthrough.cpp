@@ -1,7 +1,11 @@
 // The plain pass-through exports: an entry line, the real function bound by name, the
 // caller's arguments handed on unchanged, and the real result returned (with a result line
-// for some). A function that cannot be bound gives its Winsock failure value.
+// for some). A function that cannot be bound gives its Winsock failure value. connect also
+// tells the session library about TCP connections to members behind home routers
+// (datapath/member_tcp.h).
 #include "frame/shim.h"
+
+#include "datapath/member_tcp.h"
 
 namespace {
 
@@ -64,7 +68,12 @@ SOCKET WINAPI orb_accept(SOCKET s, struct sockaddr* addr, int* addrlen) {
 int WINAPI orb_connect(SOCKET s, const struct sockaddr* name, int namelen) {
   SHIM_LOG(SHIM_TRACE, "mp_connect(%d,,%d)", SockHandle(s), namelen);
   BIND_OR_RETURN(real, g_connect, orb_connect, SOCKET_ERROR);
-  return real(s, name, namelen);
+  uint32_t member_ip = 0;
+  uint16_t member_port = 0;
+  const bool member = MemberConnectBegins(s, name, namelen, &member_ip, &member_port);
+  const int result = real(s, name, namelen);
+  if (member) MemberConnectEnded(member_ip, member_port, result, orb_WSAGetLastError());
+  return result;
 }
 
 int WINAPI orb_getpeername(SOCKET s, struct sockaddr* name, int* namelen) {

@@ -12,6 +12,7 @@
 
 #include "direct_path.h"
 #include "link.h"
+#include "link_notice.h"
 #include "path_info.h"
 #include "relayed_unicast.h"
 #include "route_table.h"
@@ -244,6 +245,27 @@ TEST(DirectPath, ProbeAnswerAndDataRoundTrip) {
   buf[0] = 'O';
   EXPECT_FALSE(DirectIsOurs(buf, n));
   EXPECT_FALSE(ParseDirect(buf, n, &got));
+}
+
+TEST(LinkNotice, RoundTripsAndIsNoGameDatagram) {
+  for (uint8_t kind : {uint8_t(kNoticeTcpConnect), uint8_t(kNoticeTcpFailed)}) {
+    LinkNotice n = {kind, Ip(203, 0, 113, 22), 2300, 10060};
+    uint8_t buf[kLinkNoticeSize];
+    ASSERT_EQ(BuildLinkNotice(n, buf, sizeof buf), size_t(kLinkNoticeSize));
+    EXPECT_EQ(LinkGetPort(buf), 0) << "port 0: never a game datagram";
+    EXPECT_EQ(LinkGetAddress(buf), Ip(203, 0, 113, 22));
+    LinkNotice back;
+    ASSERT_TRUE(ParseLinkNotice(buf, sizeof buf, &back));
+    EXPECT_EQ(back.kind, kind);
+    EXPECT_EQ(back.port, 2300);
+    EXPECT_EQ(back.error, kind == kNoticeTcpFailed ? 10060 : 0);
+    EXPECT_FALSE(ParseLinkNotice(buf, sizeof buf - 1, &back));
+    LinkSetPort(buf, 2300);
+    EXPECT_FALSE(ParseLinkNotice(buf, sizeof buf, &back)) << "a game datagram is no notice";
+  }
+  LinkNotice unknown = {3, 0, 0, 0};
+  uint8_t buf[kLinkNoticeSize];
+  EXPECT_EQ(BuildLinkNotice(unknown, buf, sizeof buf), 0u);
 }
 
 TEST(RouteTable, LookupFindsPublishedMembersOnly) {

@@ -187,8 +187,9 @@ TEST(NetQuestOptions, DefaultsAndEveryFlag) {
 
   const char* all[] = {"netquest", "--name", "alice", "--transport", "ipx", "--duration", "12",
                        "--interval", "10", "--udp-port", "300", "--ipx-socket", "0x869c",
-                       "--machine", "--expect", "1", "--until-found", "--exit-code", "7"};
-  ASSERT_EQ(ParseOptions(19, all, &o, &error), ParseResult::kRun) << error;
+                       "--machine", "--expect", "1", "--until-found", "--exit-code", "7",
+                       "--tcp-port", "2300"};
+  ASSERT_EQ(ParseOptions(21, all, &o, &error), ParseResult::kRun) << error;
   EXPECT_EQ(o.name, "alice");
   EXPECT_FALSE(o.udp);
   EXPECT_TRUE(o.ipx);
@@ -199,6 +200,7 @@ TEST(NetQuestOptions, DefaultsAndEveryFlag) {
   EXPECT_TRUE(o.machine && o.until_found);
   EXPECT_EQ(o.expect, 1u);
   EXPECT_EQ(o.exit_code, 7);
+  EXPECT_EQ(o.tcp_port, 2300);
 }
 
 TEST(NetQuestOptions, BadValuesAreRefusedWithTheFlagNamed) {
@@ -214,6 +216,7 @@ TEST(NetQuestOptions, BadValuesAreRefusedWithTheFlagNamed) {
       {{"--name"}, "--name"},
       {{"--name", ""}, "--name"},
       {{"--exit-code", "256"}, "--exit-code"},
+      {{"--tcp-port", "0"}, "--tcp-port"},
       {{"--until-found"}, "--expect"},
       {{"--colour"}, "--colour"},
   };

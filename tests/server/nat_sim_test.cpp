@@ -284,6 +284,17 @@ TEST_F(NatSimTest, TwoBehindOneRouterAndAThirdElsewhereAllReachEachOtherToldApar
   // The two behind one router found each other on their own network.
   EXPECT_EQ(one->PathTo(Number(two)), PathState::kDirect);
   EXPECT_EQ(two->PathTo(Number(one)), PathState::kDirect);
+  // Their games' datagrams to each other go through the session library; to the player at
+  // its own address, straight from the game's socket as without orblan.
+  std::vector<RouteEntry> routes;
+  uint32_t public_ip = 0;
+  one->router.Routes(&routes, &public_ip);
+  ASSERT_EQ(routes.size(), 1u);
+  EXPECT_EQ(routes[0].address, home);
+  EXPECT_EQ(public_ip, home);
+  far->router.Routes(&routes, &public_ip);
+  ASSERT_EQ(routes.size(), 1u);
+  EXPECT_EQ(routes[0].address, home);
 }
 
 TEST_F(NatSimTest, AMemberThatKnowsOnlyBroadcastsIsServedAsBeforeAndNotRouted) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "member_identities.h"
+#include "notices.h"
 #include "peer_paths.h"
 #include "platform.h"
 
@@ -292,6 +293,31 @@ TEST_F(PathsTest, StrangersWrongKeysAndStaleAnswersChangeNothing) {
   d.probe = 1;
   EXPECT_TRUE(a.OnProbeOrAnswer(d, kBSeen, now, &out_a));
   EXPECT_EQ(StateOf(a), PathState::kTrying);
+}
+
+// ---- notices ---------------------------------------------------------------------------
+
+TEST(Notices, EachIsToldOnceAndAFloodIsBounded) {
+  NoticeBoard board;
+  const LinkNotice connect = {kNoticeTcpConnect, Ip("203.0.113.22"), 2300, 0};
+  const LinkNotice failed = {kNoticeTcpFailed, Ip("203.0.113.22"), 2300, 10061};
+  board.Add(connect, 7);
+  board.Add(connect, 7);
+  board.Add(failed, 7);
+  std::string line;
+  ASSERT_TRUE(board.Take(&line));
+  EXPECT_NE(line.find("member 7 at 203.0.113.22:2300"), std::string::npos) << line;
+  ASSERT_TRUE(board.Take(&line));
+  EXPECT_NE(line.find("10061"), std::string::npos) << line;
+  EXPECT_FALSE(board.Take(&line)) << "the repeat was not told again";
+  for (uint16_t port = 1; port <= 100; ++port) board.Add({kNoticeTcpConnect, Ip("203.0.113.22"), port, 0}, 7);
+  size_t waiting = 0;
+  while (board.Take(&line)) ++waiting;
+  EXPECT_EQ(waiting, size_t{NoticeBoard::kMaxWaiting});
+  board.Clear();
+  board.Add(connect, 0);  // a new session tells it again; no member known: the address alone
+  ASSERT_TRUE(board.Take(&line));
+  EXPECT_EQ(line.find("member"), std::string::npos) << line;
 }
 
 }  // namespace
