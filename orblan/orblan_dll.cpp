@@ -183,7 +183,7 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
 
 // The exports: nothing unwinds across the library's boundary.
 
-extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort) {
+extern "C" int ORBLAN_CALL OrbLanInit(const char* serverHost, unsigned int serverPort) {
   try {
     return InitSession(serverHost, serverPort);
   } catch (...) {
@@ -191,7 +191,7 @@ extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPor
   }
 }
 
-extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName) {
+extern "C" int ORBLAN_CALL OrbLanPreLaunch(const char* gameDir, const char* groupName) {
   try {
     return PrepareLaunch(gameDir, groupName);
   } catch (...) {
@@ -199,7 +199,7 @@ extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupNam
   }
 }
 
-extern "C" int __cdecl OrbLanEndSession(void) {
+extern "C" int ORBLAN_CALL OrbLanEndSession(void) {
   try {
     EndTheSession();
   } catch (...) {
@@ -207,7 +207,7 @@ extern "C" int __cdecl OrbLanEndSession(void) {
   return 0;
 }
 
-extern "C" int __cdecl OrbLanLastResult(void) {
+extern "C" int ORBLAN_CALL OrbLanLastResult(void) {
   try {
     return TheTransport().LastResult();
   } catch (...) {
@@ -215,14 +215,14 @@ extern "C" int __cdecl OrbLanLastResult(void) {
   }
 }
 
-extern "C" const char* __cdecl OrbLanResultText(int code) {
+extern "C" const char* ORBLAN_CALL OrbLanResultText(int code) {
   const char* text = orb::Transport::ResultText(code);
   return text != nullptr ? text : "[??] unknown result code";
 }
 
-extern "C" int __cdecl OrbLanSessionState(void) { return g_session.phase.load(); }
+extern "C" int ORBLAN_CALL OrbLanSessionState(void) { return g_session.phase.load(); }
 
-extern "C" int __cdecl OrbLanPeers(OrbLanPeer* out, int max) {
+extern "C" int ORBLAN_CALL OrbLanPeers(OrbLanPeer* out, int max) {
   if (out == nullptr && max > 0) return -1;
   try {
     const std::vector<MemberView> members = TheRouter().Members();
@@ -245,7 +245,7 @@ extern "C" int __cdecl OrbLanPeers(OrbLanPeer* out, int max) {
   }
 }
 
-extern "C" int __cdecl OrbLanPublicAddress(char* text, int size) {
+extern "C" int ORBLAN_CALL OrbLanPublicAddress(char* text, int size) {
   if (text == nullptr || size <= 0) return 0;
   text[0] = '\0';
   try {
@@ -264,7 +264,7 @@ extern "C" int __cdecl OrbLanPublicAddress(char* text, int size) {
   }
 }
 
-extern "C" int __cdecl OrbLanTakeNotice(char* text, int size) {
+extern "C" int ORBLAN_CALL OrbLanTakeNotice(char* text, int size) {
   if (text == nullptr || size <= 0) return 0;
   text[0] = '\0';
   try {
