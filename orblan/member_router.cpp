@@ -126,7 +126,7 @@ bool MemberRouter::OnEndpointDatagram(const uint8_t* data, size_t length,
     return true;
   }
   if (d.kind == kDirectData) {
-    if (!paths_.AcceptsData(d) || !identities_.Knows(d.sender)) {
+    if (!paths_.AcceptsData(d, from) || !identities_.Knows(d.sender)) {
       ++counters_.refused_direct;
       return true;
     }

@@ -128,8 +128,16 @@ bool PeerPaths::OnProbeOrAnswer(const DirectDatagram& d, const PathAddress& from
   return true;
 }
 
-bool PeerPaths::AcceptsData(const DirectDatagram& d) const {
-  return d.key == key_ && peers_.count(d.sender) != 0;
+bool PeerPaths::AcceptsData(const DirectDatagram& d, const PathAddress& from) const {
+  if (d.key != key_) return false;
+  auto it = peers_.find(d.sender);
+  if (it == peers_.end()) return false;
+  const Peer& p = it->second;
+  if (p.state == PathState::kDirect && Same(p.direct, from)) return true;
+  for (uint8_t c = 0; c < p.count; ++c) {
+    if (Same(p.candidates[c], from)) return true;
+  }
+  return false;
 }
 
 bool PeerPaths::DirectTo(uint32_t member, PathAddress* to, uint32_t* key) const {

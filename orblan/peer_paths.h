@@ -78,9 +78,10 @@ class PeerPaths {
   bool OnProbeOrAnswer(const DirectDatagram& d, const PathAddress& from, uint64_t now,
                        std::vector<ProbeOut>* out);
 
-  // Whether a game datagram from `member` that came directly may be delivered: it carries
-  // our key and the member is listed.
-  bool AcceptsData(const DirectDatagram& d) const;
+  // Whether a game datagram that came directly from `from` may be delivered: it carries our
+  // key, its sender is listed, and it came from where that member's direct path is, or from
+  // one of its candidates (another member knows our key, but not how to send from there).
+  bool AcceptsData(const DirectDatagram& d, const PathAddress& from) const;
 
   // Where a datagram to member goes now: true with *to and *key (the member's) when the
   // direct path is up; false when it must take the server.

@@ -284,9 +284,11 @@ TEST_F(PathsTest, StrangersWrongKeysAndStaleAnswersChangeNothing) {
   EXPECT_FALSE(a.OnProbeOrAnswer(d, kBSeen, now, &out_a));
   DirectDatagram data = d;
   data.kind = kDirectData;
-  EXPECT_FALSE(a.AcceptsData(data));
+  EXPECT_FALSE(a.AcceptsData(data, kBSeen));
   data.sender = 2;
-  EXPECT_TRUE(a.AcceptsData(data));
+  EXPECT_TRUE(a.AcceptsData(data, kBSeen));
+  const PathAddress elsewhere = {Ip("203.0.113.99"), 40002};
+  EXPECT_FALSE(a.AcceptsData(data, elsewhere)) << "another member sending in B's name";
   // An answer to a probe of a round that is over does not open the path.
   Advance(kRoundMs + kFirstRetryMs + 100);  // a new round has begun
   d.sender = 2;
