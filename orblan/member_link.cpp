@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "link.h"
-#include "link_notice.h"
+#include "member_notice.h"
 #include "message_types.h"
 #include "notices.h"
 #include "platform.h"
@@ -67,9 +67,9 @@ void RouteFromGame(SessionState& s, orb::Transport& t, const uint8_t* link, int 
 }
 
 void NoteFromGame(SessionState& s, const uint8_t* link, int n) {
-  LinkNotice notice;
+  MemberNotice notice;
   if (s.notices == nullptr || link == nullptr || n < 0 ||
-      !ParseLinkNotice(link, static_cast<size_t>(n), &notice)) {
+      !ParseMemberNotice(link, static_cast<size_t>(n), &notice)) {
     return;
   }
   const uint32_t member = s.router != nullptr ? s.router->MemberAt(notice.member_ip, notice.port) : 0;

@@ -35,7 +35,7 @@ bool RouteStray(SessionState& s, orb::Transport& t, const uint8_t* data, int siz
 void RouteFromGame(SessionState& s, orb::Transport& t, const uint8_t* link, int n,
                    uint16_t src_port);
 
-// A notice of the shim about a member (link_notice.h): a line for the player on the
+// A notice of the shim about a member (member_notice.h): a line for the player on the
 // session's notice board.
 void NoteFromGame(SessionState& s, const uint8_t* link, int n);
 

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-std::string NoticeLine(const LinkNotice& notice, uint32_t member) {
+std::string NoticeLine(const MemberNotice& notice, uint32_t member) {
   uint8_t b[4];
   memcpy(b, &notice.member_ip, 4);
   char who[80];
@@ -14,7 +14,7 @@ std::string NoticeLine(const LinkNotice& notice, uint32_t member) {
     snprintf(who, sizeof who, "%u.%u.%u.%u:%u", b[0], b[1], b[2], b[3], notice.port);
   }
   char line[400];
-  if (notice.kind == kNoticeTcpFailed) {
+  if (notice.kind == kMemberTcpFailed) {
     snprintf(line, sizeof line,
              "the game's TCP connection to %s could not be made (Winsock error %d): a player "
              "behind a home router takes TCP connections only on a port forwarded to them",
@@ -28,7 +28,7 @@ std::string NoticeLine(const LinkNotice& notice, uint32_t member) {
   return line;
 }
 
-void NoticeBoard::Add(const LinkNotice& notice, uint32_t member) {
+void NoticeBoard::Add(const MemberNotice& notice, uint32_t member) {
   const uint64_t key = static_cast<uint64_t>(notice.kind) << 48 ^
                        static_cast<uint64_t>(notice.member_ip) << 16 ^ notice.port;
   std::lock_guard<std::mutex> hold(lock_);

@@ -1,6 +1,6 @@
 // Lines for the player about what the game tried with another member that orblan cannot
 // carry for it (a TCP connection to a member behind a home router): the shim's notices
-// (link_notice.h), told once each, kept until a launcher takes them (OrbLanTakeNotice).
+// (member_notice.h), told once each, kept until a launcher takes them (OrbLanTakeNotice).
 // Thread-safe: the relay worker adds, the launcher's thread takes.
 #ifndef ORB_SESSION_NOTICES_H
 #define ORB_SESSION_NOTICES_H
@@ -12,10 +12,10 @@
 #include <set>
 #include <string>
 
-#include "link_notice.h"
+#include "member_notice.h"
 
 // The line for a notice about member (its number; 0 when no member is known there).
-std::string NoticeLine(const LinkNotice& notice, uint32_t member);
+std::string NoticeLine(const MemberNotice& notice, uint32_t member);
 
 class NoticeBoard {
  public:
@@ -23,7 +23,7 @@ class NoticeBoard {
 
   // Keeps the notice's line unless the same kind for the same address and port was told
   // in this session, or kMaxWaiting lines wait already.
-  void Add(const LinkNotice& notice, uint32_t member);
+  void Add(const MemberNotice& notice, uint32_t member);
   // The oldest line not yet taken; false when none.
   bool Take(std::string* line);
   // A new session: nothing told yet.

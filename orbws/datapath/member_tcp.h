@@ -1,5 +1,5 @@
 // A game's TCP connections to group members behind a home router, which orblan cannot carry:
-// the shim tells the session library (link_notice.h) when the game opens one and when it
+// the shim tells the session library (member_notice.h) when the game opens one and when it
 // fails at once, so that the player hears why the game cannot reach that member.
 #ifndef ORBWS_DATAPATH_MEMBER_TCP_H
 #define ORBWS_DATAPATH_MEMBER_TCP_H

@@ -1,17 +1,20 @@
 // sendto and send. sendto is where the game's LAN broadcasts are caught: a datagram to
 // 255.255.255.255 (or, on an emulated IPX socket, to a node beginning FF FF) is wrapped in
-// a link header and sent from the game's own socket to the session library on
-// 127.0.0.1:3668; so is a datagram to a group member that the session library's route
-// table lists (its address in the header), which the session library carries to that member
-// whether or not its router lets anything in; an IPX datagram to another node goes to the
-// IPv4 address and port the node stands for; everything else reaches the real library
-// unchanged. send is a traced
-// pass-through.
+// a link header and sent from the game's own socket to the session library on port 3668 of
+// 127.0.0.1 (or of the address the socket is bound to); so is a datagram to a group member
+// that the session library's route table lists (its address in the header), which the
+// session library carries to that member whether or not its router lets anything in; an IPX
+// datagram to another node goes to the IPv4 address and port the node stands for; everything
+// else reaches the real library unchanged. send, and sendto without a
+// destination, on a socket connected to a broadcast destination (connect.cpp) go to the
+// session library the same way; otherwise send is a traced pass-through.
 #include "frame/shim.h"
 
 #include "datapath/addr.h"
+#include "datapath/broadcast_peers.h"
 #include "datapath/member_route.h"
 #include "datapath/plan.h"
+#include "datapath/socket_facts.h"
 
 namespace {
 
@@ -28,6 +31,11 @@ struct Outcome {
   int error;
 };
 
+// The trace line that names the kind of a broadcast sent to the launcher.
+const char* Banner(bool ipx) {
+  return ipx ? "BROADCASTING OVER VIRTUAL LAN" : "BROADCASTING (TCPIP) OVER VIRTUAL LAN";
+}
+
 Outcome Failed(int error) { return {SOCKET_ERROR, error}; }
 
 Outcome Finish(int result) {
@@ -36,8 +44,8 @@ Outcome Finish(int result) {
 
 // Wraps the game's datagram and sends it to the session library. port_field is the port
 // the link header carries (host order for TCP/IP, the raw sa_socket value for IPX); the
-// address field is 127.0.0.1 for a broadcast and the member's address for a datagram the
-// session library is to carry to one member.
+// address field is 127.0.0.1 for a broadcast and member_net, the member's address, for a
+// datagram the session library is to carry to one member.
 Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char* buf, int len,
                        int flags, const char* banner, uint32_t member_net = 0) {
   const int refusal = BroadcastRefusal(buf, len);
@@ -57,7 +65,9 @@ Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char*
   const int total = WrapBroadcast(&link, port_field, address, buf, len);
 
   struct sockaddr_in dest;
-  InetWrite(&dest, orb_htons(LINK_PORT), static_cast<uint32_t>(loopback));
+  struct sockaddr_in own;
+  const uint32_t bound = SocketLocalName(s, &own) ? own.sin_addr.s_addr : 0;
+  InetWrite(&dest, orb_htons(LINK_PORT), LinkDestinationFor(bound));
 
   SHIM_LOG(SHIM_TRACE, "mp_sendto() - sending message to the launcher of size %d(%d header/%d buffer)",
            total, static_cast<int>(LINK_HEADER_SIZE), len);
@@ -101,7 +111,7 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
              "mp_sendto() - IPX LAN BROADCAST we are sending this packet to everyone on our lan "
              "that is listening to port %d",
              socket_value);
-    return SendToLauncher(real, s, socket_value, buf, len, flags, "BROADCASTING OVER VIRTUAL LAN");
+    return SendToLauncher(real, s, socket_value, buf, len, flags, Banner(true));
   }
   if (path == SendPath::kIpxMember) {
     SHIM_LOG(SHIM_TRACE, "mp_sendto() - %s is a group member: through the launcher", text);
@@ -126,7 +136,7 @@ Outcome SendInetBroadcast(SendtoFn real, SOCKET s, const char* buf, int len, int
                           const struct sockaddr* to) {
   SHIM_LOG(SHIM_TRACE, "This is a LAN broadcast udp request from the game");
   const u_short port = orb_ntohs(InetPortRaw(to));
-  return SendToLauncher(real, s, port, buf, len, flags, "BROADCASTING (TCPIP) OVER VIRTUAL LAN");
+  return SendToLauncher(real, s, port, buf, len, flags, Banner(false));
 }
 
 Outcome SendInetMember(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
@@ -163,9 +173,15 @@ extern "C" int WINAPI orb_sendto(SOCKET s, const char* buf, int len, int flags,
   if (real == nullptr) return SOCKET_ERROR;
 
   const bool ipx = FindIPXSock(SockHandle(s)) != 0;
+  BroadcastPeer peer;
+  const bool broadcast_connected = to == nullptr && FindBroadcastPeer(SockHandle(s), &peer);
   Outcome out;
-  const SendPath path = ChooseSendPath(ipx, to, tolen, MemberRouteTable(), len);
+  const SendPath path =
+      ChooseSendPath(ipx, to, tolen, broadcast_connected, MemberRouteTable(), len);
   switch (path) {
+    case SendPath::kConnectedBroadcast:
+      out = SendToLauncher(real, s, peer.port_field, buf, len, flags, Banner(ipx));
+      break;
     case SendPath::kBadDestination:
       // The IPX path must read the destination; a missing or short one is the caller's fault.
       SHIM_LOG(SHIM_FAILED,
@@ -202,6 +218,17 @@ extern "C" int WINAPI orb_send(SOCKET s, const char* buf, int len, int flags) {
   SHIM_LOG(SHIM_TRACE, "mp_send(%d,,%d,%d)", SockHandle(s), len, flags);
   const SendFn real = ShimBindAs<SendFn>(g_send);
   if (real == nullptr) return SOCKET_ERROR;
+  BroadcastPeer peer;
+  if (FindBroadcastPeer(SockHandle(s), &peer)) {
+    // Connected to a broadcast destination: the real socket is not, so this is a sendto.
+    const SendtoFn real_sendto = ShimBindAs<SendtoFn>(g_sendto);
+    if (real_sendto == nullptr) return SOCKET_ERROR;
+    const bool ipx = IPXSockKind(SockHandle(s)) != IPX_KIND_NONE;
+    const Outcome out = SendToLauncher(real_sendto, s, peer.port_field, buf, len, flags, Banner(ipx));
+    SHIM_LOG(SHIM_TRACE, "lp_send(%d) returned %d", SockHandle(s), out.result);
+    if (out.result == SOCKET_ERROR) orb_WSASetLastError(out.error);
+    return out.result;
+  }
   // Trace lines keep the thread's last error, so the game reads the real one afterwards.
   const int result = real(s, buf, len, flags);
   SHIM_LOG(SHIM_TRACE, "lp_send(%d) returned %d", SockHandle(s), result);

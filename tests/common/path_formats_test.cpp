@@ -12,7 +12,7 @@
 
 #include "direct_path.h"
 #include "link.h"
-#include "link_notice.h"
+#include "member_notice.h"
 #include "path_info.h"
 #include "relayed_unicast.h"
 #include "route_table.h"
@@ -247,25 +247,25 @@ TEST(DirectPath, ProbeAnswerAndDataRoundTrip) {
   EXPECT_FALSE(ParseDirect(buf, n, &got));
 }
 
-TEST(LinkNotice, RoundTripsAndIsNoGameDatagram) {
-  for (uint8_t kind : {uint8_t(kNoticeTcpConnect), uint8_t(kNoticeTcpFailed)}) {
-    LinkNotice n = {kind, Ip(203, 0, 113, 22), 2300, 10060};
-    uint8_t buf[kLinkNoticeSize];
-    ASSERT_EQ(BuildLinkNotice(n, buf, sizeof buf), size_t(kLinkNoticeSize));
+TEST(MemberNotice, RoundTripsAndIsNoGameDatagram) {
+  for (uint8_t kind : {uint8_t(kMemberTcpConnect), uint8_t(kMemberTcpFailed)}) {
+    MemberNotice n = {kind, Ip(203, 0, 113, 22), 2300, 10060};
+    uint8_t buf[kMemberNoticeSize];
+    ASSERT_EQ(BuildMemberNotice(n, buf, sizeof buf), size_t(kMemberNoticeSize));
     EXPECT_EQ(LinkGetPort(buf), 0) << "port 0: never a game datagram";
     EXPECT_EQ(LinkGetAddress(buf), Ip(203, 0, 113, 22));
-    LinkNotice back;
-    ASSERT_TRUE(ParseLinkNotice(buf, sizeof buf, &back));
+    MemberNotice back;
+    ASSERT_TRUE(ParseMemberNotice(buf, sizeof buf, &back));
     EXPECT_EQ(back.kind, kind);
     EXPECT_EQ(back.port, 2300);
-    EXPECT_EQ(back.error, kind == kNoticeTcpFailed ? 10060 : 0);
-    EXPECT_FALSE(ParseLinkNotice(buf, sizeof buf - 1, &back));
+    EXPECT_EQ(back.error, kind == kMemberTcpFailed ? 10060 : 0);
+    EXPECT_FALSE(ParseMemberNotice(buf, sizeof buf - 1, &back));
     LinkSetPort(buf, 2300);
-    EXPECT_FALSE(ParseLinkNotice(buf, sizeof buf, &back)) << "a game datagram is no notice";
+    EXPECT_FALSE(ParseMemberNotice(buf, sizeof buf, &back)) << "a game datagram is no notice";
   }
-  LinkNotice unknown = {3, 0, 0, 0};
-  uint8_t buf[kLinkNoticeSize];
-  EXPECT_EQ(BuildLinkNotice(unknown, buf, sizeof buf), 0u);
+  MemberNotice unknown = {3, 0, 0, 0};
+  uint8_t buf[kMemberNoticeSize];
+  EXPECT_EQ(BuildMemberNotice(unknown, buf, sizeof buf), 0u);
 }
 
 TEST(RouteTable, LookupFindsPublishedMembersOnly) {

@@ -301,8 +301,8 @@ TEST_F(PathsTest, StrangersWrongKeysAndStaleAnswersChangeNothing) {
 
 TEST(Notices, EachIsToldOnceAndAFloodIsBounded) {
   NoticeBoard board;
-  const LinkNotice connect = {kNoticeTcpConnect, Ip("203.0.113.22"), 2300, 0};
-  const LinkNotice failed = {kNoticeTcpFailed, Ip("203.0.113.22"), 2300, 10061};
+  const MemberNotice connect = {kMemberTcpConnect, Ip("203.0.113.22"), 2300, 0};
+  const MemberNotice failed = {kMemberTcpFailed, Ip("203.0.113.22"), 2300, 10061};
   board.Add(connect, 7);
   board.Add(connect, 7);
   board.Add(failed, 7);
@@ -312,7 +312,7 @@ TEST(Notices, EachIsToldOnceAndAFloodIsBounded) {
   ASSERT_TRUE(board.Take(&line));
   EXPECT_NE(line.find("10061"), std::string::npos) << line;
   EXPECT_FALSE(board.Take(&line)) << "the repeat was not told again";
-  for (uint16_t port = 1; port <= 100; ++port) board.Add({kNoticeTcpConnect, Ip("203.0.113.22"), port, 0}, 7);
+  for (uint16_t port = 1; port <= 100; ++port) board.Add({kMemberTcpConnect, Ip("203.0.113.22"), port, 0}, 7);
   size_t waiting = 0;
   while (board.Take(&line)) ++waiting;
   EXPECT_EQ(waiting, size_t{NoticeBoard::kMaxWaiting});

@@ -6,27 +6,27 @@
 //   13 1  zero
 //   14 2  the TCP port, little-endian
 //   16 4  kind 2: the Winsock error, little-endian; otherwise zero
-#ifndef ORB_COMMON_LINK_NOTICE_H
-#define ORB_COMMON_LINK_NOTICE_H
+#ifndef ORB_COMMON_MEMBER_NOTICE_H
+#define ORB_COMMON_MEMBER_NOTICE_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-enum LinkNoticeKind : uint8_t { kNoticeTcpConnect = 1, kNoticeTcpFailed = 2 };
-enum : size_t { kLinkNoticeSize = 20 };
+enum MemberNoticeKind : uint8_t { kMemberTcpConnect = 1, kMemberTcpFailed = 2 };
+enum : size_t { kMemberNoticeSize = 20 };
 
-struct LinkNotice {
+struct MemberNotice {
   uint8_t kind;
   uint32_t member_ip;  // network order
   uint16_t port;
   int32_t error;
 };
 
-// Writes the notice into out (at least kLinkNoticeSize bytes). Returns kLinkNoticeSize, or 0
+// Writes the notice into out (at least kMemberNoticeSize bytes). Returns kMemberNoticeSize, or 0
 // for an unknown kind or too small a buffer.
-size_t BuildLinkNotice(const LinkNotice& notice, uint8_t* out, size_t capacity);
+size_t BuildMemberNotice(const MemberNotice& notice, uint8_t* out, size_t capacity);
 
 // True, with *out filled, when the datagram is a link notice of a known kind.
-bool ParseLinkNotice(const uint8_t* data, size_t length, LinkNotice* out);
+bool ParseMemberNotice(const uint8_t* data, size_t length, MemberNotice* out);
 
 #endif
