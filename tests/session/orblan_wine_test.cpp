@@ -258,7 +258,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
     ASSERT_TRUE(orb::UdpBind(own, stamp, 0));
     const std::string o = LinkDatagram(2301, 3, 'o');
     ASSERT_EQ(orb::UdpSendTo(own, o.data(), static_cast<int>(o.size()), {stamp, LINK_PORT}), 15);
-    EXPECT_EQ(LinkGetPort(NextAtServer(4).data.data() + 72), 2301);
+    EXPECT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 2301);
     orb::UdpClose(own);
   }
 
@@ -271,7 +271,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_TRUE(ShimSends(std::string(reinterpret_cast<const char*>(notice), sizeof notice)));
   // The worker takes datagrams in order: once the next one reached the server, it knows.
   ASSERT_TRUE(ShimSends(LinkDatagram(9, 1, 'n')));
-  ASSERT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 9);
+  ASSERT_EQ(LinkGetPort(NextAtServer(6).data.data() + 72), 9);
   const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
   ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
   ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);
