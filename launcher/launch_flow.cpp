@@ -114,13 +114,33 @@ class Launch {
     return WatchGame();
   }
 
+  // Tells the player what changed in the paths to the other members (path_report.h).
+  void ReportPaths() {
+    std::string notice;
+    while (lib_.TakeNotice(&notice)) Say("%s", notice.c_str());
+    std::vector<PeerPath> peers;
+    if (!lib_.Peers(&peers)) return;
+    for (const PathEvent& e : paths_.Update(peers, lib_.PublicAddress())) Say("%s", e.line.c_str());
+  }
+
+  void SummarisePaths() {
+    std::vector<PeerPath> peers;
+    if (!lib_.Peers(&peers)) return;
+    for (const std::string& line : PathReport::Summary(peers)) Say("%s", line.c_str());
+  }
+
   int WatchGame() {
     int last = ORBLAN_STATE_CONNECTED;
+    uint64_t next_report = 0;
     bool stopping = false, stopped = false;
     uint64_t stop_at = 0;
     int exit_code = 0;
     for (;;) {
       if (host_.GameEnded(&exit_code)) break;
+      if (host_.NowMs() >= next_report) {
+        ReportPaths();
+        next_report = host_.NowMs() + kPathReportMs;
+      }
       int s = lib_.State();
       if (s != last && s != kStateUnknown) {
         if (s == ORBLAN_STATE_CONNECTED)
@@ -143,6 +163,7 @@ class Launch {
       }
       host_.Pump(kPumpSliceMs);
     }
+    SummarisePaths();
     if (stopped) {
       Say("game stopped");
       return kExitInterrupted;
@@ -155,6 +176,7 @@ class Launch {
   SessionLibrary& lib_;
   LauncherHost& host_;
   char server_[160];
+  PathReport paths_;
 };
 
 }  // namespace

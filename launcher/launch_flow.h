@@ -14,6 +14,7 @@ namespace orblaunch {
 
 constexpr uint32_t kPumpSliceMs = 50;     // longest stretch between two looks at the state
 constexpr uint32_t kStopGraceMs = 5000;   // after Ctrl+C, how long the game may take to end
+constexpr uint32_t kPathReportMs = 1000;  // how often the paths to the members are looked at
 
 // Runs one session and returns orblaunch's exit code (exit_codes.h, or the game's own).
 int RunLaunch(const LaunchOptions& options, SessionLibrary& library, LauncherHost& host);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "orblan.h"
+
 namespace orblaunch {
 namespace {
 
@@ -19,6 +21,9 @@ static_assert(Same<OrbLanEndSessionFn>(&OrbLanEndSession), "OrbLanEndSession");
 static_assert(Same<OrbLanLastResultFn>(&OrbLanLastResult), "OrbLanLastResult");
 static_assert(Same<OrbLanResultTextFn>(&OrbLanResultText), "OrbLanResultText");
 static_assert(Same<OrbLanSessionStateFn>(&OrbLanSessionState), "OrbLanSessionState");
+static_assert(Same<OrbLanPeersFn>(&OrbLanPeers), "OrbLanPeers");
+static_assert(Same<OrbLanPublicAddressFn>(&OrbLanPublicAddress), "OrbLanPublicAddress");
+static_assert(Same<OrbLanTakeNoticeFn>(&OrbLanTakeNotice), "OrbLanTakeNotice");
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -33,7 +38,10 @@ class OrbLanLibrary : public SessionLibrary {
         end_session_(Bind<OrbLanEndSessionFn>(m, "OrbLanEndSession")),
         state_(Bind<OrbLanSessionStateFn>(m, "OrbLanSessionState")),
         last_result_(Bind<OrbLanLastResultFn>(m, "OrbLanLastResult")),
-        result_text_(Bind<OrbLanResultTextFn>(m, "OrbLanResultText")) {}
+        result_text_(Bind<OrbLanResultTextFn>(m, "OrbLanResultText")),
+        peers_(Bind<OrbLanPeersFn>(m, "OrbLanPeers")),
+        public_address_(Bind<OrbLanPublicAddressFn>(m, "OrbLanPublicAddress")),
+        take_notice_(Bind<OrbLanTakeNoticeFn>(m, "OrbLanTakeNotice")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -62,6 +70,37 @@ class OrbLanLibrary : public SessionLibrary {
     std::snprintf(fallback, sizeof fallback, "result code %d", code);
     return fallback;
   }
+  bool Peers(std::vector<PeerPath>* out) override {
+    out->clear();
+    if (!peers_) return false;
+    OrbLanPeer buf[64];
+    const int n = peers_(buf, 64);
+    for (int i = 0; i < n && i < 64; ++i) {
+      PeerPath p;
+      p.member = buf[i].member;
+      p.address = buf[i].address;
+      p.port = buf[i].port;
+      p.path = buf[i].path <= 2 ? static_cast<PathKind>(buf[i].path) : PathKind::kTrying;
+      p.rtt_ms = buf[i].rtt_ms;
+      p.sent_direct = buf[i].sent_direct;
+      p.sent_server = buf[i].sent_server;
+      p.received_direct = buf[i].received_direct;
+      p.received_server = buf[i].received_server;
+      out->push_back(p);
+    }
+    return true;
+  }
+  std::string PublicAddress() override {
+    char text[64];
+    if (!public_address_ || public_address_(text, sizeof text) != 1) return "";
+    return text;
+  }
+  bool TakeNotice(std::string* line) override {
+    char text[512];
+    if (!take_notice_ || take_notice_(text, sizeof text) != 1) return false;
+    *line = text;
+    return true;
+  }
 
  private:
   OrbLanInitFn init_;
@@ -70,6 +109,9 @@ class OrbLanLibrary : public SessionLibrary {
   OrbLanSessionStateFn state_;
   OrbLanLastResultFn last_result_;
   OrbLanResultTextFn result_text_;
+  OrbLanPeersFn peers_;
+  OrbLanPublicAddressFn public_address_;
+  OrbLanTakeNoticeFn take_notice_;
 };
 
 }  // namespace

@@ -4,6 +4,9 @@
 #define ORBLAUNCH_SESSION_LIBRARY_H
 
 #include <string>
+#include <vector>
+
+#include "path_report.h"
 
 #include "orblan.h"
 
@@ -22,6 +25,12 @@ class SessionLibrary {
   virtual int State() = 0;            // an ORBLAN_STATE_* value, or kStateUnknown
   virtual int LastResult() = 0;       // an ORBLAN_RESULT_* code; 0 when the library cannot tell
   virtual std::string ResultText(int code) = 0;
+  // The other members and the paths to them; false when the library cannot tell.
+  virtual bool Peers(std::vector<PeerPath>* out) { (void)out; return false; }
+  // Where the group server sees this machine, "" while unknown or when it cannot tell.
+  virtual std::string PublicAddress() { return ""; }
+  // The oldest line the library has for the player; false when none waits.
+  virtual bool TakeNotice(std::string* line) { (void)line; return false; }
 };
 
 }  // namespace orblaunch

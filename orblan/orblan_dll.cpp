@@ -2,17 +2,22 @@
 // server connection's callbacks and the exports.
 #include <windows.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "deploy_win.h"
 #include "game_paths.h"
 #include "link.h"
 #include "local_address_lookup.h"
+#include "member_link.h"
+#include "member_router.h"
+#include "notices.h"
 #include "message_types.h"
 #include "orblan.h"
 #include "platform.h"
 #include "records.h"
 #include "relay.h"
+#include "route_table_win.h"
 #include "session_log.h"
 #include "session_state.h"
 #include "transport.h"
@@ -23,16 +28,41 @@ const UINT kPumpPeriodMs = 20;
 
 SessionState g_session;
 bool g_sockets_started_at_load = false;
+uint16_t g_endpoint_port = 0;  // the server endpoint's port: where members reach us directly
 
-// The one transport of the process: its tables live as long as the library.
+// What varies between two sessions anywhere: time, process, where things lie in memory.
+uint64_t KeySeed() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const uint64_t here = reinterpret_cast<uintptr_t>(&counter);
+  return static_cast<uint64_t>(counter.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32) ^
+         GetTickCount() ^ (here << 16);
+}
+
+// The one transport of the process: its tables live as long as the library. Datagrams from
+// other members (direct paths) reach it on the server endpoint and go to the router.
 orb::Transport& TheTransport() {
-  static orb::Transport transport;
+  static orb::Transport transport([] {
+    orb::TransportOptions o;
+    o.stray = [](const uint8_t* data, int size, const orb::SocketAddress& from) {
+      return RouteStray(g_session, TheTransport(), data, size, from);
+    };
+    return o;
+  }());
   return transport;
+}
+
+NoticeBoard g_notices;
+
+MemberRouter& TheRouter() {
+  static MemberRouter router(NewPathKey(KeySeed()));
+  return router;
 }
 
 void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) {
   try {
     TheTransport().Pump(0);
+    RouteTick(g_session, TheTransport());
   } catch (...) {
     // Out of memory inside a pass: nothing may unwind into the launcher's message loop.
   }
@@ -43,6 +73,7 @@ void OnServerEvent(int32_t address, int32_t code, int32_t) {
 }
 
 void OnServerData(const uint8_t* data, int32_t length, int32_t type, int32_t address, int32_t) {
+  if (RouteFromServer(g_session, TheTransport(), data, length, type, address)) return;
   DeliverFromServer(g_session, data, length, type, address);
 }
 
@@ -70,6 +101,12 @@ int InitSession(const char* serverHost, unsigned int serverPort) {
   s.member = 0;
   orb::Endpoint* endpoint = t.CreateEndpoint(0);
   if (endpoint == nullptr) return 0;
+  g_endpoint_port = endpoint->local_port;
+  TheRouter().Reset(NewPathKey(KeySeed()));
+  s.router = &TheRouter();
+  g_notices.Clear();
+  s.notices = &g_notices;
+  if (s.route_table == nullptr) s.route_table = CreateRouteTableMemory();
   const int32_t address =
       t.Connect(endpoint, serverHost, static_cast<uint16_t>(serverPort & 0xFFFF), 0);
   if (address == 0) return 0;
@@ -104,6 +141,7 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
 
   strcpy(s.group, groupName);  // fits: BuildJoinRecord checked it
   TheTransport().Send(s.server_connection.load(), join, orb::kJoinRecordSize, kMsgJoin);
+  SendPathReport(s, TheTransport(), g_endpoint_port);
   s.paths = paths;
   SetCurrentDirectoryA(s.paths.game_dir);
   // Nothing is done at "<game dir>\ws2_32.dll": a game that ships that library keeps it.
@@ -119,6 +157,7 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
 void EndTheSession() {
   SessionState& s = g_session;
   EndSession(s);  // the worker leaves its loop within one readiness wait
+  PublishRoutes(s);  // empty: a game that goes on sends as it would without orblan
   StopPumpTimer();
   RemoveShim(s.paths.shim_path);
   WaitForRelayWorker(s);
@@ -182,3 +221,58 @@ extern "C" const char* ORBLAN_CALL OrbLanResultText(int code) {
 }
 
 extern "C" int ORBLAN_CALL OrbLanSessionState(void) { return g_session.phase.load(); }
+
+extern "C" int ORBLAN_CALL OrbLanPeers(OrbLanPeer* out, int max) {
+  if (out == nullptr && max > 0) return -1;
+  try {
+    const std::vector<MemberView> members = TheRouter().Members();
+    for (size_t i = 0; i < members.size() && static_cast<int>(i) < max; ++i) {
+      const MemberView& m = members[i];
+      OrbLanPeer& p = out[i];
+      p.member = m.path.member;
+      p.address = m.path.seen.ip;
+      p.port = m.path.seen.port;
+      p.path = static_cast<unsigned int>(m.path.state);
+      p.rtt_ms = m.path.rtt_ms;
+      p.sent_direct = static_cast<unsigned int>(m.sent_direct);
+      p.sent_server = static_cast<unsigned int>(m.sent_server);
+      p.received_direct = static_cast<unsigned int>(m.received_direct);
+      p.received_server = static_cast<unsigned int>(m.received_server);
+    }
+    return static_cast<int>(members.size());
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int ORBLAN_CALL OrbLanPublicAddress(char* text, int size) {
+  if (text == nullptr || size <= 0) return 0;
+  text[0] = '\0';
+  try {
+    const PathAddress seen = TheRouter().public_address();
+    if (seen.ip == 0) return 0;
+    char ip[16];
+    orb::FormatIPv4(seen.ip, ip, sizeof ip);
+    const int n = snprintf(text, static_cast<size_t>(size), "%s:%u", ip, seen.port);
+    if (n < 0 || n >= size) {
+      text[0] = '\0';
+      return 0;
+    }
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int ORBLAN_CALL OrbLanTakeNotice(char* text, int size) {
+  if (text == nullptr || size <= 0) return 0;
+  text[0] = '\0';
+  try {
+    std::string line;
+    if (!g_notices.Take(&line)) return 0;
+    snprintf(text, static_cast<size_t>(size), "%s", line.c_str());  // cut to fit
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}

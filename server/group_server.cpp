@@ -108,6 +108,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  FlushPathInfo();
   if (clock_() >= next_sweep_ms_) {
     SweepJoinTimeouts();
     next_sweep_ms_ = clock_() + kSweepIntervalMs;
@@ -130,7 +131,8 @@ void GroupServer::LogStatistics() {
                                t.dropped_malformed + t.dropped_incomplete_limit;
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu groups=%zu records_in=%llu relayed=%llu "
-               "datagrams_out=%llu drops: %s | transport: in=%llu out=%llu resends=%llu "
+               "datagrams_out=%llu drops: %s | unicast: in=%llu relayed=%llu "
+               "path_reports=%llu path_infos=%llu | transport: in=%llu out=%llu resends=%llu "
                "timeouts=%llu refused_connects=%llu bad_datagrams=%llu duplicates=%llu "
                "held_back=%llu unproven=%zu answered_statelessly=%llu proven_by_answer=%llu "
                "acks_refused=%llu",
@@ -139,6 +141,10 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(counters_.records_relayed),
                static_cast<unsigned long long>(counters_.datagrams_out),
                drops_.Summary().c_str(),
+               static_cast<unsigned long long>(counters_.unicast_in),
+               static_cast<unsigned long long>(counters_.unicast_relayed),
+               static_cast<unsigned long long>(counters_.path_reports),
+               static_cast<unsigned long long>(counters_.path_infos_out),
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
@@ -185,6 +191,7 @@ void GroupServer::RemoveMember(int32_t address, const char* how) {
   }
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
+  if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
   admission_.Remove(static_cast<uint32_t>(member->socket_key >> 16), member->proven);
   registry_.RemoveMember(address);
 }
@@ -216,6 +223,10 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
     HandleRelay(member, data, n);
   } else if (type == kMsgJoin) {
     HandleJoin(member, data, n);
+  } else if (type == kMsgRelayUnicast) {
+    HandleUnicast(member, data, n);
+  } else if (type == kMsgPathReport) {
+    HandlePathReport(member, data, n);
   } else {
     char detail[48];
     snprintf(detail, sizeof detail, "message type %d", type);
@@ -246,6 +257,10 @@ void GroupServer::JoinGroup(Member* member, const std::string& name) {
   std::string group_text = PrintableText(name.data(), name.size());
   std::string left;
   JoinResult result = registry_.Join(member->address, name, &left);
+  if (member->path.takes_relayed) {
+    if (!left.empty()) PathInfoDue(left);
+    if (result == JoinResult::kJoined) PathInfoDue(name);
+  }
   std::string left_text;
   if (!left.empty()) left_text = ", left group '" + PrintableText(left.data(), left.size()) + "'";
   std::string held;
@@ -329,12 +344,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   for (Member* other : backlogged_) {
     Drop(DropReason::kRelayOverloaded, other, "too many messages waiting for this member");
   }
-  for (int32_t to : recipients_) {
-    if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kMsgRelay) == 0) {
-      ++counters_.datagrams_out;
-    }
-  }
+  FanOut(member, record.link, record.link_length);
 }
 
 bool GroupServer::Backlogged(int32_t address, size_t adding) {

@@ -7,14 +7,26 @@
 //   type 0, join:  92 bytes with a group name, else dropped (join_malformed); M leaves its
 //                  group and enters the named one unless --max-groups or
 //                  --max-group-members refuses it.
-//   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
-//                  names that group, M's connection is proven, M's token bucket pays one
-//                  token per recipient. The link datagram then goes, byte for byte, to
-//                  every other proven member of the group as a type 8 message, except to
-//                  one that already has --max-pending messages (or --max-pending-bytes)
-//                  waiting to be sent to it or acknowledged by it: only that member misses
-//                  its copy (relay_overloaded).
+//   type 0 from a connection not yet proven: kept, and applied once it is proven.
+//   type 8, relay: the record's own checks (records.h), then: M's connection is proven, M
+//                  is in a group, the record names that group, M's token bucket pays one
+//                  token per recipient. The link datagram then goes to every other proven
+//                  member of the group, except to one that already has --max-pending
+//                  messages (or --max-pending-bytes) waiting to be sent to it or
+//                  acknowledged by it: only that member misses its copy (relay_overloaded).
+//   type 20, path report: M takes relayed datagrams and path info from now on, or not
+//                  (unicast_relay.cpp); its group's path info is refreshed.
+//   type 9, relayed unicast: M is in a group and proven, the receiver is a proven member
+//                  of the same group that takes relayed datagrams, the receiver's pending
+//                  limits (as for broadcasts), M's
+//                  own unicast bucket pays one token. The link datagram goes to the
+//                  receiver alone as a type 18 message naming M.
 //   other types:   dropped (unknown_type).
+// Every link datagram the server passes on carries, in its address field, the address it
+// sees the sender at (whatever the sender wrote there), so no member can speak in
+// another's name and no far game is told a private address it cannot reach. A member that
+// takes relayed datagrams gets broadcasts as type 18 too (the sender named); every other
+// member gets them as type 8, as before.
 // Every drop is counted by reason and warned about, rate-limited.
 #ifndef ORB_SERVER_GROUP_SERVER_H
 #define ORB_SERVER_GROUP_SERVER_H
@@ -47,11 +59,16 @@ struct ServerCounters {
   uint64_t records_in = 0;       // relay records received, valid or not
   uint64_t records_relayed = 0;  // relay records that passed every check
   uint64_t datagrams_out = 0;    // link datagrams queued to recipients
+  uint64_t unicast_in = 0;       // relayed unicast messages received, valid or not
+  uint64_t unicast_relayed = 0;  // relayed unicast messages passed to their receiver
+  uint64_t path_reports = 0;     // path reports accepted
+  uint64_t path_infos_out = 0;   // path info messages queued to members
 };
 
 class GroupServer : public TransportObserver {
  public:
   static const uint64_t kWarningIntervalMs = 10000;
+  static const uint64_t kPathInfoIntervalMs = 200;
   static const uint64_t kSweepIntervalMs = 1000;
 
   // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
@@ -87,7 +104,6 @@ class GroupServer : public TransportObserver {
   GroupRegistry& registry() { return registry_; }
   const DropCounters& drops() const { return drops_; }
   const ServerCounters& counters() const { return counters_; }
-
   const Admission& admission() const { return admission_; }
 
   // TransportObserver.
@@ -104,17 +120,28 @@ class GroupServer : public TransportObserver {
   // At most one line about a member's joins per warning interval; *held then says how
   // many were held back since the last.
   bool JoinLineDue(Member* member, std::string* held);
-  // Closes connections that joined no group within --join-timeout.
+  // Closes connections that joined no group within --join-timeout (member_admission.cpp).
   void SweepJoinTimeouts();
   // Sends PEERCLOSE and forgets the connection, counting why.
   void CloseConnection(int32_t address, DropReason reason, const char* detail);
+  // Whether the member already has as much waiting for it as one member may.
+  bool Backlogged(int32_t address, size_t adding);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
   void Drop(DropReason reason, const Member* member, const char* detail);
   void RemoveMember(int32_t address, const char* how);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
-  // Whether the member already has as much waiting for it as one member may.
-  bool Backlogged(int32_t address, size_t adding);
+  // Relayed unicast and path info (unicast_relay.cpp).
+  void HandleUnicast(Member* member, const uint8_t* data, size_t length);
+  void HandlePathReport(Member* member, const uint8_t* data, size_t length);
+  // Sends the link datagram of `from` to every recipient, stamped with from's address: as
+  // type 18 to members that take relayed datagrams, as type 8 to the others.
+  void FanOut(Member* from, const uint8_t* link, size_t length);
+  // The group's path info is sent again at the next flush (at most every
+  // kPathInfoIntervalMs, so join or report spam costs the server little).
+  void PathInfoDue(const std::string& group);
+  void FlushPathInfo();
+  void SendPathInfo(Member* to);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
@@ -135,7 +162,12 @@ class GroupServer : public TransportObserver {
   ServerCounters counters_;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
-  std::vector<Member*> backlogged_;
+  std::vector<Member*> backlogged_;  // likewise
+  std::vector<uint8_t> stamped_;     // a link datagram with the sender's address, reused
+  std::vector<uint8_t> relayed_;     // the same as a type 18 message, reused
+  std::vector<std::string> path_info_due_;  // groups whose path info is to be sent
+  std::vector<int32_t> path_info_owed_;     // reporting members not yet proven
+  uint64_t next_path_info_ms_ = 0;
   uint64_t next_stats_ms_ = 0;
   uint64_t next_sweep_ms_ = 0;
   bool shutting_down_ = false;

@@ -25,6 +25,8 @@ struct ServerOptions {
   uint32_t join_timeout_s = 60;      // a connection that never joins is closed; 0 = never
   uint32_t relay_rate = 2000;        // datagrams out per second, per member; 0 = unlimited
   uint32_t relay_burst = 4000;
+  uint32_t unicast_rate = 2000;      // relayed unicast datagrams per second, per member
+  uint32_t unicast_burst = 4000;     // 0 rate = unlimited
   // Per member: fragments / bytes waiting to be sent to it or acknowledged by it; 0 = none.
   uint32_t max_pending = 1024;
   uint32_t max_pending_bytes = 256 * 1024;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "member_path.h"
 #include "token_bucket.h"
 
 namespace orb {
@@ -43,6 +44,7 @@ struct Member {
   uint64_t join_line_ms = 0;
   bool join_line_written = false;
   uint64_t join_lines_held = 0;
+  MemberPath path;  // relayed unicast and path info (unicast_relay.cpp)
 
   Member(int32_t addr, std::string peer_text, TokenBucket b)
       : address(addr), peer(std::move(peer_text)), bucket(b) {}

@@ -228,12 +228,6 @@ class Transport::Core {
   TransportCounters counters_;
 };
 
-// Where the answer to a CONNECT goes: the source's IPv4 address and the port its payload
-// names (the source port is not used).
-inline SocketAddress ConnectReplyAddress(const SocketAddress& from, uint16_t payload_port) {
-  return SocketAddress{from.ip, payload_port};
-}
-
 inline uint64_t SocketKey(const SocketAddress& a) {
   return (static_cast<uint64_t>(a.ip) << 16) | a.port;
 }

@@ -37,7 +37,10 @@ struct Player : TransportObserver {
     if (address == server) events.push_back(code);
   }
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
-    if (address == server && type == 8) received.emplace_back(data, data + length);
+    if (address != server) return;
+    if (type == 8) received.emplace_back(data, data + length);
+    if (type == 18) relayed.emplace_back(data, data + length);
+    if (type == 19) path_infos.emplace_back(data, data + length);
   }
   void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
   void Join(const std::string& group) {
@@ -73,7 +76,9 @@ struct Player : TransportObserver {
   Endpoint* endpoint = nullptr;
   int32_t server = 0;
   std::vector<int32_t> events;
-  std::vector<std::vector<uint8_t>> received;
+  std::vector<std::vector<uint8_t>> received;     // type 8
+  std::vector<std::vector<uint8_t>> relayed;      // type 18
+  std::vector<std::vector<uint8_t>> path_infos;   // type 19
 };
 
 // A session library written from the published format alone, played by hand on one raw
