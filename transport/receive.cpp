@@ -109,7 +109,12 @@ void Transport::Core::OnAcknowledge(const uint8_t* payload, const SocketAddress&
   }
   UnackedList::iterator at = it->second;
   Outgoing* f = at->get();
-  if (f->connection->remote_socket == from) f->connection->proven = true;
+  if (f->connection->remote_socket == from) {
+    f->connection->proven = true;
+    // Only a fragment sent once tells how long its round trip took: the acknowledgement
+    // of a resent one may answer either transmission.
+    if (f->tries == 0) UpdateRoundTrip(f->connection.get(), options_.clock() - f->transmitted);
+  }
   resend_due_.erase(f->resend_it);
   unacked_by_id_seq_.erase(it);
   unacked_.erase(at);
