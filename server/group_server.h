@@ -6,7 +6,9 @@
 // What happens to one data message from member M (in this order):
 //   type 0, join:  92 bytes with a group name, else dropped (join_malformed); M leaves its
 //                  group and enters the named one unless --max-groups or
-//                  --max-group-members refuses it.
+//                  --max-group-members refuses it. M is sent the outcome (type 16), and
+//                  the group's members hear of M (type 17, membership_notices.h).
+//   type 10, leave: M's session ended: M leaves its group and its connection is closed.
 //   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
 //                  names that group, M's connection is proven, fewer than --max-pending
 //                  messages wait in the transport, M's token bucket pays one token per
@@ -27,6 +29,7 @@
 
 #include "drops.h"
 #include "log.h"
+#include "membership_notices.h"
 #include "options.h"
 #include "registry.h"
 #include "transport.h"
@@ -37,7 +40,8 @@ namespace server {
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
-  uint64_t joins = 0;
+  uint64_t joins = 0;            // join records that parsed, refused ones included
+  uint64_t leaves = 0;           // members that left a group, for whatever reason
   uint64_t records_in = 0;       // relay records received, valid or not
   uint64_t records_relayed = 0;  // relay records that passed every check
   uint64_t datagrams_out = 0;    // link datagrams queued to recipients
@@ -71,8 +75,11 @@ class GroupServer : public TransportObserver {
   // BeginShutdown.
   bool ShutdownFinished();
 
-  // Writes the statistics line now.
+  // Writes the statistics line now: current members and groups, what happened since the
+  // previous line (with rates per second) and since the start.
   void LogStatistics();
+  // Writes one line per group with its members, for an operator asking what runs.
+  void LogGroups();
 
   Transport* transport() { return transport_.get(); }
   Logger* logger() { return logger_; }
@@ -88,8 +95,12 @@ class GroupServer : public TransportObserver {
  private:
   void HandleJoin(Member* member, const uint8_t* data, size_t length);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
+  void HandleLeave(Member* member);
   void Drop(DropReason reason, const Member* member, const char* detail);
-  void RemoveMember(int32_t address, const char* how);
+  // Takes the member out of the registry, telling its group why; how, when not null, is
+  // logged ("timed out", ...).
+  void RemoveMember(int32_t address, const char* how, LeaveReason why);
+  void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
   static uint64_t SocketKey(const SocketAddress& a) {
@@ -104,11 +115,14 @@ class GroupServer : public TransportObserver {
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;
+  MembershipNotices notices_;
   // Which member a socket address belongs to: a second connection from the same address
   // and port replaces the first (the transport would hand the first all the data).
   std::unordered_map<uint64_t, int32_t> by_socket_;
   DropCounters drops_;
   ServerCounters counters_;
+  ServerCounters counters_at_last_stats_;
+  uint64_t last_stats_ms_ = 0;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
   uint64_t next_stats_ms_ = 0;

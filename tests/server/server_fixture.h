@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "group_server.h"
+#include "membership.h"
+#include "message_types.h"
 #include "sim_network.h"
 
 namespace orb {
@@ -35,9 +37,17 @@ struct Player : TransportObserver {
     if (address == server) events.push_back(code);
   }
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
-    if (address == server && type == 8) received.emplace_back(data, data + length);
+    if (address != server) return;
+    if (type == 8) received.emplace_back(data, data + length);
+    JoinOutcome outcome;
+    if (type == kMsgJoinOutcome && ParseJoinOutcome(data, length, &outcome)) {
+      outcomes.push_back(outcome);
+    }
+    MemberList list;
+    if (type == kMsgMembers && ParseMemberList(data, length, &list)) lists.push_back(list);
   }
   void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
+  void Leave() { transport->Send(server, nullptr, 0, kMsgLeave); }
   void Join(const std::string& group, const char* player = "NoName") {
     uint8_t record[92] = {0};
     memcpy(record, group.data(), group.size());
@@ -75,6 +85,8 @@ struct Player : TransportObserver {
   int32_t server = 0;
   std::vector<int32_t> events;
   std::vector<std::vector<uint8_t>> received;
+  std::vector<JoinOutcome> outcomes;  // type 16, as parsed
+  std::vector<MemberList> lists;      // type 17, as parsed
 };
 
 class ServerTest : public ::testing::Test {
@@ -103,10 +115,10 @@ class ServerTest : public ::testing::Test {
   }
 
   // A member that is connected, proven and in `group`.
-  Player* Joined(const std::string& ip, const std::string& group) {
+  Player* Joined(const std::string& ip, const std::string& group, const char* player = "NoName") {
     Player* m = AddPlayer(ip);
     Settle();
-    m->Join(group);
+    m->Join(group, player);
     Settle();
     return m;
   }
