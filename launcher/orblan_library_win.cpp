@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
+
+#include "orblan.h"
 
 namespace orblaunch {
 namespace {
@@ -13,6 +16,19 @@ using PreLaunchFn = int(__cdecl*)(const char*, const char*);
 using EndSessionFn = int(__cdecl*)(void);
 using IntFn = int(__cdecl*)(void);
 using TextFn = const char*(__cdecl*)(int);
+using NameFn = int(__cdecl*)(const char*);
+using StatusFn = int(__cdecl*)(OrbLanStatus*);
+using MembersFn = int(__cdecl*)(OrbLanMember*, int);
+using NoticeFn = int(__cdecl*)(OrbLanNotice*);
+
+GroupMember FromMember(const OrbLanMember& m) {
+  GroupMember g;
+  g.id = m.id;
+  g.name.assign(m.name, strnlen(m.name, sizeof m.name));
+  g.round_trip_ms = m.round_trip_ms;
+  g.you = (m.flags & ORBLAN_MEMBER_YOU) != 0;
+  return g;
+}
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -27,7 +43,13 @@ class OrbLanLibrary : public SessionLibrary {
         end_session_(Bind<EndSessionFn>(m, "OrbLanEndSession")),
         state_(Bind<IntFn>(m, "OrbLanSessionState")),
         last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
-        result_text_(Bind<TextFn>(m, "OrbLanResultText")) {}
+        result_text_(Bind<TextFn>(m, "OrbLanResultText")),
+        set_player_(Bind<NameFn>(m, "OrbLanSetPlayerName")),
+        set_trace_(Bind<NameFn>(m, "OrbLanSetTraceFile")),
+        status_(Bind<StatusFn>(m, "OrbLanGetStatus")),
+        members_(Bind<MembersFn>(m, "OrbLanGetMembers")),
+        notice_(Bind<NoticeFn>(m, "OrbLanNextNotice")),
+        reconnect_(Bind<IntFn>(m, "OrbLanReconnect")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -56,6 +78,44 @@ class OrbLanLibrary : public SessionLibrary {
     std::snprintf(fallback, sizeof fallback, "result code %d", code);
     return fallback;
   }
+  bool SetPlayerName(const std::string& name) override {
+    return set_player_ && set_player_(name.c_str()) == 1;
+  }
+  bool SetTraceFile(const char* path) override { return set_trace_ && set_trace_(path) == 1; }
+  SessionStatus Status() override {
+    SessionStatus out;
+    OrbLanStatus st;
+    memset(&st, 0, sizeof st);
+    st.size = sizeof st;
+    if (!status_ || status_(&st) != 1) return out;
+    out.join = st.join >= 0 && st.join <= 5 ? static_cast<JoinAnswer>(st.join) : JoinAnswer::kUnknown;
+    out.link = st.link >= 0 && st.link <= 2 ? static_cast<LinkState>(st.link) : LinkState::kUnknown;
+    out.refused = st.refused != 0;
+    out.round_trip_ms = st.round_trip_ms;
+    out.members = st.members;
+    out.capacity = st.capacity;
+    out.group.assign(st.group, strnlen(st.group, sizeof st.group));
+    out.reason.assign(st.reason, strnlen(st.reason, sizeof st.reason));
+    return out;
+  }
+  std::vector<GroupMember> Members() override {
+    std::vector<GroupMember> out;
+    if (!members_) return out;
+    OrbLanMember list[64];
+    const int listed = members_(list, 64);
+    for (int i = 0; i < listed && i < 64; ++i) out.push_back(FromMember(list[i]));
+    return out;
+  }
+  bool NextNotice(GroupNotice* out) override {
+    OrbLanNotice n;
+    if (!notice_ || notice_(&n) != 1) return false;
+    out->joined = n.kind == ORBLAN_NOTICE_JOINED;
+    out->reason = n.reason;
+    out->member = FromMember(n.member);
+    return true;
+  }
+  bool Reconnect() override { return reconnect_ && reconnect_() == 1; }
+  bool Extended() override { return status_ && members_ && notice_ && reconnect_; }
 
  private:
   InitFn init_;
@@ -64,6 +124,12 @@ class OrbLanLibrary : public SessionLibrary {
   IntFn state_;
   IntFn last_result_;
   TextFn result_text_;
+  NameFn set_player_;
+  NameFn set_trace_;
+  StatusFn status_;
+  MembersFn members_;
+  NoticeFn notice_;
+  IntFn reconnect_;
 };
 
 }  // namespace

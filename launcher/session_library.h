@@ -4,6 +4,7 @@
 #define ORBLAUNCH_SESSION_LIBRARY_H
 
 #include <string>
+#include <vector>
 
 namespace orblaunch {
 
@@ -14,6 +15,38 @@ enum class SessionState { kNone = 0, kWaiting = 1, kConnected = 2, kLost = 3, kU
 constexpr int kResultInvalidArguments = -6;
 constexpr int kResultHostUnknown = -7;
 
+// The server's answer to the join (ORBLAN_JOIN_*).
+enum class JoinAnswer { kNone = 0, kPending = 1, kJoined = 2, kGroupFull = 3, kServerFull = 4,
+                        kRefused = 5, kUnknown = -1 };
+// The game link (ORBLAN_LINK_*).
+enum class LinkState { kNone = 0, kListening = 1, kPortTaken = 2, kUnknown = -1 };
+
+// What OrbLanGetStatus reports; kUnknown / -1 / 0 / "" where the library cannot tell.
+struct SessionStatus {
+  JoinAnswer join = JoinAnswer::kUnknown;
+  LinkState link = LinkState::kUnknown;
+  bool refused = false;       // the server's host said nothing listens at its port
+  int round_trip_ms = -1;
+  int members = 0;
+  int capacity = 0;
+  std::string group;          // as the server holds it
+  std::string reason;
+};
+
+struct GroupMember {
+  unsigned id = 0;
+  std::string name;
+  int round_trip_ms = -1;
+  bool you = false;
+};
+
+// A player joining or leaving the group (OrbLanNextNotice).
+struct GroupNotice {
+  bool joined = false;
+  int reason = 0;             // ORBLAN_LEFT_* for a leave
+  GroupMember member;
+};
+
 class SessionLibrary {
  public:
   virtual ~SessionLibrary() = default;
@@ -23,6 +56,16 @@ class SessionLibrary {
   virtual SessionState State() = 0;   // kUnknown when the library cannot tell
   virtual int LastResult() = 0;       // 0 when the library cannot tell
   virtual std::string ResultText(int code) = 0;
+
+  // The added exports; a library without them answers as noted.
+  virtual bool SetPlayerName(const std::string& name) = 0;  // false: not taken or not offered
+  virtual bool SetTraceFile(const char* path) = 0;          // null: standard output
+  virtual SessionStatus Status() = 0;
+  virtual std::vector<GroupMember> Members() = 0;           // empty when not offered
+  virtual bool NextNotice(GroupNotice* out) = 0;            // false when none or not offered
+  virtual bool Reconnect() = 0;                             // false when not offered
+  // Whether the library offers the added exports at all.
+  virtual bool Extended() = 0;
 };
 
 }  // namespace orblaunch
