@@ -2,20 +2,10 @@
 
 #include <string.h>
 
-namespace {
+#include "bytes.h"
 
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+namespace orb {
+namespace {
 
 // Copies text into a zeroed field of `size` bytes, cut so the terminating zero fits.
 void PutText(uint8_t* field, size_t size, const std::string& text) {
@@ -46,8 +36,8 @@ std::string FieldText(const uint8_t* field, size_t size) {
 std::vector<uint8_t> BuildJoinOutcome(const JoinOutcome& o) {
   std::vector<uint8_t> out(kJoinOutcomeSize, 0);
   out[0] = o.outcome;
-  PutU16(&out[2], o.members);
-  PutU16(&out[4], o.capacity);
+  WriteU16(&out[2], o.members);
+  WriteU16(&out[4], o.capacity);
   PutText(&out[8], kGroupNameBytes, o.group);
   PutText(&out[72], kReasonBytes, o.reason);
   return out;
@@ -57,8 +47,8 @@ bool ParseJoinOutcome(const uint8_t* data, size_t length, JoinOutcome* out) {
   if (data == nullptr || length < kJoinOutcomeSize) return false;
   JoinOutcome o;
   o.outcome = data[0];
-  o.members = GetU16(data + 2);
-  o.capacity = GetU16(data + 4);
+  o.members = ReadU16(data + 2);
+  o.capacity = ReadU16(data + 4);
   o.group = FieldText(data + 8, kGroupNameBytes);
   o.reason = FieldText(data + 72, kReasonBytes);
   *out = o;
@@ -72,14 +62,14 @@ std::vector<uint8_t> BuildMemberList(const MemberList& list) {
   out[0] = list.kind;
   out[1] = list.reason;
   out[2] = static_cast<uint8_t>(kMemberEntrySize);
-  PutU16(&out[4], static_cast<uint16_t>(n));
-  PutU16(&out[6], list.total);
+  WriteU16(&out[4], static_cast<uint16_t>(n));
+  WriteU16(&out[6], list.total);
   for (size_t i = 0; i < n; ++i) {
     const MemberEntry& e = list.entries[i];
     uint8_t* p = &out[kMemberListHeaderSize + i * kMemberEntrySize];
-    PutU32(p, e.id);
+    WriteU32(p, e.id);
     PutText(p + 4, kPlayerNameBytes, e.name);
-    PutU16(p + 28, e.round_trip_ms);
+    WriteU16(p + 28, e.round_trip_ms);
     p[30] = e.flags;
   }
   return out;
@@ -88,20 +78,20 @@ std::vector<uint8_t> BuildMemberList(const MemberList& list) {
 bool ParseMemberList(const uint8_t* data, size_t length, MemberList* out) {
   if (data == nullptr || length < kMemberListHeaderSize) return false;
   const size_t entry_size = data[2];
-  const size_t count = GetU16(data + 4);
+  const size_t count = ReadU16(data + 4);
   if (entry_size < kMemberEntrySize) return false;
   if ((length - kMemberListHeaderSize) / entry_size < count) return false;
   MemberList list;
   list.kind = data[0];
   list.reason = data[1];
-  list.total = GetU16(data + 6);
+  list.total = ReadU16(data + 6);
   list.entries.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* p = data + kMemberListHeaderSize + i * entry_size;
     MemberEntry e;
-    e.id = GetU32(p);
+    e.id = ReadU32(p);
     e.name = FieldText(p + 4, kPlayerNameBytes);
-    e.round_trip_ms = GetU16(p + 28);
+    e.round_trip_ms = ReadU16(p + 28);
     e.flags = p[30];
     list.entries.push_back(e);
   }
@@ -131,3 +121,5 @@ bool SameGroup(const char* a, size_t a_length, const char* b, size_t b_length) {
   }
   return true;
 }
+
+}  // namespace orb

@@ -50,6 +50,8 @@
 #include <string>
 #include <vector>
 
+namespace orb {
+
 enum : size_t {
   kGroupNameBytes = 64,    // the group field of join and relay records, and here
   kPlayerNameBytes = 24,   // the player field of the join record, and here
@@ -133,5 +135,7 @@ std::string TrimGroupName(const char* name, size_t length);
 std::string GroupKey(const char* name, size_t length);
 // Whether two names give the same key, without building either.
 bool SameGroup(const char* a, size_t a_length, const char* b, size_t b_length);
+
+}  // namespace orb
 
 #endif

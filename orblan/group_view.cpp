@@ -4,6 +4,8 @@
 
 #include "message_types.h"
 
+using namespace orb;
+
 namespace {
 
 JoinState StateOf(uint8_t outcome) {

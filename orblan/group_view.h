@@ -28,9 +28,9 @@ enum JoinState : int {
 };
 
 struct GroupNotice {
-  uint8_t kind;    // kMemberListJoined or kMemberListLeft
+  uint8_t kind;    // orb::kMemberListJoined or orb::kMemberListLeft
   uint8_t reason;  // LeaveReason, for a leave
-  MemberEntry member;
+  orb::MemberEntry member;
 };
 
 class GroupView {
@@ -47,22 +47,22 @@ class GroupView {
 
   JoinState join_state() const;
   // The latest outcome (valid once join_state() is past kJoinStatePending).
-  JoinOutcome outcome() const;
+  orb::JoinOutcome outcome() const;
   // The members as the server last told them, in its order; total() may be larger when
   // the group did not fit one list.
-  std::vector<MemberEntry> members() const;
+  std::vector<orb::MemberEntry> members() const;
   size_t total() const;
   // Takes the oldest notice. false when none waits. When more than kMaxNotices pile up,
   // the oldest are dropped.
   bool NextNotice(GroupNotice* out);
 
  private:
-  void ApplyList(const MemberList& list);
+  void ApplyList(const orb::MemberList& list);
 
   mutable std::mutex lock_;
   JoinState state_ = kJoinStateNone;
-  JoinOutcome outcome_;
-  std::vector<MemberEntry> members_;
+  orb::JoinOutcome outcome_;
+  std::vector<orb::MemberEntry> members_;
   size_t total_ = 0;
   std::deque<GroupNotice> notices_;
 };

@@ -8,6 +8,7 @@
 #include "game_paths.h"
 #include "link.h"
 #include "local_address_lookup.h"
+#include "message_types.h"
 #include "orblan.h"
 #include "original_dll_win.h"
 #include "platform.h"
@@ -104,7 +105,7 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
   // What the records and path buffers cannot hold is refused before anything changes.
   GamePaths paths;
   char shim_source[kPathBytes];
-  if (!GroupNameFits(groupName) || !FormGamePaths(gameDir, &paths) ||
+  if (!orb::GroupNameFits(groupName) || !FormGamePaths(gameDir, &paths) ||
       !JoinPath(s.module_dir, "orbws.dll", shim_source, sizeof shim_source)) {
     return 0;
   }

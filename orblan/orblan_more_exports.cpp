@@ -7,6 +7,8 @@
 #include "session_module.h"
 #include "trace_sink.h"
 
+using namespace orb;
+
 namespace {
 
 // Copies text into a field of size bytes, cut to fit with its terminating zero.

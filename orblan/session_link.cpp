@@ -45,7 +45,7 @@ void OnSessionServerData(SessionState& s, SessionLink& x, const uint8_t* data, i
 }
 
 bool SetPlayerName(SessionLink& x, const char* name) {
-  if (!PlayerNameFits(name)) return false;
+  if (!orb::PlayerNameFits(name)) return false;
   strcpy(x.player, name);  // fits: at most 23 bytes
   return true;
 }
@@ -59,9 +59,9 @@ bool LinkPortFree(uint16_t port) {
 }
 
 bool QueueJoin(SessionState& s, SessionLink& x, orb::Transport& t) {
-  uint8_t join[kJoinRecordSize];
-  if (!BuildJoinRecord(s.group, join, x.player)) return false;
-  if (t.Send(s.server_connection.load(), join, kJoinRecordSize, kJoinType) != 0) return false;
+  uint8_t join[orb::kJoinRecordSize];
+  if (!orb::BuildJoinRecord(s.group, join, x.player)) return false;
+  if (t.Send(s.server_connection.load(), join, orb::kJoinRecordSize, kMsgJoin) != 0) return false;
   x.group.JoinSent();
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "bytes.h"
 #include "message_types.h"
 #include "records.h"
 #include "stats_line.h"
@@ -260,9 +261,9 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
   Member* member = registry_.Find(address);
   if (member == nullptr || length < 0) return;  // a connection being closed
   size_t n = static_cast<size_t>(length);
-  if (type == kRelayRecordType) {
+  if (type == kMsgRelay) {
     HandleRelay(member, data, n);
-  } else if (type == kJoinRecordType) {
+  } else if (type == kMsgJoin) {
     HandleJoin(member, data, n);
   } else if (type == kMsgLeave) {
     HandleLeave(member);
@@ -275,28 +276,29 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
 
 void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length) {
   JoinRecord join;
-  DropReason reason;
-  if (!ParseJoinRecord(data, length, &join, &reason)) {
+  const RecordError error = ParseJoinRecord(data, length, &join);
+  if (error != RecordError::kNone) {
     char detail[64];
     snprintf(detail, sizeof detail, "join record of %zu bytes", length);
-    Drop(reason, member, detail);
+    Drop(DropReasonFor(error), member, detail);
     return;
   }
   ++counters_.joins;
-  member->player = join.player;
+  member->player = PrintableText(join.player, join.player_length, kPlayerField);
+  const std::string group_name(join.group, join.group_length);
   if (member->group != nullptr &&
-      !SameGroup(member->group->key.data(), member->group->key.size(), join.group.data(),
-                 join.group.size())) {
+      !SameGroup(member->group->key.data(), member->group->key.size(), join.group,
+                 join.group_length)) {
     logger_->Log(LogLevel::kInfo, "member %d (%s) left group %s for another",
                  member->address, Who(*member).c_str(), Quoted(member->group->name).c_str());
     ++counters_.leaves;
     notices_.Leaving(*member, kLeftMovedAway);
   }
-  JoinResult result = registry_.Join(member->address, join.group);
+  JoinResult result = registry_.Join(member->address, group_name);
   const Group* group = member->group;
   JoinOutcome outcome;
   outcome.capacity = static_cast<uint16_t>(options_.max_group_members);
-  outcome.group = TrimGroupName(join.group.data(), join.group.size());
+  outcome.group = TrimGroupName(join.group, join.group_length);
   switch (result) {
     case JoinResult::kJoined:
     case JoinResult::kAlreadyMember:
@@ -312,7 +314,7 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
       }
       break;
     case JoinResult::kGroupFull: {
-      const Group* full = registry_.FindGroup(join.group);
+      const Group* full = registry_.FindGroup(group_name);
       outcome.outcome = kJoinGroupFull;
       outcome.group = full->name;
       outcome.members = static_cast<uint16_t>(full->members.size());
@@ -356,11 +358,11 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   ++counters_.records_in;
   ++member->records_in;
   RelayRecord record;
-  DropReason reason;
-  if (!ParseRelayRecord(data, length, &record, &reason)) {
+  const RecordError error = ParseRelayRecord(data, length, &record);
+  if (error != RecordError::kNone) {
     char detail[64];
     snprintf(detail, sizeof detail, "relay record of %zu bytes", length);
-    Drop(reason, member, detail);
+    Drop(DropReasonFor(error), member, detail);
     return;
   }
   Group* group = member->group;
@@ -396,7 +398,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   ++counters_.records_relayed;
   for (int32_t to : recipients_) {
     if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kRelayRecordType) == 0) {
+                         kMsgRelay) == 0) {
       ++counters_.datagrams_out;
     }
   }
@@ -409,9 +411,8 @@ bool GroupServer::Proven(Member* member) {
 
 void GroupServer::SendPeerClose(int32_t address) {
   int32_t remote = transport_->RemoteAddress(address);
-  uint32_t r = static_cast<uint32_t>(remote);
-  uint8_t payload[4] = {static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8),
-                        static_cast<uint8_t>(r >> 16), static_cast<uint8_t>(r >> 24)};
+  uint8_t payload[4];
+  WriteU32(payload, static_cast<uint32_t>(remote));
   transport_->Send(address, payload, 4, PEERCLOSE);
 }
 

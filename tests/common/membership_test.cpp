@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+using namespace orb;
+
 namespace {
 
 TEST(JoinOutcomeFormat, RoundTripAndLayout) {

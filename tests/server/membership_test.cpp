@@ -173,7 +173,7 @@ TEST_F(MembershipTest, LeavingForAnotherGroupAndTimingOutAreToldWithTheirReason)
   EXPECT_EQ(left.reason, kLeftMovedAway);
   EXPECT_TRUE(LogHas("left group 'g' for another"));
 
-  c->io.set_silent(true);
+  c->io->SetSilent(true);
   for (int i = 0; i < 70 && server_->registry().member_count() == 3; ++i) Run(1000);
   Settle();
   left = Last(a, kMemberListLeft);
@@ -206,14 +206,14 @@ TEST_F(MembershipTest, StatisticsCountProvenMembersAndShowRatesAndGroupsCanBeLis
   Player* a = Joined("203.0.113.10", "g", "alice");
   Joined("203.0.113.11", "g", "bob");
   // A forged CONNECT makes a member that never proves itself: nobody to count.
-  SimIo forger(&net_, "198.51.100.66");
+  sim::Host* forger = net_.AddHost("198.51.100.66");
   intptr_t h;
   uint16_t port;
-  ASSERT_EQ(forger.Open(7000, &h, &port), RESULT_NO_ERROR);
-  std::vector<uint8_t> connect = PeerDatagram(1, CONNECT, 1, 1, ConnectPayload(7000, 1));
-  forger.SendTo(h, connect.data(), static_cast<int>(connect.size()),
-                SocketAddress{ParseIPv4(kServerIp), server_->port()});
-  forger.set_silent(true);
+  ASSERT_EQ(forger->Open(7000, &h, &port), RESULT_NO_ERROR);
+  std::vector<uint8_t> connect = sim::Datagram(1, CONNECT, 1, 1, sim::ConnectBytes(7000, 1));
+  forger->SendTo(h, connect.data(), static_cast<int>(connect.size()),
+                 SocketAddress{ParseIPv4(kServerIp), server_->port()});
+  forger->SetSilent(true);
   for (int i = 0; i < 20; ++i) a->Relay("g", "tick");
   log_.clear();
   Run(10000, 500);

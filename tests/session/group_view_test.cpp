@@ -5,6 +5,8 @@
 
 #include "message_types.h"
 
+using namespace orb;
+
 namespace {
 
 MemberEntry Entry(uint32_t id, const char* name, uint16_t rtt = 20, uint8_t flags = 0) {

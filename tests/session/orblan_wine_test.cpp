@@ -21,6 +21,8 @@
 #include "transport.h"
 #include "wine_test_files.h"
 
+using namespace orb;
+
 namespace {
 
 typedef int(__cdecl* InitFn)(const char*, unsigned int);

@@ -13,7 +13,7 @@
 
 #include "link.h"
 #include "platform.h"
-#include "records.h"
+#include "message_types.h"
 
 namespace {
 
@@ -144,7 +144,7 @@ TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
   std::vector<uint8_t> d = LinkDatagram(300, 20);
   ShimSends(d);
   const Received r = NextAtServer(0);
-  ASSERT_EQ(r.type, kRelayType);
+  ASSERT_EQ(r.type, kMsgRelay);
   EXPECT_EQ(r.address, server_side_.accepted);
   ASSERT_EQ(r.data.size(), 72u + 32u);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.data.data()), "Alpha");
@@ -207,10 +207,10 @@ TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   // 12 bytes is header only: dropped by the receiving side. Then another type, then a
   // good one: the game sees only the good one.
   std::vector<uint8_t> empty = LinkDatagram(game_port, 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kMsgRelay), 0);
   std::vector<uint8_t> good = LinkDatagram(game_port, 20, 0x33);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kJoinType), 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgJoin), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgRelay), 0);
 
   std::vector<uint8_t> got;
   SocketAddress from;
@@ -230,12 +230,12 @@ TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
   uint16_t game_port = 0;
   ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
   std::vector<uint8_t> d = LinkDatagram(game_port, 4);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load() + 1);
-  DeliverFromServer(state_, nullptr, 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load() + 1);
+  DeliverFromServer(state_, nullptr, 16, kMsgRelay, state_.server_connection.load());
   std::vector<uint8_t> got;
   SocketAddress from;
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load());
   EXPECT_EQ(GameReceives(game, &got, &from), 16);
   orb::UdpClose(game);
 }

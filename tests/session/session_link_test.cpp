@@ -18,6 +18,8 @@
 #include "platform.h"
 #include "relay.h"
 
+using namespace orb;
+
 namespace {
 
 using orb::server::GroupServer;
