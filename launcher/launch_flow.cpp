@@ -80,11 +80,11 @@ class Launch {
 
   int InitFailed() {
     int result = lib_.LastResult();
-    if (result == kResultHostUnknown) {
+    if (result == ORBLAN_RESULT_HOST_LOOKUP) {
       Say("cannot find the server '%s': the name does not resolve", o_.server_host.c_str());
       return kExitServerUnknown;
     }
-    if (result == kResultInvalidArguments) {
+    if (result == ORBLAN_RESULT_INVALID_ARGUMENTS) {
       Say("'%s' is not a server address the session library accepts", server_);
       return kExitServerUnknown;
     }
@@ -101,7 +101,7 @@ class Launch {
 
   // 0 once the server confirmed; otherwise the exit code.
   int WaitForConfirmation() {
-    if (lib_.State() == SessionState::kUnknown) {
+    if (lib_.State() == kStateUnknown) {
       Say("this orblan.dll cannot tell when the server confirms; going on without waiting");
       return 0;
     }
@@ -109,12 +109,12 @@ class Launch {
     const uint64_t deadline = start + o_.wait_s * 1000ull;
     uint64_t next_progress = start + kProgressEveryMs;
     for (;;) {
-      SessionState s = lib_.State();
-      if (s == SessionState::kConnected) {
+      int s = lib_.State();
+      if (s == ORBLAN_STATE_CONNECTED) {
         Say("connected to the group server %s", server_);
         return 0;
       }
-      if (s == SessionState::kLost || s == SessionState::kNone) {
+      if (s == ORBLAN_STATE_LOST || s == ORBLAN_STATE_NONE) {
         Say("the server %s ended the connection before confirming it", server_);
         return kExitNoConfirmation;
       }
@@ -150,7 +150,7 @@ class Launch {
             "time can link a game, so end that one first");
         return kExitOtherSession;
       }
-      if (lib_.State() == SessionState::kLost) {
+      if (lib_.State() == ORBLAN_STATE_LOST) {
         Say("connection to the group server %s lost before the game could start", server_);
         return kExitNoConfirmation;
       }
@@ -184,7 +184,7 @@ class Launch {
         return kExitJoinRefused;
       }
       if (st.join != JoinAnswer::kPending) return 0;  // a library that cannot tell
-      if (lib_.State() == SessionState::kLost) {
+      if (lib_.State() == ORBLAN_STATE_LOST) {
         Say("connection to the group server %s lost before the game could start", server_);
         return kExitNoConfirmation;
       }
@@ -252,12 +252,12 @@ class Launch {
       return false;
     }
     SessionStatus st = lib_.Status();
-    SessionState s = lib_.State();
-    if (s == SessionState::kConnected && st.join == JoinAnswer::kJoined) {
+    int s = lib_.State();
+    if (s == ORBLAN_STATE_CONNECTED && st.join == JoinAnswer::kJoined) {
       ShowGroup(st, false);
       return true;
     }
-    if (s == SessionState::kConnected && st.join == JoinAnswer::kPending &&
+    if (s == ORBLAN_STATE_CONNECTED && st.join == JoinAnswer::kPending &&
         now - attempt_started_ >= kReconnectAttemptMs) {
       // A server that does not answer joins: confirmed is as good as it gets.
       Say("connected to the group server %s again", server_);
@@ -267,7 +267,7 @@ class Launch {
       return ScheduleNextAttempt(now, RefusalLine(st, o_.group, server_).c_str());
     }
     if (st.refused) return ScheduleNextAttempt(now, "the server is not running");
-    if (s == SessionState::kLost) return ScheduleNextAttempt(now, "the server closed the connection");
+    if (s == ORBLAN_STATE_LOST) return ScheduleNextAttempt(now, "the server closed the connection");
     if (now - attempt_started_ >= kReconnectAttemptMs) {
       return ScheduleNextAttempt(now, "no answer");
     }
@@ -295,23 +295,23 @@ class Launch {
   }
 
   int WatchGame() {
-    SessionState last = SessionState::kConnected;
+    int last = ORBLAN_STATE_CONNECTED;
     bool stopping = false, stopped = false, reconnecting = false;
     uint64_t stop_at = 0;
     int exit_code = 0;
     for (;;) {
       if (host_.GameEnded(&exit_code)) break;
       const uint64_t now = host_.NowMs();
-      SessionState s = lib_.State();
+      int s = lib_.State();
       if (reconnecting) {
         if (!stopping && ReconnectStep(now)) {
           reconnecting = false;
-          last = SessionState::kConnected;
+          last = ORBLAN_STATE_CONNECTED;
         }
       } else if (extended_) {
         ShowNotices();
         if (join_unanswered_) LateJoinAnswer();
-        if (s == SessionState::kLost || (s == SessionState::kConnected && Refused())) {
+        if (s == ORBLAN_STATE_LOST || (s == ORBLAN_STATE_CONNECTED && Refused())) {
           Say("connection to the group server %s lost; the game keeps running, connecting "
               "again", server_);
           reconnecting = true;
@@ -319,10 +319,10 @@ class Launch {
           attempt_ = 0;
           next_attempt_at_ = now + ReconnectDelayMs(1);
         }
-      } else if (s != last && s != SessionState::kUnknown) {
-        if (s == SessionState::kConnected)
+      } else if (s != last && s != kStateUnknown) {
+        if (s == ORBLAN_STATE_CONNECTED)
           Say("connection to the group server %s is back", server_);
-        else if (last == SessionState::kConnected)
+        else if (last == ORBLAN_STATE_CONNECTED)
           Say("connection to the group server %s lost; the game keeps running but no longer "
               "reaches the group", server_);
         last = s;

@@ -4,22 +4,24 @@
 
 #include <cstdio>
 #include <cstring>
-
-#include "orblan.h"
+#include <type_traits>
 
 namespace orblaunch {
 namespace {
 
-// The exports are cdecl with undecorated names.
-using InitFn = int(__cdecl*)(const char*, unsigned);
-using PreLaunchFn = int(__cdecl*)(const char*, const char*);
-using EndSessionFn = int(__cdecl*)(void);
-using IntFn = int(__cdecl*)(void);
-using TextFn = const char*(__cdecl*)(int);
-using NameFn = int(__cdecl*)(const char*);
-using StatusFn = int(__cdecl*)(OrbLanStatus*);
-using MembersFn = int(__cdecl*)(OrbLanMember*, int);
-using NoticeFn = int(__cdecl*)(OrbLanNotice*);
+// The pointer types are the exports' own prototypes.
+static_assert(std::is_same<OrbLanInitFn, decltype(&OrbLanInit)>::value, "OrbLanInit");
+static_assert(std::is_same<OrbLanPreLaunchFn, decltype(&OrbLanPreLaunch)>::value, "OrbLanPreLaunch");
+static_assert(std::is_same<OrbLanEndSessionFn, decltype(&OrbLanEndSession)>::value, "OrbLanEndSession");
+static_assert(std::is_same<OrbLanLastResultFn, decltype(&OrbLanLastResult)>::value, "OrbLanLastResult");
+static_assert(std::is_same<OrbLanResultTextFn, decltype(&OrbLanResultText)>::value, "OrbLanResultText");
+static_assert(std::is_same<OrbLanSessionStateFn, decltype(&OrbLanSessionState)>::value, "OrbLanSessionState");
+static_assert(std::is_same<OrbLanSetPlayerNameFn, decltype(&OrbLanSetPlayerName)>::value, "OrbLanSetPlayerName");
+static_assert(std::is_same<OrbLanSetTraceFileFn, decltype(&OrbLanSetTraceFile)>::value, "OrbLanSetTraceFile");
+static_assert(std::is_same<OrbLanGetStatusFn, decltype(&OrbLanGetStatus)>::value, "OrbLanGetStatus");
+static_assert(std::is_same<OrbLanGetMembersFn, decltype(&OrbLanGetMembers)>::value, "OrbLanGetMembers");
+static_assert(std::is_same<OrbLanNextNoticeFn, decltype(&OrbLanNextNotice)>::value, "OrbLanNextNotice");
+static_assert(std::is_same<OrbLanReconnectFn, decltype(&OrbLanReconnect)>::value, "OrbLanReconnect");
 
 GroupMember FromMember(const OrbLanMember& m) {
   GroupMember g;
@@ -38,18 +40,18 @@ Fn Bind(HMODULE m, const char* name) {
 class OrbLanLibrary : public SessionLibrary {
  public:
   explicit OrbLanLibrary(HMODULE m)
-      : init_(Bind<InitFn>(m, "OrbLanInit")),
-        pre_launch_(Bind<PreLaunchFn>(m, "OrbLanPreLaunch")),
-        end_session_(Bind<EndSessionFn>(m, "OrbLanEndSession")),
-        state_(Bind<IntFn>(m, "OrbLanSessionState")),
-        last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
-        result_text_(Bind<TextFn>(m, "OrbLanResultText")),
-        set_player_(Bind<NameFn>(m, "OrbLanSetPlayerName")),
-        set_trace_(Bind<NameFn>(m, "OrbLanSetTraceFile")),
-        status_(Bind<StatusFn>(m, "OrbLanGetStatus")),
-        members_(Bind<MembersFn>(m, "OrbLanGetMembers")),
-        notice_(Bind<NoticeFn>(m, "OrbLanNextNotice")),
-        reconnect_(Bind<IntFn>(m, "OrbLanReconnect")) {}
+      : init_(Bind<OrbLanInitFn>(m, "OrbLanInit")),
+        pre_launch_(Bind<OrbLanPreLaunchFn>(m, "OrbLanPreLaunch")),
+        end_session_(Bind<OrbLanEndSessionFn>(m, "OrbLanEndSession")),
+        state_(Bind<OrbLanSessionStateFn>(m, "OrbLanSessionState")),
+        last_result_(Bind<OrbLanLastResultFn>(m, "OrbLanLastResult")),
+        result_text_(Bind<OrbLanResultTextFn>(m, "OrbLanResultText")),
+        set_player_(Bind<OrbLanSetPlayerNameFn>(m, "OrbLanSetPlayerName")),
+        set_trace_(Bind<OrbLanSetTraceFileFn>(m, "OrbLanSetTraceFile")),
+        status_(Bind<OrbLanGetStatusFn>(m, "OrbLanGetStatus")),
+        members_(Bind<OrbLanGetMembersFn>(m, "OrbLanGetMembers")),
+        notice_(Bind<OrbLanNextNoticeFn>(m, "OrbLanNextNotice")),
+        reconnect_(Bind<OrbLanReconnectFn>(m, "OrbLanReconnect")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -65,10 +67,10 @@ class OrbLanLibrary : public SessionLibrary {
     return pre_launch_(dir.c_str(), group.c_str()) == 1;
   }
   void EndSession() override { end_session_(); }
-  SessionState State() override {
-    if (!state_) return SessionState::kUnknown;
+  int State() override {
+    if (!state_) return kStateUnknown;
     int s = state_();
-    return s >= 0 && s <= 3 ? static_cast<SessionState>(s) : SessionState::kUnknown;
+    return s >= ORBLAN_STATE_NONE && s <= ORBLAN_STATE_LOST ? s : kStateUnknown;
   }
   int LastResult() override { return last_result_ ? last_result_() : 0; }
   std::string ResultText(int code) override {
@@ -118,18 +120,18 @@ class OrbLanLibrary : public SessionLibrary {
   bool Extended() override { return status_ && members_ && notice_ && reconnect_; }
 
  private:
-  InitFn init_;
-  PreLaunchFn pre_launch_;
-  EndSessionFn end_session_;
-  IntFn state_;
-  IntFn last_result_;
-  TextFn result_text_;
-  NameFn set_player_;
-  NameFn set_trace_;
-  StatusFn status_;
-  MembersFn members_;
-  NoticeFn notice_;
-  IntFn reconnect_;
+  OrbLanInitFn init_;
+  OrbLanPreLaunchFn pre_launch_;
+  OrbLanEndSessionFn end_session_;
+  OrbLanSessionStateFn state_;
+  OrbLanLastResultFn last_result_;
+  OrbLanResultTextFn result_text_;
+  OrbLanSetPlayerNameFn set_player_;
+  OrbLanSetTraceFileFn set_trace_;
+  OrbLanGetStatusFn status_;
+  OrbLanGetMembersFn members_;
+  OrbLanNextNoticeFn notice_;
+  OrbLanReconnectFn reconnect_;
 };
 
 }  // namespace

@@ -7,49 +7,82 @@
  * optionally wait until OrbLanSessionState reports ORBLAN_STATE_CONNECTED; call
  * OrbLanPreLaunch once; start the game; call OrbLanEndSession when it has ended.
  *
- * Every export uses the cdecl convention and is exported under its undecorated name. */
+ * Every export uses the cdecl convention and is exported under its undecorated name; a
+ * launcher that binds them at run time uses the pointer types at the end of this header.
+ * The values (result codes, session states) may be used on any host. */
 #ifndef ORBLAN_H
 #define ORBLAN_H
+
+#ifdef _WIN32
+#define ORBLAN_CALL __cdecl
+#else
+#define ORBLAN_CALL
+#endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Opens a session: connects to the group server serverHost (host name or dotted IPv4)
- * at UDP port serverPort (its low 16 bits), starts the pump timer on the calling thread.
- * Returns 1 when the session is open (the server's confirmation may still be due), 0 on
- * failure (port bits 0, unknown host, no socket); OrbLanLastResult then says why. */
-int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort);
+/* Result codes of OrbLanLastResult; OrbLanResultText gives their texts. */
+#define ORBLAN_RESULT_NO_ERROR 0
+#define ORBLAN_RESULT_UNUSED (-1)
+#define ORBLAN_RESULT_WINSOCK_START (-2)     /* the system's Winsock could not be started */
+#define ORBLAN_RESULT_SOCKET (-3)            /* no socket could be had */
+#define ORBLAN_RESULT_BIND (-4)              /* the socket could not be bound */
+#define ORBLAN_RESULT_NON_BLOCKING (-5)      /* the socket could not be made non-blocking */
+#define ORBLAN_RESULT_INVALID_ARGUMENTS (-6) /* an argument is missing or out of range */
+#define ORBLAN_RESULT_HOST_LOOKUP (-7)       /* the server's host name does not resolve */
+#define ORBLAN_RESULT_NO_ADDRESS (-8)        /* the address does not exist */
 
-/* Joins groupName and prepares gameDir (the current directory becomes gameDir, the
- * session log "orblan.log" is written there, the shim is copied there as wsock32.dll and
- * its deletion scheduled for the next restart) and starts relaying the game's broadcasts.
- * Returns 1 when the game may be started, 0 when nothing was changed (no open session,
- * the connection lost, a missing or empty argument, a group of 64 characters or more, a
- * directory too long for a path of 260 bytes once "\wsock32.dll" is appended, a launch of
- * this session still relaying) or when the shim could not be copied (the group was
- * joined and the log written). */
-int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName);
-
-/* Ends the session: stops relaying and the pump timer and deletes the shim (if the game
- * still holds it, it goes at the next restart). Always 0; safe to call twice. Call it
- * before unloading the library. */
-int __cdecl OrbLanEndSession(void);
-
-/* The code of the latest failure since the library was loaded, 0 .. -8; success does
- * not reset it. */
-int __cdecl OrbLanLastResult(void);
-
-/* The text of a result code, "[ 0] no error" .. "[-8] the address does not exist";
- * "[??] unknown result code" for any other code. Never null; static storage. */
-const char* __cdecl OrbLanResultText(int code);
-
-/* Where the session stands, for a launcher to show a player. */
+/* Where the session stands (OrbLanSessionState), for a launcher to show a player. */
 #define ORBLAN_STATE_NONE 0      /* before OrbLanInit, or after OrbLanEndSession */
 #define ORBLAN_STATE_WAITING 1   /* waiting for the server to confirm the connection */
 #define ORBLAN_STATE_CONNECTED 2 /* the server confirmed; relaying works */
 #define ORBLAN_STATE_LOST 3      /* the server closed the connection or stopped answering */
-int __cdecl OrbLanSessionState(void);
+
+/* Opens a session: connects to the group server serverHost (host name or dotted IPv4)
+ * at UDP port serverPort (its low 16 bits), starts the pump timer on the calling thread.
+ * Returns 1 when the session is open (the server's confirmation may still be due), 0 on
+ * failure (port bits 0, unknown host, no socket); OrbLanLastResult then says why. */
+int ORBLAN_CALL OrbLanInit(const char* serverHost, unsigned int serverPort);
+
+/* Joins groupName and prepares gameDir (the current directory becomes gameDir, the
+ * session log "orblan.log" is written there, the shim is copied there as wsock32.dll and
+ * its deletion scheduled for the next restart; a wsock32.dll that was there is kept
+ * aside as "wsock32.dll.orblan-saved" and the restart-time clean-up puts it back) and
+ * starts relaying the game's broadcasts. Returns 1 when the game may be started, 0 when
+ * nothing was changed (no open session, the connection lost, a missing or empty
+ * argument, a group of 64 characters or more, a directory too long for a path of 260
+ * bytes once "\wsock32.dll" is appended, a launch of this session still relaying,
+ * another session on this machine holding UDP port 3668: ORBLAN_LINK_PORT_TAKEN) or when
+ * the shim could not be copied or a wsock32.dll there could not be kept aside (the group
+ * was joined and the log written). */
+int ORBLAN_CALL OrbLanPreLaunch(const char* gameDir, const char* groupName);
+
+/* Ends the session: stops relaying, tells the server the player leaves (waiting up to a
+ * second for it to take note), stops the pump timer, deletes the shim and puts back a
+ * wsock32.dll it stood in for (if the game still holds the shim, both happen at the next
+ * restart). Always 0; safe to call twice. Call it before unloading the library. */
+int ORBLAN_CALL OrbLanEndSession(void);
+
+/* The code of the latest failure since the library was loaded, 0 .. -8; success does
+ * not reset it. */
+int ORBLAN_CALL OrbLanLastResult(void);
+
+/* The text of a result code, "[ 0] no error" .. "[-8] the address does not exist";
+ * "[??] unknown result code" for any other code. Never null; static storage. */
+const char* ORBLAN_CALL OrbLanResultText(int code);
+
+/* One of ORBLAN_STATE_NONE .. ORBLAN_STATE_LOST. */
+int ORBLAN_CALL OrbLanSessionState(void);
+
+/* The exports as a launcher binds them with GetProcAddress. */
+typedef int(ORBLAN_CALL* OrbLanInitFn)(const char* serverHost, unsigned int serverPort);
+typedef int(ORBLAN_CALL* OrbLanPreLaunchFn)(const char* gameDir, const char* groupName);
+typedef int(ORBLAN_CALL* OrbLanEndSessionFn)(void);
+typedef int(ORBLAN_CALL* OrbLanLastResultFn)(void);
+typedef const char*(ORBLAN_CALL* OrbLanResultTextFn)(int code);
+typedef int(ORBLAN_CALL* OrbLanSessionStateFn)(void);
 
 /* ---- For launchers that show the player more. A launcher that calls none of these gets
  * the session the three calls above describe, except that OrbLanEndSession now tells the
@@ -61,12 +94,12 @@ int __cdecl OrbLanSessionState(void);
 /* The player name in the join record: 1 to 23 bytes, no control characters. Returns 1, or
  * 0 (nothing changed) for a name that does not fit. Without this call the record says
  * "NoName". Call it before OrbLanPreLaunch. */
-int __cdecl OrbLanSetPlayerName(const char* name);
+int ORBLAN_CALL OrbLanSetPlayerName(const char* name);
 
 /* Where the trace lines of the connection to the server go: null, the process's standard
  * output (as without this call); "", nowhere; otherwise appended to the file at that
  * path. Returns 1, or 0 when the file cannot be opened (the lines then go nowhere). */
-int __cdecl OrbLanSetTraceFile(const char* path);
+int ORBLAN_CALL OrbLanSetTraceFile(const char* path);
 
 /* The server's answer to the join (OrbLanStatus.join). A server that does not answer
  * joins leaves it at ORBLAN_JOIN_PENDING. */
@@ -98,7 +131,7 @@ typedef struct OrbLanStatus {
 } OrbLanStatus;
 
 /* Fills *status. Returns 1, or 0 when status is null or its size is too small. */
-int __cdecl OrbLanGetStatus(OrbLanStatus* status);
+int ORBLAN_CALL OrbLanGetStatus(OrbLanStatus* status);
 
 #define ORBLAN_MEMBER_YOU 1       /* OrbLanMember.flags: this entry is this session */
 typedef struct OrbLanMember {
@@ -111,7 +144,7 @@ typedef struct OrbLanMember {
 /* Copies up to max members of the group, as the server last listed them, into out.
  * Returns how many members the server listed (it copies the first max of them); 0 when
  * nothing is known. A group larger than one list holds more: OrbLanStatus.members. */
-int __cdecl OrbLanGetMembers(OrbLanMember* out, int max);
+int ORBLAN_CALL OrbLanGetMembers(OrbLanMember* out, int max);
 
 #define ORBLAN_NOTICE_JOINED 1
 #define ORBLAN_NOTICE_LEFT 2
@@ -129,7 +162,7 @@ typedef struct OrbLanNotice {
 /* Takes the oldest notice of a player joining or leaving the group that was not taken
  * yet. Returns 1 when one was copied to *out, 0 when none waits. At most 64 wait; when
  * more arrive the oldest are dropped. */
-int __cdecl OrbLanNextNotice(OrbLanNotice* out);
+int ORBLAN_CALL OrbLanNextNotice(OrbLanNotice* out);
 
 /* After the connection to the server was lost (ORBLAN_STATE_LOST), or while it is not
  * confirmed, opens a new one to the server OrbLanInit named. Once a game was launched it
@@ -137,7 +170,14 @@ int __cdecl OrbLanNextNotice(OrbLanNotice* out);
  * server confirms; the game need not restart. Returns 1 when the new connection was
  * started (the state is then ORBLAN_STATE_WAITING), 0 without a session or when the
  * server's name no longer resolves. */
-int __cdecl OrbLanReconnect(void);
+int ORBLAN_CALL OrbLanReconnect(void);
+
+typedef int(ORBLAN_CALL* OrbLanSetPlayerNameFn)(const char* name);
+typedef int(ORBLAN_CALL* OrbLanSetTraceFileFn)(const char* path);
+typedef int(ORBLAN_CALL* OrbLanGetStatusFn)(OrbLanStatus* status);
+typedef int(ORBLAN_CALL* OrbLanGetMembersFn)(OrbLanMember* out, int max);
+typedef int(ORBLAN_CALL* OrbLanNextNoticeFn)(OrbLanNotice* out);
+typedef int(ORBLAN_CALL* OrbLanReconnectFn)(void);
 
 #ifdef __cplusplus
 }

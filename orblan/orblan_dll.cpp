@@ -195,7 +195,7 @@ ServerCallbacks TheServerCallbacks() { return ServerCallbacks{OnServerEvent, OnS
 
 // The exports: nothing unwinds across the library's boundary.
 
-extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort) {
+extern "C" int ORBLAN_CALL OrbLanInit(const char* serverHost, unsigned int serverPort) {
   try {
     return InitSession(serverHost, serverPort);
   } catch (...) {
@@ -203,7 +203,7 @@ extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPor
   }
 }
 
-extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName) {
+extern "C" int ORBLAN_CALL OrbLanPreLaunch(const char* gameDir, const char* groupName) {
   try {
     return PrepareLaunch(gameDir, groupName);
   } catch (...) {
@@ -211,7 +211,7 @@ extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupNam
   }
 }
 
-extern "C" int __cdecl OrbLanEndSession(void) {
+extern "C" int ORBLAN_CALL OrbLanEndSession(void) {
   try {
     EndTheSession();
   } catch (...) {
@@ -219,7 +219,7 @@ extern "C" int __cdecl OrbLanEndSession(void) {
   return 0;
 }
 
-extern "C" int __cdecl OrbLanLastResult(void) {
+extern "C" int ORBLAN_CALL OrbLanLastResult(void) {
   try {
     return TheTransport().LastResult();
   } catch (...) {
@@ -227,9 +227,9 @@ extern "C" int __cdecl OrbLanLastResult(void) {
   }
 }
 
-extern "C" const char* __cdecl OrbLanResultText(int code) {
+extern "C" const char* ORBLAN_CALL OrbLanResultText(int code) {
   const char* text = orb::Transport::ResultText(code);
   return text != nullptr ? text : "[??] unknown result code";
 }
 
-extern "C" int __cdecl OrbLanSessionState(void) { return g_session.phase.load(); }
+extern "C" int ORBLAN_CALL OrbLanSessionState(void) { return g_session.phase.load(); }

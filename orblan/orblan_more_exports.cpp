@@ -32,15 +32,15 @@ int LinkOf(SessionState& s, SessionLink& x) {
 
 }  // namespace
 
-extern "C" int __cdecl OrbLanSetPlayerName(const char* name) {
+extern "C" int ORBLAN_CALL OrbLanSetPlayerName(const char* name) {
   return SetPlayerName(TheLink(), name) ? 1 : 0;
 }
 
-extern "C" int __cdecl OrbLanSetTraceFile(const char* path) {
+extern "C" int ORBLAN_CALL OrbLanSetTraceFile(const char* path) {
   return SetSessionTrace(path) ? 1 : 0;
 }
 
-extern "C" int __cdecl OrbLanGetStatus(OrbLanStatus* status) {
+extern "C" int ORBLAN_CALL OrbLanGetStatus(OrbLanStatus* status) {
   if (status == nullptr || status->size < sizeof(OrbLanStatus)) return 0;
   try {
     SessionState& s = TheSession();
@@ -65,7 +65,7 @@ extern "C" int __cdecl OrbLanGetStatus(OrbLanStatus* status) {
   }
 }
 
-extern "C" int __cdecl OrbLanGetMembers(OrbLanMember* out, int max) {
+extern "C" int ORBLAN_CALL OrbLanGetMembers(OrbLanMember* out, int max) {
   try {
     const std::vector<MemberEntry> members = TheLink().group.members();
     for (int i = 0; out != nullptr && i < max && i < static_cast<int>(members.size()); ++i) {
@@ -77,7 +77,7 @@ extern "C" int __cdecl OrbLanGetMembers(OrbLanMember* out, int max) {
   }
 }
 
-extern "C" int __cdecl OrbLanNextNotice(OrbLanNotice* out) {
+extern "C" int ORBLAN_CALL OrbLanNextNotice(OrbLanNotice* out) {
   if (out == nullptr) return 0;
   GroupNotice n;
   if (!TheLink().group.NextNotice(&n)) return 0;
@@ -87,7 +87,7 @@ extern "C" int __cdecl OrbLanNextNotice(OrbLanNotice* out) {
   return 1;
 }
 
-extern "C" int __cdecl OrbLanReconnect(void) {
+extern "C" int ORBLAN_CALL OrbLanReconnect(void) {
   try {
     return Reconnect(TheSession(), TheLink(), TheTransport(), TheServerCallbacks()) != 0 ? 1 : 0;
   } catch (...) {

@@ -69,7 +69,7 @@ bool QueueJoin(SessionState& s, SessionLink& x, orb::Transport& t) {
 void AfterPumpPass(SessionLink& x, uint64_t now_ms) { x.probe.Poll(now_ms); }
 
 int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const ServerCallbacks& cb) {
-  if (s.phase.load() == kPhaseNone || x.endpoint == nullptr) return 0;
+  if (s.phase.load() == ORBLAN_STATE_NONE || x.endpoint == nullptr) return 0;
   const int32_t address = t.Connect(x.endpoint, x.server_host, x.server_port, 0);
   if (address == 0) return 0;
   // A worker that saw the connection fall has left its loop or is about to: let it end,
@@ -96,7 +96,7 @@ int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const Serv
 
 void LeaveServer(SessionState& s, SessionLink& x, orb::Transport& t, uint32_t wait_ms) {
   const int32_t address = s.server_connection.load();
-  if (x.left || address == 0 || s.phase.load() != kPhaseConnected) return;
+  if (x.left || address == 0 || s.phase.load() != ORBLAN_STATE_CONNECTED) return;
   x.left = true;
   if (t.Send(address, nullptr, 0, kMsgLeave) != 0) return;
   const uint64_t give_up = orb::MonotonicMs() + wait_ms;

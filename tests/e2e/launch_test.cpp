@@ -112,7 +112,7 @@ class FakeLibrary : public SessionLibrary {
   bool init_ok = true;
   bool pre_launch_ok = true;
   int last_result = 0;
-  SessionState state = SessionState::kWaiting;
+  int state = ORBLAN_STATE_WAITING;
   std::vector<std::string> calls;
 
   bool Init(const std::string& host, unsigned port) override {
@@ -124,7 +124,7 @@ class FakeLibrary : public SessionLibrary {
     return pre_launch_ok;
   }
   void EndSession() override { calls.push_back("EndSession"); }
-  SessionState State() override { return state; }
+  int State() override { return state; }
   int LastResult() override { return last_result; }
   std::string ResultText(int code) override { return "[" + std::to_string(code) + "] text"; }
 
@@ -261,7 +261,7 @@ class LaunchTest : public ::testing::Test {
 
 TEST_F(LaunchTest, FullSessionInTheRequiredOrderEndsWithTheGamesCode) {
   host.on_time = [&](uint64_t t) {
-    if (t == 200) lib.state = SessionState::kConnected;
+    if (t == 200) lib.state = ORBLAN_STATE_CONNECTED;
     if (t >= 5000 && host.game_running) host.game_ended = true, host.game_code = 42;
   };
   EXPECT_EQ(Run(), 42);
@@ -281,8 +281,8 @@ TEST_F(LaunchTest, MessagesFlowWhileWaitingForTheServer) {
   // The session library's timer only runs while the launcher pumps: waiting must pump,
   // never sleep, and the game starts only once the server has confirmed.
   host.on_time = [&](uint64_t t) {
-    EXPECT_TRUE(lib.calls.size() == 1 || lib.state == SessionState::kConnected);
-    if (t >= 1000) lib.state = SessionState::kConnected;
+    EXPECT_TRUE(lib.calls.size() == 1 || lib.state == ORBLAN_STATE_CONNECTED);
+    if (t >= 1000) lib.state = ORBLAN_STATE_CONNECTED;
     if (host.game_running) host.game_ended = true;
   };
   EXPECT_EQ(Run(), 0);
@@ -291,7 +291,7 @@ TEST_F(LaunchTest, MessagesFlowWhileWaitingForTheServer) {
 
 TEST_F(LaunchTest, UnknownServerNameIsReportedAndNothingPrepared) {
   lib.init_ok = false;
-  lib.last_result = kResultHostUnknown;
+  lib.last_result = ORBLAN_RESULT_HOST_LOOKUP;
   EXPECT_EQ(Run(), kExitServerUnknown);
   EXPECT_TRUE(host.SaidSomething("cannot find the server '203.0.113.1'")) << Said();
   EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669"}));
@@ -312,14 +312,14 @@ TEST_F(LaunchTest, SilentServerTimesOutAfterTheWait) {
 }
 
 TEST_F(LaunchTest, ServerClosingBeforeConfirmationIsNoSession) {
-  host.on_time = [&](uint64_t t) { if (t >= 300) lib.state = SessionState::kLost; };
+  host.on_time = [&](uint64_t t) { if (t >= 300) lib.state = ORBLAN_STATE_LOST; };
   EXPECT_EQ(Run(), kExitNoConfirmation);
   EXPECT_LT(host.now, 1000u);
   EXPECT_TRUE(host.SaidSomething("ended the connection before confirming")) << Said();
 }
 
 TEST_F(LaunchTest, ShimThatCannotBePlacedStopsBeforeTheGame) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.pre_launch_ok = false;
   EXPECT_EQ(Run(), kExitShim);
   EXPECT_TRUE(host.SaidSomething("could not place the Winsock shim wsock32.dll in C:\\Games\\Quest")) << Said();
@@ -331,18 +331,18 @@ TEST_F(LaunchTest, ConnectionLostJustBeforePreLaunchSaysSo) {
   // The library refuses because the flag fell; the state tells the two apart.
   struct LosingLibrary : FakeLibrary {
     bool PreLaunch(const std::string& d, const std::string& g) override {
-      state = SessionState::kLost;
+      state = ORBLAN_STATE_LOST;
       return FakeLibrary::PreLaunch(d, g);
     }
   } losing;
-  losing.state = SessionState::kConnected;
+  losing.state = ORBLAN_STATE_CONNECTED;
   losing.pre_launch_ok = false;
   EXPECT_EQ(RunLaunch(options, losing, host), kExitNoConfirmation);
   EXPECT_TRUE(host.SaidSomething("lost before the game could start")) << Said();
 }
 
 TEST_F(LaunchTest, GameThatCannotStartOrDoesNotExist) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   host.start_ok = false;
   EXPECT_EQ(Run(), kExitGameStart);
   EXPECT_TRUE(host.SaidSomething("could not start the game C:\\Games\\Quest\\quest.exe: Windows error 193")) << Said();
@@ -357,9 +357,9 @@ TEST_F(LaunchTest, GameThatCannotStartOrDoesNotExist) {
 }
 
 TEST_F(LaunchTest, LostConnectionIsToldOnceAndTheGameKeepsRunning) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   host.on_time = [&](uint64_t t) {
-    if (t >= 1000) lib.state = SessionState::kLost;
+    if (t >= 1000) lib.state = ORBLAN_STATE_LOST;
     if (t >= 9000) host.game_ended = true, host.game_code = 0;
   };
   EXPECT_EQ(Run(), 0);
@@ -377,7 +377,7 @@ TEST_F(LaunchTest, CtrlCWhileWaitingEndsTheSession) {
 }
 
 TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   // A console game ends on the same Ctrl+C: its code is passed on.
   host.on_time = [&](uint64_t t) {
     if (t >= 1000) host.interrupted = true;
@@ -388,7 +388,7 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
 
   // A game that ignores it is stopped after the grace time, and the session still ends.
   FakeLibrary lib2;
-  lib2.state = SessionState::kConnected;
+  lib2.state = ORBLAN_STATE_CONNECTED;
   FakeHost host2;
   host2.on_time = [&](uint64_t t) { if (t >= 1000) host2.interrupted = true; };
   EXPECT_EQ(RunLaunch(options, lib2, host2), kExitInterrupted);
@@ -399,7 +399,7 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
 }
 
 TEST_F(LaunchTest, LibraryWithoutStateReportGoesOnWithoutWaiting) {
-  lib.state = SessionState::kUnknown;
+  lib.state = kStateUnknown;
   lib.extended = false;
   host.on_time = [&](uint64_t) { if (host.game_running) host.game_ended = true; };
   EXPECT_EQ(Run(), 0);
@@ -419,7 +419,7 @@ class JoinRefusal : public LaunchTest, public ::testing::WithParamInterface<Refu
 
 TEST_P(JoinRefusal, OneLineNamingTheGroupAndNoGame) {
   const RefusalCase& c = GetParam();
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.status.join = JoinAnswer::kPending;
   host.on_time = [&](uint64_t t) {
     if (t >= 300) {
@@ -449,7 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LaunchTest, JoinedPlayerSeesWhoIsThereAndHowTheGroupIsSpelled) {
   options.group = "lan ";
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.status.group = "LAN";
   lib.members = {Member("alice", 12, true), Member("bob", 40)};
   host.on_time = [&](uint64_t t) {
@@ -487,7 +487,7 @@ TEST_F(LaunchTest, JoinedPlayerSeesWhoIsThereAndHowTheGroupIsSpelled) {
 TEST_F(LaunchTest, NameAndTraceFileGoToTheLibrary) {
   options.player = "alice";
   options.trace_path = "C:\\orblan\\orblan-trace.log";
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   host.on_time = [&](uint64_t) { if (host.game_running) host.game_ended = true; };
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(lib.player, "alice");
@@ -495,7 +495,7 @@ TEST_F(LaunchTest, NameAndTraceFileGoToTheLibrary) {
   EXPECT_TRUE(host.SaidSomething("for group 'lan' as alice"));
 
   FakeLibrary verbose;
-  verbose.state = SessionState::kConnected;
+  verbose.state = ORBLAN_STATE_CONNECTED;
   FakeHost host2;
   host2.on_time = [&](uint64_t) { if (host2.game_running) host2.game_ended = true; };
   options.verbose = true;
@@ -504,7 +504,7 @@ TEST_F(LaunchTest, NameAndTraceFileGoToTheLibrary) {
 }
 
 TEST_F(LaunchTest, ServerThatNeverAnswersJoinsStillGetsTheGameStarted) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.status.join = JoinAnswer::kPending;
   uint64_t started_at = 0;
   host.on_time = [&](uint64_t t) {
@@ -522,7 +522,7 @@ TEST_F(LaunchTest, ServerThatNeverAnswersJoinsStillGetsTheGameStarted) {
 }
 
 TEST_F(LaunchTest, SecondSessionOnTheMachineIsRefusedBeforeTheGame) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.pre_launch_ok = false;
   lib.status.link = LinkState::kPortTaken;
   EXPECT_EQ(Run(), kExitOtherSession);
@@ -546,20 +546,20 @@ TEST_F(LaunchTest, RefusedConnectionFailsAtOnceAndSilenceShowsProgress) {
 }
 
 TEST_F(LaunchTest, LostServerIsReconnectedWithBackOffWhileTheGameRuns) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   std::vector<uint64_t> attempts;
   // The server goes away at 1 s and is back for the fourth attempt.
   lib.on_reconnect = [&] {
     attempts.push_back(host.now);
-    lib.state = SessionState::kWaiting;
+    lib.state = ORBLAN_STATE_WAITING;
     lib.status.join = JoinAnswer::kPending;
     lib.status.refused = attempts.size() < 4;
     return true;
   };
   host.on_time = [&](uint64_t t) {
-    if (t == 1000) lib.state = SessionState::kLost;
+    if (t == 1000) lib.state = ORBLAN_STATE_LOST;
     if (attempts.size() == 4 && t >= attempts.back() + 200) {
-      lib.state = SessionState::kConnected;
+      lib.state = ORBLAN_STATE_CONNECTED;
       lib.status.join = JoinAnswer::kJoined;
     }
     if (t >= 30000) host.game_ended = true, host.game_code = 3;

@@ -25,26 +25,22 @@ using namespace orb;
 
 namespace {
 
-typedef int(__cdecl* InitFn)(const char*, unsigned int);
-typedef int(__cdecl* PreLaunchFn)(const char*, const char*);
-typedef int(__cdecl* IntFn)(void);
-typedef const char*(__cdecl* TextFn)(int);
-typedef int(__cdecl* NameFn)(const char*);
-typedef int(__cdecl* StatusFn)(OrbLanStatus*);
-typedef int(__cdecl* MembersFn)(OrbLanMember*, int);
-typedef int(__cdecl* NoticeFn)(OrbLanNotice*);
-
+// The library's exports, bound by name. The checks below spell result codes and states
+// as numbers: they are what a launcher that never saw orblan.h relies on.
 struct OrbLan {
   HMODULE module = nullptr;
-  InitFn Init = nullptr;
-  PreLaunchFn PreLaunch = nullptr;
-  IntFn EndSession = nullptr, LastResult = nullptr, SessionState = nullptr;
-  TextFn ResultText = nullptr;
-  NameFn SetPlayerName = nullptr, SetTraceFile = nullptr;
-  StatusFn GetStatus = nullptr;
-  MembersFn GetMembers = nullptr;
-  NoticeFn NextNotice = nullptr;
-  IntFn Reconnect = nullptr;
+  OrbLanInitFn Init = nullptr;
+  OrbLanPreLaunchFn PreLaunch = nullptr;
+  OrbLanEndSessionFn EndSession = nullptr;
+  OrbLanLastResultFn LastResult = nullptr;
+  OrbLanSessionStateFn SessionState = nullptr;
+  OrbLanResultTextFn ResultText = nullptr;
+  OrbLanSetPlayerNameFn SetPlayerName = nullptr;
+  OrbLanSetTraceFileFn SetTraceFile = nullptr;
+  OrbLanGetStatusFn GetStatus = nullptr;
+  OrbLanGetMembersFn GetMembers = nullptr;
+  OrbLanNextNoticeFn NextNotice = nullptr;
+  OrbLanReconnectFn Reconnect = nullptr;
 };
 OrbLan g_lib;
 
@@ -496,18 +492,18 @@ int main(int argc, char** argv) {
   DeleteFileA(WindowsFile("wininit.ini").c_str());
   g_lib.module = LoadLibraryA("orblan.dll");
   if (g_lib.module != nullptr) {
-    g_lib.Init = reinterpret_cast<InitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
-    g_lib.PreLaunch = reinterpret_cast<PreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
-    g_lib.EndSession = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
-    g_lib.LastResult = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
-    g_lib.SessionState = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
-    g_lib.ResultText = reinterpret_cast<TextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
-    g_lib.SetPlayerName = reinterpret_cast<NameFn>(GetProcAddress(g_lib.module, "OrbLanSetPlayerName"));
-    g_lib.SetTraceFile = reinterpret_cast<NameFn>(GetProcAddress(g_lib.module, "OrbLanSetTraceFile"));
-    g_lib.GetStatus = reinterpret_cast<StatusFn>(GetProcAddress(g_lib.module, "OrbLanGetStatus"));
-    g_lib.GetMembers = reinterpret_cast<MembersFn>(GetProcAddress(g_lib.module, "OrbLanGetMembers"));
-    g_lib.NextNotice = reinterpret_cast<NoticeFn>(GetProcAddress(g_lib.module, "OrbLanNextNotice"));
-    g_lib.Reconnect = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanReconnect"));
+    g_lib.Init = reinterpret_cast<OrbLanInitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
+    g_lib.PreLaunch = reinterpret_cast<OrbLanPreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
+    g_lib.EndSession = reinterpret_cast<OrbLanEndSessionFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
+    g_lib.LastResult = reinterpret_cast<OrbLanLastResultFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
+    g_lib.SessionState = reinterpret_cast<OrbLanSessionStateFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
+    g_lib.ResultText = reinterpret_cast<OrbLanResultTextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
+    g_lib.SetPlayerName = reinterpret_cast<OrbLanSetPlayerNameFn>(GetProcAddress(g_lib.module, "OrbLanSetPlayerName"));
+    g_lib.SetTraceFile = reinterpret_cast<OrbLanSetTraceFileFn>(GetProcAddress(g_lib.module, "OrbLanSetTraceFile"));
+    g_lib.GetStatus = reinterpret_cast<OrbLanGetStatusFn>(GetProcAddress(g_lib.module, "OrbLanGetStatus"));
+    g_lib.GetMembers = reinterpret_cast<OrbLanGetMembersFn>(GetProcAddress(g_lib.module, "OrbLanGetMembers"));
+    g_lib.NextNotice = reinterpret_cast<OrbLanNextNoticeFn>(GetProcAddress(g_lib.module, "OrbLanNextNotice"));
+    g_lib.Reconnect = reinterpret_cast<OrbLanReconnectFn>(GetProcAddress(g_lib.module, "OrbLanReconnect"));
     if (!g_lib.Init || !g_lib.PreLaunch || !g_lib.EndSession || !g_lib.LastResult ||
         !g_lib.SessionState || !g_lib.ResultText || !g_lib.SetPlayerName || !g_lib.SetTraceFile ||
         !g_lib.GetStatus || !g_lib.GetMembers || !g_lib.NextNotice || !g_lib.Reconnect) {

@@ -65,7 +65,7 @@ class Relay : public ::testing::Test {
     const int32_t address = client_.Connect(client_ep, "127.0.0.1", server_ep->local_port, 0);
     ASSERT_NE(address, 0);
     BeginSession(state_, address);
-    ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == kPhaseConnected; }));
+    ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == ORBLAN_STATE_CONNECTED; }));
     strcpy(state_.group, "Alpha");
     strcpy(state_.local_address, "203.0.113.7");
 
@@ -303,12 +303,12 @@ TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
   strcpy(state.group, "Alpha");
   ASSERT_TRUE(StartRelayWorker(state, client, 0));
 
-  for (int step = 0; step < 31 && state.phase.load() == kPhaseWaiting; ++step) {
+  for (int step = 0; step < 31 && state.phase.load() == ORBLAN_STATE_WAITING; ++step) {
     client.Pump(0);
     now += 1000;
   }
   client.Pump(0);
-  EXPECT_EQ(state.phase.load(), kPhaseLost);
+  EXPECT_EQ(state.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(state.active.load());
   EXPECT_FALSE(client.AddressExists(address));
   WaitForRelayWorker(state);

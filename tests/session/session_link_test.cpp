@@ -209,7 +209,7 @@ TEST_F(SessionLinkTest, ClosedPortIsToldAndAnOpenOneNot) {
 
   StartServer();
   Open(1, server_->port());
-  ASSERT_TRUE(PumpUntil([&] { return players_[1].state.phase.load() == kPhaseConnected; }));
+  ASSERT_TRUE(PumpUntil([&] { return players_[1].state.phase.load() == ORBLAN_STATE_CONNECTED; }));
   PumpUntil([] { return false; }, 2 * RefusalProbe::kIntervalMs);
   EXPECT_FALSE(players_[1].link.probe.refused());
 }
@@ -227,7 +227,7 @@ TEST_F(SessionLinkTest, ServerRestartIsSurvivedByReconnectingWithoutRestartingTh
   server_->BeginShutdown();
   ASSERT_TRUE(PumpUntil([&] { return server_->ShutdownFinished(); }));
   server_.reset();
-  for (Player& p : players_) EXPECT_EQ(p.state.phase.load(), kPhaseLost);
+  for (Player& p : players_) EXPECT_EQ(p.state.phase.load(), ORBLAN_STATE_LOST);
   PumpUntil([&] { return !players_[0].state.relay_running.load(); });
 
   // While it is down, a new connection is refused.
@@ -242,7 +242,7 @@ TEST_F(SessionLinkTest, ServerRestartIsSurvivedByReconnectingWithoutRestartingTh
     EXPECT_FALSE(players_[i].link.probe.refused()) << "a new attempt starts unrefused";
   }
   ASSERT_TRUE(PumpUntil([&] { return Joined(0) == kJoinStateJoined && Joined(1) == kJoinStateJoined; }));
-  EXPECT_EQ(players_[0].state.phase.load(), kPhaseConnected);
+  EXPECT_EQ(players_[0].state.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_EQ(server_->registry().member_count(), 2u);
   EXPECT_TRUE(players_[0].state.relay_bound.load());
   EXPECT_NE(players_[0].state.link_port.load(), 0);
