@@ -63,7 +63,7 @@ void GroupView::ApplyList(const MemberList& list) {
   for (const MemberEntry& e : list.entries) {
     auto same = [&e](const MemberEntry& m) { return m.id == e.id; };
     members_.erase(std::remove_if(members_.begin(), members_.end(), same), members_.end());
-    if (list.kind == kMemberListJoined) members_.push_back(e);
+    if (list.kind == kMemberListJoined && members_.size() < kMaxMembers) members_.push_back(e);
     if (notices_.size() >= kMaxNotices) notices_.pop_front();
     notices_.push_back(GroupNotice{list.kind, list.reason, e});
   }

@@ -36,6 +36,9 @@ struct GroupNotice {
 class GroupView {
  public:
   static constexpr size_t kMaxNotices = 64;
+  // Members kept at most: a server that announces joins without end cannot make the
+  // session hold them all (a real group is far smaller).
+  static constexpr size_t kMaxMembers = 1024;
 
   // A new connection: nothing known, nothing sent.
   void Reset();

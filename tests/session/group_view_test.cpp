@@ -118,4 +118,11 @@ TEST_F(GroupViewTest, NoticesAreBoundedOldestDroppedFirst) {
   EXPECT_EQ(left, GroupView::kMaxNotices);
 }
 
+TEST_F(GroupViewTest, MembersAreBoundedWhateverTheServerAnnounces) {
+  for (uint32_t i = 0; i < GroupView::kMaxMembers + 100; ++i) {
+    List(kMemberListJoined, {Entry(i, "p")}, 1);
+  }
+  EXPECT_EQ(view_.members().size(), GroupView::kMaxMembers);
+}
+
 }  // namespace
