@@ -10,18 +10,22 @@ namespace orblaunch {
 namespace {
 
 // The pointer types are the exports' own prototypes.
-static_assert(std::is_same<OrbLanInitFn, decltype(&OrbLanInit)>::value, "OrbLanInit");
-static_assert(std::is_same<OrbLanPreLaunchFn, decltype(&OrbLanPreLaunch)>::value, "OrbLanPreLaunch");
-static_assert(std::is_same<OrbLanEndSessionFn, decltype(&OrbLanEndSession)>::value, "OrbLanEndSession");
-static_assert(std::is_same<OrbLanLastResultFn, decltype(&OrbLanLastResult)>::value, "OrbLanLastResult");
-static_assert(std::is_same<OrbLanResultTextFn, decltype(&OrbLanResultText)>::value, "OrbLanResultText");
-static_assert(std::is_same<OrbLanSessionStateFn, decltype(&OrbLanSessionState)>::value, "OrbLanSessionState");
-static_assert(std::is_same<OrbLanSetPlayerNameFn, decltype(&OrbLanSetPlayerName)>::value, "OrbLanSetPlayerName");
-static_assert(std::is_same<OrbLanSetTraceFileFn, decltype(&OrbLanSetTraceFile)>::value, "OrbLanSetTraceFile");
-static_assert(std::is_same<OrbLanGetStatusFn, decltype(&OrbLanGetStatus)>::value, "OrbLanGetStatus");
-static_assert(std::is_same<OrbLanGetMembersFn, decltype(&OrbLanGetMembers)>::value, "OrbLanGetMembers");
-static_assert(std::is_same<OrbLanNextNoticeFn, decltype(&OrbLanNextNotice)>::value, "OrbLanNextNotice");
-static_assert(std::is_same<OrbLanReconnectFn, decltype(&OrbLanReconnect)>::value, "OrbLanReconnect");
+template <typename Fn, typename Export>
+constexpr bool Same(Export) {
+  return std::is_same<Fn, Export>::value;
+}
+static_assert(Same<OrbLanInitFn>(&OrbLanInit), "OrbLanInit");
+static_assert(Same<OrbLanPreLaunchFn>(&OrbLanPreLaunch), "OrbLanPreLaunch");
+static_assert(Same<OrbLanEndSessionFn>(&OrbLanEndSession), "OrbLanEndSession");
+static_assert(Same<OrbLanLastResultFn>(&OrbLanLastResult), "OrbLanLastResult");
+static_assert(Same<OrbLanResultTextFn>(&OrbLanResultText), "OrbLanResultText");
+static_assert(Same<OrbLanSessionStateFn>(&OrbLanSessionState), "OrbLanSessionState");
+static_assert(Same<OrbLanSetPlayerNameFn>(&OrbLanSetPlayerName), "OrbLanSetPlayerName");
+static_assert(Same<OrbLanSetTraceFileFn>(&OrbLanSetTraceFile), "OrbLanSetTraceFile");
+static_assert(Same<OrbLanGetStatusFn>(&OrbLanGetStatus), "OrbLanGetStatus");
+static_assert(Same<OrbLanGetMembersFn>(&OrbLanGetMembers), "OrbLanGetMembers");
+static_assert(Same<OrbLanNextNoticeFn>(&OrbLanNextNotice), "OrbLanNextNotice");
+static_assert(Same<OrbLanReconnectFn>(&OrbLanReconnect), "OrbLanReconnect");
 
 GroupMember FromMember(const OrbLanMember& m) {
   GroupMember g;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link.h"
+#include "local_source.h"
 #include "message_types.h"
 #include "platform.h"
 #include "records.h"
@@ -19,10 +20,42 @@ void CloseLinkSocket(SessionState& s) {
   if (h != kNoSocket) orb::UdpClose(h);
 }
 
+// A socket notice of the shim: a game socket bound or closed.
+void ApplyNotice(SessionState& s, const LinkNotice& notice) {
+  if (notice.kind == kNoticeBound) {
+    s.targets.Bound(notice.address_net, notice.port);
+  } else {
+    s.targets.Closed(notice.address_net, notice.port);
+  }
+}
+
+// One datagram of n bytes that reached the link socket from `from`.
+void TakeDatagram(SessionState& s, orb::Transport& t, LocalSourceCheck& local, uint32_t stamp,
+                  uint8_t* buffer, int n, const orb::SocketAddress& from) {
+  if (!local.IsLocal(from.ip)) {
+    s.link_foreign.fetch_add(1);  // another machine: dropped without an answer
+    return;
+  }
+  LinkNotice notice;
+  if (LinkParseNotice(buffer, static_cast<size_t>(n), &notice)) {
+    ApplyNotice(s, notice);
+    return;
+  }
+  // At least the magic must have arrived: shorter reads would test stale bytes.
+  if (!LinkHasMagic(buffer, static_cast<size_t>(n))) return;
+  // The game socket it came from: where the far games answer, and where relayed datagrams
+  // for that port are handed from now on. Stamped inside the buffer whatever n is.
+  LinkSetSourcePort(buffer, from.port);
+  LinkSetAddress(buffer, stamp);
+  s.targets.Seen(from.ip, from.port);
+  ForwardToServer(s, t, buffer, n);
+}
+
 // Waits for the link socket to become readable and takes every pending datagram, while
 // the session stays active.
 void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
                uint8_t (&buffer)[LINK_DATAGRAM_MAX]) {
+  LocalSourceCheck local(s.is_local_address);
   while (s.active.load()) {
     const orb::SocketHandle h = s.link_socket.load();
     const int ready = orb::UdpWaitReadable(h, kRelayWaitMs);
@@ -37,18 +70,17 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
         if (orb::SocketErrorWouldBlock(orb::SocketLastError())) break;
         continue;  // an oversized datagram or a stale ICMP report: dropped
       }
-      // At least the magic must have arrived: shorter reads would test stale bytes.
-      if (!LinkHasMagic(buffer, static_cast<size_t>(n))) continue;
-      LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
-      ForwardToServer(s, t, buffer, n);
+      TakeDatagram(s, t, local, stamp, buffer, n, from);
     }
   }
 }
 
 }  // namespace
 
-bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
+                      bool keep_game_sockets) {
   if (s.relay_running.exchange(true)) return false;
+  if (!keep_game_sockets) s.targets.Clear();  // the sockets of an earlier launch are gone
   try {
     std::thread(RelayWorker, std::ref(s), std::ref(t), port).detach();
   } catch (const std::system_error&) {
@@ -100,6 +132,7 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
 void WaitForRelayWorker(SessionState& s) {
   while (s.relay_running.load()) orb::SleepMs(1);
   CloseLinkSocket(s);
+  s.targets.Clear();
 }
 
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n) {
@@ -120,6 +153,12 @@ void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int
   if (!s.active.load()) return;
   const intptr_t h = s.link_socket.load();
   if (h == kNoSocket) return;
-  const orb::SocketAddress to = {orb::ParseIPv4(LINK_LOOPBACK_TEXT), LinkGetPort(data)};
-  orb::UdpSendTo(h, data, length, to);
+  const uint16_t port = LinkGetPort(data);
+  uint32_t addresses[kRelayDeliveriesMax];
+  const int n = s.targets.AddressesFor(port, addresses, kRelayDeliveriesMax);
+  if (n == 0) {
+    s.undeliverable.fetch_add(1);  // no game here uses the port: sent nowhere
+    return;
+  }
+  for (int i = 0; i < n; ++i) orb::UdpSendTo(h, data, length, {addresses[i], port});
 }

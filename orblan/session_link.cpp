@@ -72,9 +72,12 @@ int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const Serv
   if (s.phase.load() == ORBLAN_STATE_NONE || x.endpoint == nullptr) return 0;
   const int32_t address = t.Connect(x.endpoint, x.server_host, x.server_port, 0);
   if (address == 0) return 0;
-  // A worker that saw the connection fall has left its loop or is about to: let it end,
-  // so the one started below is the only one.
-  if (!s.active.load()) WaitForRelayWorker(s);
+  // A worker that saw the connection fall has left its loop or is about to: let it end
+  // (it closes its socket), so the one started below is the only one. The game sockets it
+  // learned stay known: the same game goes on.
+  if (!s.active.load()) {
+    while (s.relay_running.load()) orb::SleepMs(1);
+  }
   const int32_t old = s.server_connection.load();
   t.SetEventCallback(address, orb::EVENT_CONNECTED, cb.on_event);
   t.SetEventCallback(address, orb::EVENT_PEERCLOSE, cb.on_event);
@@ -87,7 +90,7 @@ int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const Serv
   if (launched) {
     QueueJoin(s, x, t);
     if (!s.relay_running.load()) {
-      StartRelayWorker(s, t, x.link_port);
+      StartRelayWorker(s, t, x.link_port, /*keep_game_sockets=*/true);
       x.link_taken.store(!s.relay_bound.load());
     }
   }

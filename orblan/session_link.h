@@ -70,7 +70,8 @@ void AfterPumpPass(SessionLink& x, uint64_t now_ms);
 // Opens a new connection to the server OrbLanInit named, replacing the current one
 // (which is dropped without a word: it is lost or never answered). Once a game was
 // launched, the join record is queued again and the relay worker restarted if it ended,
-// so the game's broadcasts flow again when the server confirms. Returns the new address,
+// still knowing the game's sockets, so the game's broadcasts flow both ways again when the
+// server confirms. Returns the new address,
 // or 0 (nothing changed) without a session or when the host cannot be resolved.
 int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const ServerCallbacks& cb);
 

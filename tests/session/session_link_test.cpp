@@ -61,6 +61,7 @@ class SessionLinkTest : public ::testing::Test {
     for (int i = 0; i < 2; ++i) g_players[i] = &players_[i];
   }
   ~SessionLinkTest() override {
+    orb::UdpClose(game_);
     for (Player& p : players_) {
       EndSession(p.state);
       WaitForRelayWorker(p.state);
@@ -116,16 +117,25 @@ class SessionLinkTest : public ::testing::Test {
 
   JoinState Joined(int i) { return players_[i].link.group.join_state(); }
 
-  // A game broadcast from player `from`'s shim, and whether player `to`'s session hands
-  // it to a game (both games share this machine's loopback: the one socket plays both).
+  // The game: one socket on 127.0.0.1 that both players' games share (one machine).
+  void OpenGame() {
+    game_ = orb::UdpOpen();
+    orb::UdpBind(game_, orb::ParseIPv4("127.0.0.1"), 0);
+    orb::UdpSetNonBlocking(game_);
+    orb::UdpBoundPort(game_, &game_port_);
+  }
+  // As the shim does when a game binds a socket: player i's session learns of it.
+  void AnnounceGame(int i) {
+    uint8_t notice[LINK_NOTICE_SIZE];
+    LinkBuildNotice(notice, sizeof notice, {kNoticeBound, game_port_, orb::ParseIPv4("127.0.0.1")});
+    const orb::SocketAddress link = {orb::ParseIPv4("127.0.0.1"), players_[i].state.link_port.load()};
+    orb::UdpSendTo(game_, notice, sizeof notice, link);
+  }
+  // A game broadcast sent to player `from`'s link, and whether player `to`'s session hands
+  // it back to the game.
   bool BroadcastArrives(int from, int to) {
-    orb::SocketHandle game = orb::UdpOpen();
-    uint16_t game_port = 0;
-    orb::UdpBind(game, orb::ParseIPv4("127.0.0.1"), 0);
-    orb::UdpSetNonBlocking(game);
-    orb::UdpBoundPort(game, &game_port);
     uint8_t d[LINK_HEADER_SIZE + 4];
-    LinkWrap(d, sizeof d, game_port, 0, "ping", 4);
+    LinkWrap(d, sizeof d, game_port_, 0, "ping", 4);
     const orb::SocketAddress link = {orb::ParseIPv4("127.0.0.1"), players_[from].state.link_port.load()};
     uint8_t buf[64];
     int n = -1;
@@ -133,13 +143,14 @@ class SessionLinkTest : public ::testing::Test {
     // A game repeats its announcements; the first may race the server's proof of the
     // connection.
     for (int tries = 0; tries < 10 && n < 0; ++tries) {
-      orb::UdpSendTo(game, d, sizeof d, link);
-      PumpUntil([&] { return (n = orb::UdpReceiveFrom(game, buf, sizeof buf, &source)) >= 0; }, 300);
+      orb::UdpSendTo(game_, d, sizeof d, link);
+      PumpUntil([&] { return (n = orb::UdpReceiveFrom(game_, buf, sizeof buf, &source)) >= 0; }, 300);
     }
-    orb::UdpClose(game);
     return n == static_cast<int>(sizeof d) && source.port == players_[to].state.link_port.load();
   }
 
+  orb::SocketHandle game_ = orb::kInvalidSocket;
+  uint16_t game_port_ = 0;
   std::string log_;
   Logger logger_;
   ServerOptions options_;
@@ -167,6 +178,8 @@ TEST_F(SessionLinkTest, JoinIsAnsweredMembersAreKnownAndLeavingFreesThePlaceAtOn
   EXPECT_EQ(notice.kind, kMemberListJoined);
   EXPECT_EQ(notice.member.name, "bob");
   EXPECT_TRUE(log_.find("member 2 (bob, 127.0.0.1:") != std::string::npos) << log_;
+  OpenGame();
+  AnnounceGame(1);
   EXPECT_TRUE(BroadcastArrives(0, 1));
 
   // bob ends his session: the server lets him go while his session ends, not a minute
@@ -222,6 +235,10 @@ TEST_F(SessionLinkTest, ServerRestartIsSurvivedByReconnectingWithoutRestartingTh
   Launch(0, "g", "alice");
   Launch(1, "g", "bob");
   ASSERT_TRUE(PumpUntil([&] { return Joined(0) == kJoinStateJoined && Joined(1) == kJoinStateJoined; }));
+  OpenGame();
+  AnnounceGame(0);
+  AnnounceGame(1);
+  ASSERT_TRUE(BroadcastArrives(0, 1));
 
   // The operator restarts the server: every session is closed, relaying stops.
   server_->BeginShutdown();
@@ -235,7 +252,7 @@ TEST_F(SessionLinkTest, ServerRestartIsSurvivedByReconnectingWithoutRestartingTh
   EXPECT_TRUE(PumpUntil([&] { return players_[0].link.probe.refused(); }));
 
   // Back on the same port: both reconnect and rejoin, their relay workers listen again
-  // and broadcasts flow both ways.
+  // and broadcasts flow both ways, to the game's sockets they knew before.
   StartServer(port);
   for (int i = 0; i < 2; ++i) {
     ASSERT_NE(Reconnect(players_[i].state, players_[i].link, players_[i].transport, kCallbacks[i]), 0);
