@@ -294,13 +294,33 @@ class Launch {
     }
   }
 
+  // Tells the player what changed in the paths to the other members (path_report.h).
+  void ReportPaths() {
+    std::string notice;
+    while (lib_.TakeNotice(&notice)) Say("%s", notice.c_str());
+    std::vector<PeerPath> peers;
+    if (!lib_.Peers(&peers)) return;
+    for (const PathEvent& e : paths_.Update(peers, lib_.PublicAddress())) Say("%s", e.line.c_str());
+  }
+
+  void SummarisePaths() {
+    std::vector<PeerPath> peers;
+    if (!lib_.Peers(&peers)) return;
+    for (const std::string& line : PathReport::Summary(peers)) Say("%s", line.c_str());
+  }
+
   int WatchGame() {
     int last = ORBLAN_STATE_CONNECTED;
+    uint64_t next_report = 0;
     bool stopping = false, stopped = false, reconnecting = false;
     uint64_t stop_at = 0;
     int exit_code = 0;
     for (;;) {
       if (host_.GameEnded(&exit_code)) break;
+      if (host_.NowMs() >= next_report) {
+        ReportPaths();
+        next_report = host_.NowMs() + kPathReportMs;
+      }
       const uint64_t now = host_.NowMs();
       int s = lib_.State();
       if (reconnecting) {
@@ -340,6 +360,7 @@ class Launch {
       }
       host_.Pump(kPumpSliceMs);
     }
+    SummarisePaths();
     if (stopped) {
       Say("game stopped");
       return kExitInterrupted;
@@ -358,6 +379,7 @@ class Launch {
   int attempt_ = 0;
   uint64_t next_attempt_at_ = 0;
   uint64_t attempt_started_ = 0;
+  PathReport paths_;
 };
 
 }  // namespace

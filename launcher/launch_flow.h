@@ -31,6 +31,7 @@ constexpr uint32_t kReconnectAttemptMs = 5000;
 
 // The pause before reconnection attempt n (1, 2, ...).
 uint32_t ReconnectDelayMs(int attempt);
+constexpr uint32_t kPathReportMs = 1000;  // how often the paths to the members are looked at
 
 // Runs one session and returns orblaunch's exit code (exit_codes.h, or the game's own).
 int RunLaunch(const LaunchOptions& options, SessionLibrary& library, LauncherHost& host);

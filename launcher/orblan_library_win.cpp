@@ -6,6 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "orblan.h"
+
 namespace orblaunch {
 namespace {
 
@@ -35,6 +37,9 @@ GroupMember FromMember(const OrbLanMember& m) {
   g.you = (m.flags & ORBLAN_MEMBER_YOU) != 0;
   return g;
 }
+static_assert(Same<OrbLanPeersFn>(&OrbLanPeers), "OrbLanPeers");
+static_assert(Same<OrbLanPublicAddressFn>(&OrbLanPublicAddress), "OrbLanPublicAddress");
+static_assert(Same<OrbLanTakeNoticeFn>(&OrbLanTakeNotice), "OrbLanTakeNotice");
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -56,6 +61,9 @@ class OrbLanLibrary : public SessionLibrary {
         members_(Bind<OrbLanGetMembersFn>(m, "OrbLanGetMembers")),
         notice_(Bind<OrbLanNextNoticeFn>(m, "OrbLanNextNotice")),
         reconnect_(Bind<OrbLanReconnectFn>(m, "OrbLanReconnect")) {}
+        peers_(Bind<OrbLanPeersFn>(m, "OrbLanPeers")),
+        public_address_(Bind<OrbLanPublicAddressFn>(m, "OrbLanPublicAddress")),
+        take_notice_(Bind<OrbLanTakeNoticeFn>(m, "OrbLanTakeNotice")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -122,6 +130,37 @@ class OrbLanLibrary : public SessionLibrary {
   }
   bool Reconnect() override { return reconnect_ && reconnect_() == 1; }
   bool Extended() override { return status_ && members_ && notice_ && reconnect_; }
+  bool Peers(std::vector<PeerPath>* out) override {
+    out->clear();
+    if (!peers_) return false;
+    OrbLanPeer buf[64];
+    const int n = peers_(buf, 64);
+    for (int i = 0; i < n && i < 64; ++i) {
+      PeerPath p;
+      p.member = buf[i].member;
+      p.address = buf[i].address;
+      p.port = buf[i].port;
+      p.path = buf[i].path <= 2 ? static_cast<PathKind>(buf[i].path) : PathKind::kTrying;
+      p.rtt_ms = buf[i].rtt_ms;
+      p.sent_direct = buf[i].sent_direct;
+      p.sent_server = buf[i].sent_server;
+      p.received_direct = buf[i].received_direct;
+      p.received_server = buf[i].received_server;
+      out->push_back(p);
+    }
+    return true;
+  }
+  std::string PublicAddress() override {
+    char text[64];
+    if (!public_address_ || public_address_(text, sizeof text) != 1) return "";
+    return text;
+  }
+  bool TakeNotice(std::string* line) override {
+    char text[512];
+    if (!take_notice_ || take_notice_(text, sizeof text) != 1) return false;
+    *line = text;
+    return true;
+  }
 
  private:
   OrbLanInitFn init_;
@@ -136,6 +175,9 @@ class OrbLanLibrary : public SessionLibrary {
   OrbLanGetMembersFn members_;
   OrbLanNextNoticeFn notice_;
   OrbLanReconnectFn reconnect_;
+  OrbLanPeersFn peers_;
+  OrbLanPublicAddressFn public_address_;
+  OrbLanTakeNoticeFn take_notice_;
 };
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "path_report.h"
+
 #include "orblan.h"
 
 namespace orblaunch {
@@ -65,6 +67,12 @@ class SessionLibrary {
   virtual bool Reconnect() = 0;                             // false when not offered
   // Whether the library offers the added exports at all.
   virtual bool Extended() = 0;
+  // The other members and the paths to them; false when the library cannot tell.
+  virtual bool Peers(std::vector<PeerPath>* out) { (void)out; return false; }
+  // Where the group server sees this machine, "" while unknown or when it cannot tell.
+  virtual std::string PublicAddress() { return ""; }
+  // The oldest line the library has for the player; false when none waits.
+  virtual bool TakeNotice(std::string* line) { (void)line; return false; }
 };
 
 }  // namespace orblaunch

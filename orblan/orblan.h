@@ -84,6 +84,41 @@ typedef int(ORBLAN_CALL* OrbLanLastResultFn)(void);
 typedef const char*(ORBLAN_CALL* OrbLanResultTextFn)(int code);
 typedef int(ORBLAN_CALL* OrbLanSessionStateFn)(void);
 
+/* Players behind home routers: how the game's datagrams reach each other member of the
+ * group that orblan can route (one with a session library that takes relayed datagrams). */
+#define ORBLAN_PATH_TRYING 0 /* probing for a direct path; the server carries datagrams meanwhile */
+#define ORBLAN_PATH_DIRECT 1 /* straight to the member, the server not in the way */
+#define ORBLAN_PATH_SERVER 2 /* no direct path found: through the group server */
+typedef struct OrbLanPeer {
+  unsigned int member;          /* the group server's number for the member */
+  unsigned int address;         /* where the server sees it: IPv4, network byte order */
+  unsigned int port;            /* and its UDP port there */
+  unsigned int path;            /* ORBLAN_PATH_... */
+  unsigned int rtt_ms;          /* round trip of the direct path; 0 unless direct */
+  unsigned int sent_direct;     /* the game's datagrams to it that went directly */
+  unsigned int sent_server;     /* ... through the server */
+  unsigned int received_direct; /* its game's datagrams that came directly */
+  unsigned int received_server; /* ... through the server */
+} OrbLanPeer;
+
+/* Fills out with up to max members, in the order of their numbers. Returns how many there
+ * are (possibly more than max; 0 until the server has described the group), or -1 when out
+ * is null and max is above 0. */
+int ORBLAN_CALL OrbLanPeers(OrbLanPeer* out, int max);
+
+/* Writes "a.b.c.d:port", where the group server sees this machine, into text (size bytes,
+ * always terminated). Returns 1, or 0 (text empty) while the server has not said. */
+int ORBLAN_CALL OrbLanPublicAddress(char* text, int size);
+
+/* Takes the oldest line for the player about something the game tried that orblan cannot
+ * carry for it (a TCP connection to a member behind a home router), each told once. Returns
+ * 1 with the line in text (size bytes, always terminated, cut to fit), or 0 when none waits. */
+int ORBLAN_CALL OrbLanTakeNotice(char* text, int size);
+
+typedef int(ORBLAN_CALL* OrbLanPeersFn)(OrbLanPeer* out, int max);
+typedef int(ORBLAN_CALL* OrbLanPublicAddressFn)(char* text, int size);
+typedef int(ORBLAN_CALL* OrbLanTakeNoticeFn)(char* text, int size);
+
 /* ---- For launchers that show the player more. A launcher that calls none of these gets
  * the session the three calls above describe, except that OrbLanEndSession now tells the
  * server the session ends (so the player's place in the group is free at once), a

@@ -2,18 +2,23 @@
 // server connection's callbacks and the exports.
 #include <windows.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "deploy_win.h"
 #include "game_paths.h"
 #include "link.h"
 #include "local_address_lookup.h"
+#include "member_link.h"
+#include "member_router.h"
+#include "notices.h"
 #include "message_types.h"
 #include "orblan.h"
 #include "original_dll_win.h"
 #include "platform.h"
 #include "records.h"
 #include "relay.h"
+#include "route_table_win.h"
 #include "session_link.h"
 #include "session_log.h"
 #include "session_module.h"
@@ -28,16 +33,40 @@ const UINT kPumpPeriodMs = 20;
 SessionState g_session;
 SessionLink g_link;
 bool g_sockets_started_at_load = false;
+uint16_t g_endpoint_port = 0;  // the server endpoint's port: where members reach us directly
 
+// What varies between two sessions anywhere: time, process, where things lie in memory.
+uint64_t KeySeed() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const uint64_t here = reinterpret_cast<uintptr_t>(&counter);
+  return static_cast<uint64_t>(counter.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32) ^
+         GetTickCount() ^ (here << 16);
+}
+
+// Datagrams from other members (direct paths) reach the transport on the server endpoint
+// and go to the router; trace lines go to standard output until the launcher points them
+// elsewhere.
 orb::TransportOptions SessionTransportOptions() {
   orb::TransportOptions o;
-  o.trace = SessionTrace;  // standard output until the launcher points it elsewhere
+  o.trace = SessionTrace;
+  o.stray = [](const uint8_t* data, int size, const orb::SocketAddress& from) {
+    return RouteStray(g_session, TheTransport(), data, size, from);
+  };
   return o;
+}
+
+NoticeBoard g_notices;
+
+MemberRouter& TheRouter() {
+  static MemberRouter router(NewPathKey(KeySeed()));
+  return router;
 }
 
 void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) {
   try {
     TheTransport().Pump(0);
+    RouteTick(g_session, TheTransport());
     AfterPumpPass(g_link, orb::MonotonicMs());
     FlushSessionTrace();
   } catch (...) {
@@ -50,6 +79,7 @@ void OnServerEvent(int32_t address, int32_t code, int32_t) {
 }
 
 void OnServerData(const uint8_t* data, int32_t length, int32_t type, int32_t address, int32_t) {
+  if (RouteFromServer(g_session, TheTransport(), data, length, type, address)) return;
   OnSessionServerData(g_session, g_link, data, length, type, address);
 }
 
@@ -77,6 +107,12 @@ int InitSession(const char* serverHost, unsigned int serverPort) {
   s.member = 0;
   orb::Endpoint* endpoint = t.CreateEndpoint(0);
   if (endpoint == nullptr) return 0;
+  g_endpoint_port = endpoint->local_port;
+  TheRouter().Reset(NewPathKey(KeySeed()));
+  s.router = &TheRouter();
+  g_notices.Clear();
+  s.notices = &g_notices;
+  if (s.route_table == nullptr) s.route_table = CreateRouteTableMemory();
   const int32_t address =
       t.Connect(endpoint, serverHost, static_cast<uint16_t>(serverPort & 0xFFFF), 0);
   if (address == 0) return 0;
@@ -116,6 +152,7 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
 
   strcpy(s.group, groupName);  // fits: GroupNameFits checked it
   QueueJoin(s, g_link, TheTransport());
+  SendPathReport(s, TheTransport(), g_endpoint_port);
   s.paths = paths;
   SetCurrentDirectoryA(s.paths.game_dir);
   // Nothing is done at "<game dir>\ws2_32.dll": a game that ships that library keeps it.
@@ -152,6 +189,7 @@ void EndTheSession() {
   s.active.store(false);  // the worker leaves its loop within one readiness wait
   LeaveServer(s, g_link, TheTransport(), kLeaveWaitMs);
   EndSession(s);
+  PublishRoutes(s);  // empty: a game that goes on sends as it would without orblan
   StopPumpTimer();
   g_link.probe.Stop();
   if (g_link.shim_placed) {
@@ -191,7 +229,10 @@ orb::Transport& TheTransport() {
   static orb::Transport transport(SessionTransportOptions());
   return transport;
 }
-ServerCallbacks TheServerCallbacks() { return ServerCallbacks{OnServerEvent, OnServerData}; }
+ServerCallbacks TheServerCallbacks() {
+  return ServerCallbacks{OnServerEvent, OnServerData,
+                         [] { SendPathReport(g_session, TheTransport(), g_endpoint_port); }};
+}
 
 // The exports: nothing unwinds across the library's boundary.
 
@@ -233,3 +274,58 @@ extern "C" const char* ORBLAN_CALL OrbLanResultText(int code) {
 }
 
 extern "C" int ORBLAN_CALL OrbLanSessionState(void) { return g_session.phase.load(); }
+
+extern "C" int ORBLAN_CALL OrbLanPeers(OrbLanPeer* out, int max) {
+  if (out == nullptr && max > 0) return -1;
+  try {
+    const std::vector<MemberView> members = TheRouter().Members();
+    for (size_t i = 0; i < members.size() && static_cast<int>(i) < max; ++i) {
+      const MemberView& m = members[i];
+      OrbLanPeer& p = out[i];
+      p.member = m.path.member;
+      p.address = m.path.seen.ip;
+      p.port = m.path.seen.port;
+      p.path = static_cast<unsigned int>(m.path.state);
+      p.rtt_ms = m.path.rtt_ms;
+      p.sent_direct = static_cast<unsigned int>(m.sent_direct);
+      p.sent_server = static_cast<unsigned int>(m.sent_server);
+      p.received_direct = static_cast<unsigned int>(m.received_direct);
+      p.received_server = static_cast<unsigned int>(m.received_server);
+    }
+    return static_cast<int>(members.size());
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int ORBLAN_CALL OrbLanPublicAddress(char* text, int size) {
+  if (text == nullptr || size <= 0) return 0;
+  text[0] = '\0';
+  try {
+    const PathAddress seen = TheRouter().public_address();
+    if (seen.ip == 0) return 0;
+    char ip[16];
+    orb::FormatIPv4(seen.ip, ip, sizeof ip);
+    const int n = snprintf(text, static_cast<size_t>(size), "%s:%u", ip, seen.port);
+    if (n < 0 || n >= size) {
+      text[0] = '\0';
+      return 0;
+    }
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int ORBLAN_CALL OrbLanTakeNotice(char* text, int size) {
+  if (text == nullptr || size <= 0) return 0;
+  text[0] = '\0';
+  try {
+    std::string line;
+    if (!g_notices.Take(&line)) return 0;
+    snprintf(text, static_cast<size_t>(size), "%s", line.c_str());  // cut to fit
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}

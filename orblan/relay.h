@@ -5,7 +5,9 @@
 // (UDP, every interface, port 3668), drops (and counts) whatever comes from another machine,
 // stamps this machine's address into bytes 8 to 11 and the port of the game socket it came
 // from into bytes 6 and 7, and queues each as a relay record (type 8) to the server
-// connection. It also takes the shim's socket notices, and so knows which game sockets exist
+// connection; a datagram the shim addressed to another member (its address field is not the
+// loopback address a broadcast carries) goes to the member router (member_link.h). It also
+// takes the shim's socket notices, and so knows which game sockets exist
 // (delivery_targets.h). Inbound, the server connection's data callback hands the bare link
 // datagrams the server passes on from the other members to the game sockets bound to the
 // header's port, from the link socket: one copy to each address such a socket is bound to
@@ -53,6 +55,11 @@ void WaitForRelayWorker(SessionState& s);
 // Queues the n-byte link datagram to the server connection as a relay record. Dropped
 // when no group is set or it does not fit.
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n);
+
+// Sends a link datagram of length bytes to the game sockets on its header's port, from the
+// link socket: one copy to each address such a socket is bound to; none (counted as
+// undeliverable) when no game uses the port, or while no link socket is open.
+void DeliverToGame(SessionState& s, const uint8_t* link, int32_t length);
 
 // The server connection's data: a type 8 link datagram of more than 12 bytes from the
 // current server connection goes to the game sockets on its header's port (counted as

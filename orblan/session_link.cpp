@@ -89,6 +89,7 @@ int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const Serv
   const bool launched = s.group[0] != '\0';
   if (launched) {
     QueueJoin(s, x, t);
+    if (cb.rejoined != nullptr) cb.rejoined();
     if (!s.relay_running.load()) {
       StartRelayWorker(s, t, x.link_port, /*keep_game_sockets=*/true);
       x.link_taken.store(!s.relay_bound.load());

@@ -37,10 +37,12 @@ struct SessionLink {
   bool shim_placed = false;
 };
 
-// Callbacks the server connection gets, as OrbLanInit registers them.
+// Callbacks the server connection gets, as OrbLanInit registers them, and what else a
+// launch sends after its join record on a new connection (null: nothing).
 struct ServerCallbacks {
   orb::EventCallback on_event;
   orb::DataCallback on_data;
+  void (*rejoined)();
 };
 
 // OrbLanInit connected to host:port through endpoint as `address` (already begun in s):

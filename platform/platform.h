@@ -63,6 +63,10 @@ int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms);
 int UdpReceiveFrom(SocketHandle socket, void* buffer, int capacity, SocketAddress* from);
 // Sends one datagram. Returns the bytes sent, or -1 on failure.
 int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAddress& to);
+// Sends one datagram with the IP time-to-live set to ttl for it alone (the socket's own
+// is put back afterwards). Returns the bytes sent, or -1 on failure.
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl);
 // Closes the socket; kInvalidSocket is ignored.
 void UdpClose(SocketHandle socket);
 // Connects a UDP socket to one address: it then sends there with UdpSend and hears of

@@ -114,6 +114,18 @@ int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAdd
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl) {
+  const int fd = static_cast<int>(socket);
+  int old_ttl = 64;
+  socklen_t size = sizeof old_ttl;
+  const bool have_old = getsockopt(fd, IPPROTO_IP, IP_TTL, &old_ttl, &size) == 0;
+  setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+  const int n = UdpSendTo(socket, data, length, to);
+  if (have_old) setsockopt(fd, IPPROTO_IP, IP_TTL, &old_ttl, sizeof old_ttl);
+  return n;
+}
+
 void UdpClose(SocketHandle socket) {
   if (socket != kInvalidSocket) close(static_cast<int>(socket));
 }

@@ -108,6 +108,22 @@ int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAdd
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl) {
+  // IP_TTL is the Winsock 1.1 option (7 in winsock.h), as this library links wsock32.
+  const SOCKET s = static_cast<SOCKET>(socket);
+  int old_ttl = 128;
+  int size = sizeof old_ttl;
+  const bool have_old =
+      getsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&old_ttl), &size) == 0;
+  setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
+  const int n = UdpSendTo(socket, data, length, to);
+  if (have_old) {
+    setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&old_ttl), sizeof old_ttl);
+  }
+  return n;
+}
+
 void UdpClose(SocketHandle socket) {
   if (socket != kInvalidSocket) closesocket(static_cast<SOCKET>(socket));
 }

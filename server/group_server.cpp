@@ -100,6 +100,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 void GroupServer::RunOnce() {
   transport_->Pump(0);
   notices_.RunOnce(clock_());
+  FlushPathInfo();
   if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
@@ -127,11 +128,16 @@ void GroupServer::LogStatistics() {
                     counters_.records_relayed, counters_.datagrams_out};
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
+               "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
                "transport: in=%llu out=%llu resends=%llu timeouts=%llu refused_connects=%llu "
                "bad_datagrams=%llu duplicates=%llu held_back=%llu",
                members, unproven, registry_.group_count(),
                IntervalText(before, after, now - last_stats_ms_).c_str(),
                TotalsText(after).c_str(), drops_.Summary().c_str(),
+               static_cast<unsigned long long>(counters_.unicast_in),
+               static_cast<unsigned long long>(counters_.unicast_relayed),
+               static_cast<unsigned long long>(counters_.path_reports),
+               static_cast<unsigned long long>(counters_.path_infos_out),
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
@@ -235,6 +241,7 @@ void GroupServer::RemoveMember(int32_t address, const char* how, LeaveReason why
   notices_.Forget(address);
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
+  if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
   registry_.RemoveMember(address);
 }
 
@@ -267,6 +274,10 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
     HandleJoin(member, data, n);
   } else if (type == kMsgLeave) {
     HandleLeave(member);
+  } else if (type == kMsgRelayUnicast) {
+    HandleUnicast(member, data, n);
+  } else if (type == kMsgPathReport) {
+    HandlePathReport(member, data, n);
   } else {
     char detail[48];
     snprintf(detail, sizeof detail, "message type %d", type);
@@ -294,7 +305,12 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
     ++counters_.leaves;
     notices_.Leaving(*member, kLeftMovedAway);
   }
-  JoinResult result = registry_.Join(member->address, group_name);
+  std::string left;
+  JoinResult result = registry_.Join(member->address, group_name, &left);
+  if (member->path.takes_relayed) {
+    if (!left.empty()) PathInfoDue(left);
+    if (result == JoinResult::kJoined) PathInfoDue(group_name);
+  }
   const Group* group = member->group;
   JoinOutcome outcome;
   outcome.capacity = static_cast<uint16_t>(options_.max_group_members);
@@ -396,12 +412,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   ++counters_.records_relayed;
-  for (int32_t to : recipients_) {
-    if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kMsgRelay) == 0) {
-      ++counters_.datagrams_out;
-    }
-  }
+  FanOut(member, record.link, record.link_length);
 }
 
 bool GroupServer::Proven(Member* member) {

@@ -14,7 +14,18 @@
 //                  messages wait in the transport, M's token bucket pays one token per
 //                  recipient. The link datagram then goes, byte for byte, to
 //                  every other proven member of the group as a type 8 message.
+//   type 20, path report: M takes relayed datagrams and path info from now on, or not
+//                  (unicast_relay.cpp); its group's path info is refreshed.
+//   type 9, relayed unicast: M is in a group and proven, the receiver is a proven member
+//                  of the same group that takes relayed datagrams, the pending limit, M's
+//                  own unicast bucket pays one token. The link datagram goes to the
+//                  receiver alone as a type 18 message naming M.
 //   other types:   dropped (unknown_type).
+// Every link datagram the server passes on carries, in its address field, the address it
+// sees the sender at (whatever the sender wrote there), so no member can speak in
+// another's name and no far game is told a private address it cannot reach. A member that
+// takes relayed datagrams gets broadcasts as type 18 too (the sender named); every other
+// member gets them as type 8, as before.
 // Every drop is counted by reason and warned about, rate-limited.
 #ifndef ORB_SERVER_GROUP_SERVER_H
 #define ORB_SERVER_GROUP_SERVER_H
@@ -45,11 +56,16 @@ struct ServerCounters {
   uint64_t records_in = 0;       // relay records received, valid or not
   uint64_t records_relayed = 0;  // relay records that passed every check
   uint64_t datagrams_out = 0;    // link datagrams queued to recipients
+  uint64_t unicast_in = 0;       // relayed unicast messages received, valid or not
+  uint64_t unicast_relayed = 0;  // relayed unicast messages passed to their receiver
+  uint64_t path_reports = 0;     // path reports accepted
+  uint64_t path_infos_out = 0;   // path info messages queued to members
 };
 
 class GroupServer : public TransportObserver {
  public:
   static const uint64_t kWarningIntervalMs = 10000;
+  static const uint64_t kPathInfoIntervalMs = 200;
 
   // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
   // platform's sockets on every interface). logger: not owned.
@@ -103,6 +119,17 @@ class GroupServer : public TransportObserver {
   void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
+  // Relayed unicast and path info (unicast_relay.cpp).
+  void HandleUnicast(Member* member, const uint8_t* data, size_t length);
+  void HandlePathReport(Member* member, const uint8_t* data, size_t length);
+  // Sends the link datagram of `from` to every recipient, stamped with from's address: as
+  // type 18 to members that take relayed datagrams, as type 8 to the others.
+  void FanOut(Member* from, const uint8_t* link, size_t length);
+  // The group's path info is sent again at the next flush (at most every
+  // kPathInfoIntervalMs, so join or report spam costs the server little).
+  void PathInfoDue(const std::string& group);
+  void FlushPathInfo();
+  void SendPathInfo(Member* to);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
@@ -125,6 +152,11 @@ class GroupServer : public TransportObserver {
   uint64_t last_stats_ms_ = 0;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
+  std::vector<uint8_t> stamped_;     // a link datagram with the sender's address, reused
+  std::vector<uint8_t> relayed_;     // the same as a type 18 message, reused
+  std::vector<std::string> path_info_due_;  // groups whose path info is to be sent
+  std::vector<int32_t> path_info_owed_;     // reporting members not yet proven
+  uint64_t next_path_info_ms_ = 0;
   uint64_t next_stats_ms_ = 0;
   bool shutting_down_ = false;
   uint64_t shutdown_deadline_ms_ = 0;

@@ -22,6 +22,8 @@ struct ServerOptions {
   uint32_t max_group_members = 32;
   uint32_t relay_rate = 2000;        // datagrams out per second, per member; 0 = unlimited
   uint32_t relay_burst = 4000;
+  uint32_t unicast_rate = 2000;      // relayed unicast datagrams per second, per member
+  uint32_t unicast_burst = 4000;     // 0 rate = unlimited
   uint32_t max_pending = 150000;     // messages queued or unacknowledged; 0 = no limit
   uint32_t stats_interval_s = 60;    // 0 = no statistics line
   uint32_t shutdown_wait_ms = 2000;  // how long to wait for CONFIRM_DISCONNECTs

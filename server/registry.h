@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "member_path.h"
 #include "token_bucket.h"
 
 namespace orb {
@@ -35,6 +36,7 @@ struct Member {
   bool proven = false;       // once the transport says so; a connection stays proven
   TokenBucket bucket;
   uint64_t records_in = 0;
+  MemberPath path;  // relayed unicast and path info (unicast_relay.cpp)
 
   Member(int32_t addr, std::string peer_text, TokenBucket b)
       : address(addr), peer(std::move(peer_text)), bucket(b) {}

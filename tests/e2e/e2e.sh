@@ -3,7 +3,9 @@
 # demo/netlab.sh), each player's NetQuest started by orblaunch under Wine. Checks the whole
 # road of a broadcast, the direct replies, the launcher's failures and its clean end, that
 # the hosts cannot find each other without orblan, that a server restart is survived, that
-# a wsock32.dll of the game's own is kept, and a group's joins, leaves and refusals.
+# a wsock32.dll of the game's own is kept, and a group's joins, leaves and refusals; then the
+# same two players behind home routers that forward nothing, whose replies reach each other
+# through the server.
 #
 #   e2e.sh WIN32_BUILD_DIR      (reads WIN32_BUILD_DIR/orblan-lab.env, written by CMake)
 #
@@ -299,8 +301,54 @@ check "the server logs the refusal" has_line "$run/small-server.log" "(x4, $LAB_
 for pid in $(lab_program_pids a orblaunch.exe) $(lab_program_pids a netquest.exe); do kill -INT "$pid"; done
 wait "$p_x1"
 
+# --- Behind home routers that forward nothing and open no direct path -------------------
+# Each player behind a router of its own that masquerades with a new random port for every
+# destination: the game must still be told the other's public address, and every reply
+# must reach the other game through the group server.
+if ! lab_can_home; then
+  check "home routers can be made (nftables' nft, installed by tools/setup.sh)" false
+else
+  lab_down
+  lab_up "orbe2n$$" home-random
+  lab_bg srv "$run/home-server.log" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0
+  home_server=$LAB_LAST_PID
+  launch a home-alice --server "$server_addr" --group home "$(game_of home-alice)" --name alice \
+    --machine --duration 25 --interval 400 --expect 1 --tcp-port 2300
+  p_alice=$launched_pid
+  launch b home-bob --server "$server_addr" --group home "$(game_of home-bob)" --name bob \
+    --machine --duration 25 --interval 400 --expect 1
+  p_bob=$launched_pid
+  rc_a=hung rc_b=hung
+  end=$(( $(date +%s) + 90 ))
+  while kill -0 "$p_alice" 2>/dev/null || kill -0 "$p_bob" 2>/dev/null; do
+    [ "$(date +%s)" -lt "$end" ] || break
+    sleep 0.5
+  done
+  kill -0 "$p_alice" 2>/dev/null || { wait "$p_alice"; rc_a=$?; }
+  kill -0 "$p_bob" 2>/dev/null || { wait "$p_bob"; rc_b=$?; }
+  kill -TERM "$home_server"
+  wait_for 10 "$run/home-server.log" "stats:"
+  A=$run/home-alice/console.log B=$run/home-bob/console.log
+  b_ipx="00000000:0000CB007116:4E51" a_ipx="00000000:0000CB007115:4E51"
+  check "home: alice hears bob at his router's address over UDP" has "$A" "NQ hello transport=udp from=$LAB_B_PUBLIC:26900 name=bob"
+  check "home: bob hears alice at her router's address over IPX" has "$B" "NQ hello transport=ipx from=$a_ipx name=alice"
+  check "home: alice gets bob's UDP replies though nothing is forwarded" has "$A" "NQ reply transport=udp from=$LAB_B_PUBLIC:26900 name=bob"
+  check "home: bob gets alice's UDP replies" has "$B" "NQ reply transport=udp from=$LAB_A_PUBLIC:26900 name=alice"
+  check "home: alice gets bob's IPX replies" has "$A" "NQ reply transport=ipx from=$b_ipx name=bob"
+  check "home: bob gets alice's IPX replies" has "$B" "NQ reply transport=ipx from=$a_ipx name=alice"
+  check "home: no game was ever told a home address" test "$(grep '^NQ' "$A" "$B" | grep -c '198\.51\.100\.')" = 0
+  check "home: both games reached their goal (exit $rc_a, $rc_b)" test "$rc_a" = 0 -a "$rc_b" = 0
+  check "home: alice is told where the server sees her" has "$A" "orblaunch: the group server sees this machine at $LAB_A_PUBLIC:"
+  check "home: alice is told bob's datagrams go through the server" has "$A" "orblaunch: no direct path to member"
+  check "home: bob is told likewise" has "$B" "orblaunch: no direct path to member"
+  check "home: alice's game opened TCP to bob's address" has "$A" "NQ tcp to=$LAB_B_PUBLIC:2300"
+  check "home: alice is told that TCP to bob needs a forwarded port" has "$A" "orblaunch: the game opens a TCP connection to member"
+  relayed=$(sed -n 's/.* unicast: in=[0-9]* relayed=\([0-9]*\).*/\1/p' "$run/home-server.log" | tail -n 1)
+  check "home: the server carried the replies (relayed unicast: ${relayed:-none})" test "${relayed:-0}" -gt 10
+fi
+
 if [ $status -ne 0 ]; then
-  for f in "$run"/*/console.log "$run/server.log"; do
+  for f in "$run"/*/console.log "$run/server.log" "$run/home-server.log"; do
     echo "----- $f"
     tail -n 40 "$f"
   done

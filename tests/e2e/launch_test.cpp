@@ -398,6 +398,84 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
   EXPECT_EQ(lib2.calls.back(), "EndSession");
 }
 
+PeerPath Peer(unsigned member, PathKind path, unsigned rtt = 0) {
+  PeerPath p;
+  p.member = member;
+  p.address = 0x167100CB;  // 203.0.113.22: bytes CB 00 71 16 in memory
+  p.port = 40002;
+  p.path = path;
+  p.rtt_ms = rtt;
+  return p;
+}
+
+std::vector<PathNews> NewsOf(const std::vector<PathEvent>& events) {
+  std::vector<PathNews> news;
+  for (const PathEvent& e : events) news.push_back(e.news);
+  return news;
+}
+
+TEST(PathReport, TellsOutcomesAndChangesNotEveryLook) {
+  using N = PathNews;
+  using K = PathKind;
+  struct Step {
+    std::vector<PeerPath> peers;
+    std::string public_address;
+    std::vector<N> expected;
+  } steps[] = {
+      {{Peer(2, K::kTrying), Peer(3, K::kTrying)}, "", {}},  // probing is not news
+      {{Peer(2, K::kTrying), Peer(3, K::kTrying)}, "203.0.113.21:40001", {N::kPublicAddress}},
+      {{Peer(2, K::kDirect, 31), Peer(3, K::kTrying)}, "203.0.113.21:40001", {N::kDirect}},
+      {{Peer(2, K::kDirect, 33), Peer(3, K::kServer)}, "203.0.113.21:40001", {N::kThroughServer}},
+      {{Peer(2, K::kDirect, 30), Peer(3, K::kTrying)}, "203.0.113.21:40001", {}},  // a retry
+      {{Peer(2, K::kDirect, 30), Peer(3, K::kServer)}, "203.0.113.21:40001", {}},  // told once
+      {{Peer(2, K::kTrying), Peer(3, K::kServer)}, "203.0.113.21:40001", {N::kDirectLost}},
+      {{Peer(2, K::kServer), Peer(3, K::kDirect, 80)}, "203.0.113.21:40001", {N::kDirect}},
+      {{Peer(2, K::kDirect, 31)}, "203.0.113.21:40001", {N::kDirect}},  // 3 left: no news
+  };
+  PathReport report;
+  int i = 0;
+  for (const Step& step : steps) {
+    const std::vector<PathEvent> events = report.Update(step.peers, step.public_address);
+    EXPECT_EQ(NewsOf(events), step.expected) << "step " << i;
+    for (const PathEvent& e : events) EXPECT_FALSE(e.line.empty()) << "step " << i;
+    ++i;
+  }
+}
+
+TEST(PathReport, SummaryHasALinePerMemberWithItsCounts) {
+  PeerPath p = Peer(2, PathKind::kDirect, 31);
+  p.sent_direct = 1187;
+  p.sent_server = 13;
+  const std::vector<std::string> lines = PathReport::Summary({p, Peer(3, PathKind::kServer)});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("1187"), std::string::npos);
+  EXPECT_NE(lines[0].find("203.0.113.22"), std::string::npos);
+  EXPECT_EQ(AddressText(0x167100CB), "203.0.113.22");
+}
+
+TEST_F(LaunchTest, PathsAreReportedWhileTheGameRunsAndSummedUpAtItsEnd) {
+  struct PathLibrary : FakeLibrary {
+    std::vector<PeerPath> peers;
+    bool Peers(std::vector<PeerPath>* out) override {
+      *out = peers;
+      return true;
+    }
+    std::string PublicAddress() override { return "203.0.113.21:40001"; }
+  } paths;
+  paths.state = ORBLAN_STATE_CONNECTED;
+  paths.peers = {Peer(2, PathKind::kTrying)};
+  host.on_time = [&](uint64_t t) {
+    if (t >= 2000) paths.peers = {Peer(2, PathKind::kDirect, 31)};
+    if (t >= 6000) host.game_ended = true;
+  };
+  EXPECT_EQ(RunLaunch(options, paths, host), 0);
+  int direct = 0;
+  for (const auto& line : host.said) direct += line.find("direct path to member 2") != std::string::npos;
+  EXPECT_EQ(direct, 1) << Said();
+  EXPECT_TRUE(host.SaidSomething("the game sent 0 datagrams directly")) << Said();
+  EXPECT_TRUE(host.SaidSomething("203.0.113.21:40001")) << Said();
+}
+
 TEST_F(LaunchTest, LibraryWithoutStateReportGoesOnWithoutWaiting) {
   lib.state = kStateUnknown;
   lib.extended = false;

@@ -39,6 +39,8 @@ struct Player : TransportObserver {
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
     if (address != server) return;
     if (type == 8) received.emplace_back(data, data + length);
+    if (type == 18) relayed.emplace_back(data, data + length);
+    if (type == 19) path_infos.emplace_back(data, data + length);
     JoinOutcome outcome;
     if (type == kMsgJoinOutcome && ParseJoinOutcome(data, length, &outcome)) {
       outcomes.push_back(outcome);
@@ -81,9 +83,11 @@ struct Player : TransportObserver {
   Endpoint* endpoint = nullptr;
   int32_t server = 0;
   std::vector<int32_t> events;
-  std::vector<std::vector<uint8_t>> received;
-  std::vector<JoinOutcome> outcomes;  // type 16, as parsed
-  std::vector<MemberList> lists;      // type 17, as parsed
+  std::vector<std::vector<uint8_t>> received;     // type 8
+  std::vector<std::vector<uint8_t>> relayed;      // type 18
+  std::vector<std::vector<uint8_t>> path_infos;   // type 19
+  std::vector<JoinOutcome> outcomes;              // type 16, as parsed
+  std::vector<MemberList> lists;                  // type 17, as parsed
 };
 
 class ServerTest : public ::testing::Test {

@@ -17,6 +17,7 @@
 #include "membership.h"
 #include "message_types.h"
 #include "orblan.h"
+#include "path_info.h"
 #include "platform.h"
 #include "transport.h"
 #include "wine_test_files.h"
@@ -245,17 +246,31 @@ TEST_F(Session, LaunchRelayAndEnd) {
             "[boot]\r\na=b\r\n[rename]\r\n"
             "C:\\Games\\Demo\\wsock32.dll=C:\\Games\\Demo\\wsock32.dll.orblan-saved\r\nX=Y\r\n");
 
+  // Then the path report: the library takes relayed datagrams and path info, and members
+  // behind the same router reach it at this machine's address, at its server endpoint.
+  const char* expected = getenv("ORB_EXPECT_LOCAL_ADDRESS");
+  ASSERT_NE(expected, nullptr);
+  const uint32_t stamp = orb::ParseIPv4(expected);
+  const Received report = NextAtServer(1);
+  ASSERT_EQ(report.type, 20);
+  PathReport path;
+  ASSERT_TRUE(ParsePathReport(reinterpret_cast<const uint8_t*>(report.data.data()),
+                              report.data.size(), &path));
+  EXPECT_EQ(path.flags, kPathTakesRelayed);
+  orb::SocketAddress endpoint = {0, 0};
+  ASSERT_TRUE(server_.RemoteSocketAddress(side_.accepted, &endpoint));
+  ASSERT_EQ(path.count, 1);
+  EXPECT_EQ(path.candidates[0].ip, stamp);
+  EXPECT_EQ(path.candidates[0].port, endpoint.port);
+
   // A broadcast from the shim: stamped with this machine's address, in a relay record.
   std::string d = LinkDatagram(300, 20, 'p');
   ASSERT_TRUE(ShimSends(d));
-  const Received r = NextAtServer(1);
+  const Received r = NextAtServer(2);
   ASSERT_EQ(r.type, 8);
   ASSERT_EQ(r.data.size(), 72u + 32u);
   EXPECT_STREQ(r.data.c_str(), "Alpha");
   EXPECT_EQ(r.data.substr(64, 8), std::string("\0\0\0\0\x20\0\0\0", 8));
-  const char* expected = getenv("ORB_EXPECT_LOCAL_ADDRESS");
-  ASSERT_NE(expected, nullptr);
-  const uint32_t stamp = orb::ParseIPv4(expected);
   EXPECT_EQ(r.data.substr(72 + 8, 4), std::string(reinterpret_cast<const char*>(&stamp), 4));
   EXPECT_EQ(r.data.substr(72, 6), d.substr(0, 6));
   // The port of the socket it came from, for the far game to answer to.
@@ -267,13 +282,13 @@ TEST_F(Session, LaunchRelayAndEnd) {
   // 2048 payload bytes: a record of 72 + 2060 bytes, in two fragments.
   const uint64_t datagrams = server_.Counters().datagrams_received;
   ASSERT_TRUE(ShimSends(LinkDatagram(300, LINK_PAYLOAD_MAX, 'q')));
-  const Received big = NextAtServer(2);
+  const Received big = NextAtServer(3);
   ASSERT_EQ(big.data.size(), 72u + 2060u);
   EXPECT_EQ(server_.Counters().datagrams_received - datagrams, 2u);
 
   // A header-only datagram: forwarded by this side...
   ASSERT_TRUE(ShimSends(LinkDatagram(2300, 0, 'e')));
-  EXPECT_EQ(NextAtServer(3).data.size(), 72u + 12u);
+  EXPECT_EQ(NextAtServer(4).data.size(), 72u + 12u);
 
   // A game socket bound to this machine's own address counts as this machine (its shim sends
   // to that address, port 3668).
@@ -282,7 +297,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
     ASSERT_TRUE(orb::UdpBind(own, stamp, 0));
     const std::string o = LinkDatagram(2301, 3, 'o');
     ASSERT_EQ(orb::UdpSendTo(own, o.data(), static_cast<int>(o.size()), {stamp, LINK_PORT}), 15);
-    EXPECT_EQ(LinkGetPort(NextAtServer(4).data.data() + 72), 2301);
+    EXPECT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 2301);
     orb::UdpClose(own);
   }
 
@@ -295,7 +310,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_TRUE(ShimSends(std::string(reinterpret_cast<const char*>(notice), sizeof notice)));
   // The worker takes datagrams in order: once the next one reached the server, it knows.
   ASSERT_TRUE(ShimSends(LinkDatagram(9, 1, 'n')));
-  ASSERT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 9);
+  ASSERT_EQ(LinkGetPort(NextAtServer(6).data.data() + 72), 9);
   const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
   ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
   ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);
@@ -351,7 +366,7 @@ TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
   EXPECT_EQ(ReadBytes(WindowsFile("wininit.ini")),
             "[boot]\r\na=b\r\n[rename]\r\n" + restore + restore + "X=Y\r\n");
   ASSERT_TRUE(ShimSends(LinkDatagram(300, 4, 'b')));
-  const Received r = NextAtServer(1);
+  const Received r = NextAtServer(2);  // after the join and the path report
   EXPECT_STREQ(r.data.c_str(), "Beta");
 
   // The server ends the session: relaying stops, the link port is freed, no new launch.

@@ -53,7 +53,8 @@ template <int i>
 void DataOf(const uint8_t* d, int32_t n, int32_t type, int32_t address, int32_t) {
   OnData(g_players[i], d, n, type, address);
 }
-const ServerCallbacks kCallbacks[2] = {{EventOf<0>, DataOf<0>}, {EventOf<1>, DataOf<1>}};
+const ServerCallbacks kCallbacks[2] = {{EventOf<0>, DataOf<0>, nullptr},
+                                       {EventOf<1>, DataOf<1>, nullptr}};
 
 class SessionLinkTest : public ::testing::Test {
  protected:

@@ -219,6 +219,27 @@ TEST_F(ServerOptionsTest, RepeatedConnectIsAnsweredOnTheExistingConnection) {
   EXPECT_EQ(a.t->RemoteAddress(to_b), 1);
 }
 
+TEST_F(ServerOptionsTest, ConnectThroughARouterThatChangedItsPortIsAnsweredWhereItCameFrom) {
+  // The payload names the port the far side bound; its router sent the datagram from another.
+  const SocketAddress router{sim::Ip("203.0.113.21"), 61234};
+  std::vector<uint8_t> d = ConnectFrom(1, 2000);
+  net.Inject(router, b.Where(), d.data(), d.size());
+  net.ClearTap();
+  b.t->Pump(0);
+  ASSERT_EQ(b.t->ConnectionCount(), 1u);
+  SocketAddress where;
+  ASSERT_TRUE(b.t->RemoteSocketAddress(b.recorder.accepted.at(0), &where));
+  EXPECT_EQ(where, router);
+  ASSERT_FALSE(net.Tapped().empty());
+  EXPECT_EQ(HeaderOf(net.Tapped()[0]).type, CONFIRM_CONNECT);
+  EXPECT_EQ(net.Tapped()[0].to, router);
+  // Repeated, it is still recognised as the same connection.
+  net.Inject(router, b.Where(), d.data(), d.size());
+  b.t->Pump(0);
+  EXPECT_EQ(b.t->ConnectionCount(), 1u);
+  EXPECT_EQ(b.t->Counters().connects_repeated, 1u);
+}
+
 TEST_F(ServerOptionsTest, FloodOfForgedConnectsStopsAtTheCap) {
   for (int i = 0; i < 50; ++i) {
     SocketAddress forged{sim::Ip("198.51.100.0") + (static_cast<uint32_t>(i + 1) << 24), 2000};
