@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 #include "orblan.h"
@@ -21,6 +22,21 @@ static_assert(Same<OrbLanEndSessionFn>(&OrbLanEndSession), "OrbLanEndSession");
 static_assert(Same<OrbLanLastResultFn>(&OrbLanLastResult), "OrbLanLastResult");
 static_assert(Same<OrbLanResultTextFn>(&OrbLanResultText), "OrbLanResultText");
 static_assert(Same<OrbLanSessionStateFn>(&OrbLanSessionState), "OrbLanSessionState");
+static_assert(Same<OrbLanSetPlayerNameFn>(&OrbLanSetPlayerName), "OrbLanSetPlayerName");
+static_assert(Same<OrbLanSetTraceFileFn>(&OrbLanSetTraceFile), "OrbLanSetTraceFile");
+static_assert(Same<OrbLanGetStatusFn>(&OrbLanGetStatus), "OrbLanGetStatus");
+static_assert(Same<OrbLanGetMembersFn>(&OrbLanGetMembers), "OrbLanGetMembers");
+static_assert(Same<OrbLanNextNoticeFn>(&OrbLanNextNotice), "OrbLanNextNotice");
+static_assert(Same<OrbLanReconnectFn>(&OrbLanReconnect), "OrbLanReconnect");
+
+GroupMember FromMember(const OrbLanMember& m) {
+  GroupMember g;
+  g.id = m.id;
+  g.name.assign(m.name, strnlen(m.name, sizeof m.name));
+  g.round_trip_ms = m.round_trip_ms;
+  g.you = (m.flags & ORBLAN_MEMBER_YOU) != 0;
+  return g;
+}
 static_assert(Same<OrbLanPeersFn>(&OrbLanPeers), "OrbLanPeers");
 static_assert(Same<OrbLanPublicAddressFn>(&OrbLanPublicAddress), "OrbLanPublicAddress");
 static_assert(Same<OrbLanTakeNoticeFn>(&OrbLanTakeNotice), "OrbLanTakeNotice");
@@ -39,6 +55,12 @@ class OrbLanLibrary : public SessionLibrary {
         state_(Bind<OrbLanSessionStateFn>(m, "OrbLanSessionState")),
         last_result_(Bind<OrbLanLastResultFn>(m, "OrbLanLastResult")),
         result_text_(Bind<OrbLanResultTextFn>(m, "OrbLanResultText")),
+        set_player_(Bind<OrbLanSetPlayerNameFn>(m, "OrbLanSetPlayerName")),
+        set_trace_(Bind<OrbLanSetTraceFileFn>(m, "OrbLanSetTraceFile")),
+        status_(Bind<OrbLanGetStatusFn>(m, "OrbLanGetStatus")),
+        members_(Bind<OrbLanGetMembersFn>(m, "OrbLanGetMembers")),
+        notice_(Bind<OrbLanNextNoticeFn>(m, "OrbLanNextNotice")),
+        reconnect_(Bind<OrbLanReconnectFn>(m, "OrbLanReconnect")) {}
         peers_(Bind<OrbLanPeersFn>(m, "OrbLanPeers")),
         public_address_(Bind<OrbLanPublicAddressFn>(m, "OrbLanPublicAddress")),
         take_notice_(Bind<OrbLanTakeNoticeFn>(m, "OrbLanTakeNotice")) {}
@@ -70,6 +92,44 @@ class OrbLanLibrary : public SessionLibrary {
     std::snprintf(fallback, sizeof fallback, "result code %d", code);
     return fallback;
   }
+  bool SetPlayerName(const std::string& name) override {
+    return set_player_ && set_player_(name.c_str()) == 1;
+  }
+  bool SetTraceFile(const char* path) override { return set_trace_ && set_trace_(path) == 1; }
+  SessionStatus Status() override {
+    SessionStatus out;
+    OrbLanStatus st;
+    memset(&st, 0, sizeof st);
+    st.size = sizeof st;
+    if (!status_ || status_(&st) != 1) return out;
+    out.join = st.join >= 0 && st.join <= 5 ? static_cast<JoinAnswer>(st.join) : JoinAnswer::kUnknown;
+    out.link = st.link >= 0 && st.link <= 2 ? static_cast<LinkState>(st.link) : LinkState::kUnknown;
+    out.refused = st.refused != 0;
+    out.round_trip_ms = st.round_trip_ms;
+    out.members = st.members;
+    out.capacity = st.capacity;
+    out.group.assign(st.group, strnlen(st.group, sizeof st.group));
+    out.reason.assign(st.reason, strnlen(st.reason, sizeof st.reason));
+    return out;
+  }
+  std::vector<GroupMember> Members() override {
+    std::vector<GroupMember> out;
+    if (!members_) return out;
+    OrbLanMember list[64];
+    const int listed = members_(list, 64);
+    for (int i = 0; i < listed && i < 64; ++i) out.push_back(FromMember(list[i]));
+    return out;
+  }
+  bool NextNotice(GroupNotice* out) override {
+    OrbLanNotice n;
+    if (!notice_ || notice_(&n) != 1) return false;
+    out->joined = n.kind == ORBLAN_NOTICE_JOINED;
+    out->reason = n.reason;
+    out->member = FromMember(n.member);
+    return true;
+  }
+  bool Reconnect() override { return reconnect_ && reconnect_() == 1; }
+  bool Extended() override { return status_ && members_ && notice_ && reconnect_; }
   bool Peers(std::vector<PeerPath>* out) override {
     out->clear();
     if (!peers_) return false;
@@ -109,6 +169,12 @@ class OrbLanLibrary : public SessionLibrary {
   OrbLanSessionStateFn state_;
   OrbLanLastResultFn last_result_;
   OrbLanResultTextFn result_text_;
+  OrbLanSetPlayerNameFn set_player_;
+  OrbLanSetTraceFileFn set_trace_;
+  OrbLanGetStatusFn status_;
+  OrbLanGetMembersFn members_;
+  OrbLanNextNoticeFn notice_;
+  OrbLanReconnectFn reconnect_;
   OrbLanPeersFn peers_;
   OrbLanPublicAddressFn public_address_;
   OrbLanTakeNoticeFn take_notice_;

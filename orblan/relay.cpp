@@ -89,9 +89,10 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
 
 }  // namespace
 
-bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
+                      bool keep_game_sockets) {
   if (s.relay_running.exchange(true)) return false;
-  s.targets.Clear();  // the sockets of an earlier launch are gone
+  if (!keep_game_sockets) s.targets.Clear();  // the sockets of an earlier launch are gone
   try {
     std::thread(RelayWorker, std::ref(s), std::ref(t), port).detach();
   } catch (const std::system_error&) {

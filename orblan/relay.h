@@ -34,12 +34,14 @@ const int kRelayDeliveriesMax = 8;
 // and a game that starts before the link listens loses its first broadcasts.
 const uint32_t kRelaySetUpWaitMs = 5000;
 
-// Marks the worker running, forgets the game sockets of an earlier launch and starts the
+// Marks the worker running, forgets the game sockets of an earlier launch (unless
+// keep_game_sockets: the same game goes on after the connection came back) and starts the
 // worker on a thread of its own, bound to port (LINK_PORT; tests pass 0), then waits until
 // it listens or has ended (at most kRelaySetUpWaitMs), so a game started next finds the link
 // open. Returns false, and leaves the flag clear, when the thread cannot start or a worker
 // is already running.
-bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
+                      bool keep_game_sockets = false);
 
 // The worker's body: set-up, then while the active flag holds, waits for the link socket
 // to become readable and takes every pending datagram. A set-up failure (no socket, the

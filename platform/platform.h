@@ -42,7 +42,8 @@ bool SocketErrorWouldBlock(int error);
 // datagram drew an ICMP port-unreachable. It concerns an old datagram, not the socket.
 bool SocketErrorConnReset(int error);
 
-// Creates an IPv4 datagram socket. kInvalidSocket on failure.
+// Creates an IPv4 datagram socket, not inherited by processes this one starts.
+// kInvalidSocket on failure.
 SocketHandle UdpOpen();
 // Binds to ip (network order; 0 for every interface) and port (0: the platform chooses).
 bool UdpBind(SocketHandle socket, uint32_t ip, uint16_t port);
@@ -68,6 +69,15 @@ int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const So
                      int ttl);
 // Closes the socket; kInvalidSocket is ignored.
 void UdpClose(SocketHandle socket);
+// Connects a UDP socket to one address: it then sends there with UdpSend and hears of
+// that address refusing (UdpRefused). false on failure.
+bool UdpConnect(SocketHandle socket, const SocketAddress& to);
+// Sends one datagram (0 bytes allowed) on a connected socket. Bytes sent, or -1.
+int UdpSend(SocketHandle socket, const void* data, int length);
+// True when a connected, non-blocking socket has heard that nothing listens at its
+// address (an ICMP port unreachable, reported as a failed receive or as the socket's
+// pending error, whichever the platform uses). Reads and discards what is pending.
+bool UdpRefused(SocketHandle socket);
 
 // Dotted IPv4 text to an address (inet_addr). kAddressNone when text is not dotted IPv4
 // (note that "255.255.255.255" also gives kAddressNone, as with inet_addr).

@@ -7,6 +7,7 @@
 #include "bytes.h"
 #include "message_types.h"
 #include "records.h"
+#include "stats_line.h"
 
 namespace orb {
 namespace server {
@@ -18,9 +19,14 @@ const size_t kDatagramsPerPass = 2048;
 const size_t kUnprovenPerIp = 8;
 
 // Connections held at most: the members, the pool of unproven ones, and a little room for
-// a member and the connection that is about to replace it.
+// a member and the connection that is about to replace it, or a player who is told that
+// the server is full before it is closed.
 size_t ConnectionCap(const ServerOptions& o) {
   return static_cast<size_t>(o.max_members) + o.max_unproven + 16;
+}
+
+std::string Quoted(const std::string& raw) {
+  return "'" + PrintableText(raw.data(), raw.size()) + "'";
 }
 
 TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logger,
@@ -60,6 +66,10 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
 
 }  // namespace
 
+std::string Who(const Member& m) {
+  return (m.player.empty() ? std::string("no name") : m.player) + ", " + m.peer;
+}
+
 std::string PeerText(const SocketAddress& a) {
   char ip[16];
   FormatIPv4(a.ip, ip, sizeof ip);
@@ -77,13 +87,16 @@ GroupServer::GroupServer(const ServerOptions& options, Logger* logger,
                                options.max_group_members}),
       admission_(AdmissionLimits{options.max_members, options.max_per_ip, options.max_unproven,
                                  std::min<size_t>(kUnprovenPerIp, options.max_unproven)}),
+      notices_(nullptr, &registry_),
       warnings_(static_cast<size_t>(DropReason::kCount), kWarningIntervalMs) {
   TransportOptions t = MakeTransportOptions(options_, logger_, clock_, io_, this);
   t.challenge = true;
   t.challenge_key = challenge_key ? *challenge_key : RandomChallengeKey();
   transport_.reset(new Transport(t));
-  next_stats_ms_ = clock_() + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
-  next_sweep_ms_ = clock_() + kSweepIntervalMs;
+  notices_ = MembershipNotices(transport_.get(), &registry_);
+  last_stats_ms_ = clock_();
+  next_stats_ms_ = last_stats_ms_ + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
+  next_sweep_ms_ = last_stats_ms_ + kSweepIntervalMs;
 }
 
 GroupServer::~GroupServer() = default;
@@ -108,6 +121,7 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  notices_.RunOnce(clock_());
   FlushPathInfo();
   if (clock_() >= next_sweep_ms_) {
     SweepJoinTimeouts();
@@ -129,18 +143,22 @@ void GroupServer::LogStatistics() {
                                t.dropped_control_length + t.dropped_control_source +
                                t.dropped_control_unknown + t.dropped_unknown_sender +
                                t.dropped_malformed + t.dropped_incomplete_limit;
+  const uint64_t now = clock_();
+  StatsCounts before{counters_at_last_stats_.joins, counters_at_last_stats_.leaves,
+                     counters_at_last_stats_.records_in, counters_at_last_stats_.records_relayed,
+                     counters_at_last_stats_.datagrams_out};
+  StatsCounts after{counters_.joins, counters_.leaves, counters_.records_in,
+                    counters_.records_relayed, counters_.datagrams_out};
   logger_->Log(LogLevel::kInfo,
-               "stats: members=%zu groups=%zu records_in=%llu relayed=%llu "
-               "datagrams_out=%llu drops: %s | unicast: in=%llu relayed=%llu "
-               "path_reports=%llu path_infos=%llu | transport: in=%llu out=%llu resends=%llu "
-               "timeouts=%llu refused_connects=%llu bad_datagrams=%llu duplicates=%llu "
-               "held_back=%llu unproven=%zu answered_statelessly=%llu proven_by_answer=%llu "
-               "acks_refused=%llu",
-               registry_.member_count(), registry_.group_count(),
-               static_cast<unsigned long long>(counters_.records_in),
-               static_cast<unsigned long long>(counters_.records_relayed),
-               static_cast<unsigned long long>(counters_.datagrams_out),
-               drops_.Summary().c_str(),
+               "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
+               "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
+               "transport: in=%llu out=%llu resends=%llu timeouts=%llu refused_connects=%llu "
+               "bad_datagrams=%llu duplicates=%llu held_back=%llu answered_statelessly=%llu "
+               "proven_by_answer=%llu acks_refused=%llu",
+               // Only proven connections are members: a forged CONNECT is nobody.
+               admission_.members(), admission_.unproven(), registry_.group_count(),
+               IntervalText(before, after, now - last_stats_ms_).c_str(),
+               TotalsText(after).c_str(), drops_.Summary().c_str(),
                static_cast<unsigned long long>(counters_.unicast_in),
                static_cast<unsigned long long>(counters_.unicast_relayed),
                static_cast<unsigned long long>(counters_.path_reports),
@@ -152,10 +170,31 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.connects_refused),
                static_cast<unsigned long long>(transport_dropped),
                static_cast<unsigned long long>(t.dropped_duplicate),
-               static_cast<unsigned long long>(t.sends_suppressed), admission_.unproven(),
+               static_cast<unsigned long long>(t.sends_suppressed),
                static_cast<unsigned long long>(t.connects_challenged),
                static_cast<unsigned long long>(t.challenges_proven),
                static_cast<unsigned long long>(t.acks_refused));
+  counters_at_last_stats_ = counters_;
+  last_stats_ms_ = now;
+}
+
+void GroupServer::LogGroups() {
+  size_t alone = 0;
+  registry_.ForEachMember([&](Member& m) { alone += m.group == nullptr; });
+  logger_->Log(LogLevel::kInfo, "groups: %zu, members: %zu (%zu in no group)",
+               registry_.group_count(), registry_.member_count(), alone);
+  registry_.ForEachGroup([this](Group& g) {
+    std::string line;
+    for (const Member* m : g.members) {
+      const int32_t rtt = transport_->RoundTripMs(m->address);
+      line += line.empty() ? "" : ", ";
+      line += "member " + std::to_string(m->address) + " (" + Who(*m) +
+              (rtt < 0 ? std::string(", round trip unknown)")
+                       : ", " + std::to_string(rtt) + " ms)");
+    }
+    logger_->Log(LogLevel::kInfo, "group %s (%zu of %u): %s", Quoted(g.name).c_str(),
+                 g.members.size(), options_.max_group_members, line.c_str());
+  });
 }
 
 void GroupServer::Drop(DropReason reason, const Member* member, const char* detail) {
@@ -175,20 +214,21 @@ void GroupServer::Drop(DropReason reason, const Member* member, const char* deta
   }
 }
 
-void GroupServer::RemoveMember(int32_t address, const char* how) {
+void GroupServer::RemoveMember(int32_t address, const char* how, LeaveReason why) {
   Member* member = registry_.Find(address);
   if (member == nullptr) return;
   // Connections that never proved their address are not worth a line each: under a
   // flood of forged CONNECTs they come and go by the hundred.
   if (how != nullptr && (member->proven || logger_->Enabled(LogLevel::kDebug))) {
-    const char* group = member->group ? member->group->name.c_str() : nullptr;
-    std::string printable =
-        group ? PrintableText(group, strlen(group)) : std::string();
-    logger_->Log(LogLevel::kInfo, "member %d (%s, %s) %s%s%s%s", address,
-                 member->player.empty() ? "no name" : member->player.c_str(),
-                 member->peer.c_str(), how, group ? ", left group '" : "",
-                 printable.c_str(), group ? "'" : "");
+    logger_->Log(LogLevel::kInfo, "member %d (%s) %s%s%s", address, Who(*member).c_str(), how,
+                 member->group ? ", left group " : "",
+                 member->group ? Quoted(member->group->name).c_str() : "");
   }
+  if (member->group != nullptr) {
+    ++counters_.leaves;
+    notices_.Leaving(*member, why);
+  }
+  notices_.Forget(address);
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
   if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
@@ -200,14 +240,14 @@ void GroupServer::OnEvent(int32_t address, int32_t code) {
   switch (code) {
     case EVENT_PEERCLOSE:
       // The member asked to end; the transport has queued our CONFIRM_DISCONNECT.
-      RemoveMember(address, "closed the connection");
+      RemoveMember(address, "closed the connection", kLeftClosed);
       transport_->RemoveConnection(address);
       break;
     case EVENT_DISCONNECTED:
-      RemoveMember(address, "disconnected");
+      RemoveMember(address, "disconnected", kLeftClosed);
       break;
     case EVENT_TIMEOUT:
-      RemoveMember(address, "timed out");
+      RemoveMember(address, "timed out", kLeftTimedOut);
       break;
     default:
       break;
@@ -223,6 +263,8 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
     HandleRelay(member, data, n);
   } else if (type == kMsgJoin) {
     HandleJoin(member, data, n);
+  } else if (type == kMsgLeave) {
+    HandleLeave(member);
   } else if (type == kMsgRelayUnicast) {
     HandleUnicast(member, data, n);
   } else if (type == kMsgPathReport) {
@@ -247,55 +289,91 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
   member->player = PrintableText(join.player, join.player_length, kPlayerField);
   const std::string group_name(join.group, join.group_length);
   if (!Proven(member)) {
-    member->pending_group = group_name;  // joins once the connection is proven
+    // An unproven connection may be a forged address: it takes no place in a group, and
+    // is told nothing, until it proves itself (OnProven joins it then).
+    member->pending_group = group_name;
     return;
   }
   JoinGroup(member, group_name);
 }
 
 void GroupServer::JoinGroup(Member* member, const std::string& name) {
-  std::string group_text = PrintableText(name.data(), name.size());
+  std::string left_text;
+  if (member->group != nullptr &&
+      !SameGroup(member->group->key.data(), member->group->key.size(), name.data(),
+                 name.size())) {
+    left_text = "left group " + Quoted(member->group->name) + " for another, ";
+    ++counters_.leaves;
+    notices_.Leaving(*member, kLeftMovedAway);
+  }
   std::string left;
   JoinResult result = registry_.Join(member->address, name, &left);
   if (member->path.takes_relayed) {
     if (!left.empty()) PathInfoDue(left);
     if (result == JoinResult::kJoined) PathInfoDue(name);
   }
-  std::string left_text;
-  if (!left.empty()) left_text = ", left group '" + PrintableText(left.data(), left.size()) + "'";
-  std::string held;
+  const Group* group = member->group;
+  JoinOutcome outcome;
+  outcome.capacity = static_cast<uint16_t>(options_.max_group_members);
+  outcome.group = TrimGroupName(name.data(), name.size());
   switch (result) {
-    case JoinResult::kJoined: {
-      member->ever_joined = true;
-      const Group* group = registry_.FindGroup(name);
-      if (JoinLineDue(member, &held)) {
-        logger_->Log(LogLevel::kInfo, "member %d (%s, %s) joined group '%s' (%zu members)%s%s",
-                     member->address, member->player.c_str(), member->peer.c_str(),
-                     group_text.c_str(), group ? group->members.size() : 0, left_text.c_str(),
-                     held.c_str());
+    case JoinResult::kJoined:
+    case JoinResult::kAlreadyMember:
+      outcome.outcome = kJoinJoined;
+      outcome.group = group->name;
+      outcome.members = static_cast<uint16_t>(group->members.size());
+      notices_.SendOutcome(*member, outcome);
+      if (result == JoinResult::kJoined) {
+        member->ever_joined = true;
+        JoinLine(member, LogLevel::kInfo,
+                 left_text + "joined group " + Quoted(group->name) + " (" +
+                     std::to_string(group->members.size()) + " of " +
+                     std::to_string(options_.max_group_members) + ")");
+        notices_.Joined(*member);
+      } else {
+        JoinLine(member, LogLevel::kDebug, "joined group " + Quoted(group->name) + " again");
       }
+      break;
+    case JoinResult::kGroupFull: {
+      const Group* full = registry_.FindGroup(name);
+      outcome.outcome = kJoinGroupFull;
+      outcome.group = full->name;
+      outcome.members = static_cast<uint16_t>(full->members.size());
+      outcome.reason = "group " + Quoted(full->name) + " is full (" +
+                       std::to_string(full->members.size()) + " of " +
+                       std::to_string(options_.max_group_members) + " players)";
+      RefuseJoin(member, outcome, DropReason::kJoinGroupFull, left_text);
       break;
     }
-    case JoinResult::kAlreadyMember:
-      if (logger_->Enabled(LogLevel::kDebug) && JoinLineDue(member, &held)) {
-        logger_->Log(LogLevel::kDebug, "member %d joined group '%s' again%s", member->address,
-                     group_text.c_str(), held.c_str());
-      }
-      break;
     case JoinResult::kGroupLimit:
-    case JoinResult::kGroupFull:
-      if (!left_text.empty() && JoinLineDue(member, &held)) {
-        logger_->Log(LogLevel::kInfo, "member %d (%s, %s) is in no group%s%s", member->address,
-                     member->player.c_str(), member->peer.c_str(), left_text.c_str(),
-                     held.c_str());
-      }
-      Drop(result == JoinResult::kGroupFull ? DropReason::kJoinGroupFull
-                                            : DropReason::kJoinGroupLimit,
-           member, ("group '" + group_text + "'").c_str());
+      outcome.outcome = kJoinServerFull;
+      outcome.reason = "the server holds its maximum of " +
+                       std::to_string(options_.max_groups) + " groups";
+      RefuseJoin(member, outcome, DropReason::kJoinGroupLimit, left_text);
+      break;
+    case JoinResult::kBadName:
+      outcome.outcome = kJoinRefused;
+      outcome.reason = "a group name needs more than spaces";
+      RefuseJoin(member, outcome, DropReason::kJoinMalformed, left_text);
       break;
     case JoinResult::kUnknownMember:
       break;
   }
+}
+
+void GroupServer::RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted,
+                             const std::string& left_text) {
+  drops_.Add(counted);
+  JoinLine(member, LogLevel::kInfo,
+           left_text + "refused from group " + Quoted(outcome.group) + ": " + outcome.reason);
+  notices_.SendOutcome(*member, outcome);
+}
+
+void GroupServer::HandleLeave(Member* member) {
+  const int32_t address = member->address;
+  RemoveMember(address, "ended its session", kLeftEnded);
+  // Its session library will not use this connection again.
+  transport_->RemoveConnection(address);
 }
 
 void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length) {
@@ -318,8 +396,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(DropReason::kRelayNotJoined, member, "relay before any join");
     return;
   }
-  if (group->name.size() != record.group_length ||
-      memcmp(group->name.data(), record.group, record.group_length) != 0) {
+  if (!SameGroup(group->key.data(), group->key.size(), record.group, record.group_length)) {
     Drop(DropReason::kRelayWrongGroup, member, "record names another group");
     return;
   }

@@ -6,8 +6,10 @@
 // What happens to one data message from member M (in this order):
 //   type 0, join:  92 bytes with a group name, else dropped (join_malformed); M leaves its
 //                  group and enters the named one unless --max-groups or
-//                  --max-group-members refuses it.
+//                  --max-group-members refuses it. M is sent the outcome (type 16), and
+//                  the group's members hear of M (type 17, membership_notices.h).
 //   type 0 from a connection not yet proven: kept, and applied once it is proven.
+//   type 10, leave: M's session ended: M leaves its group and its connection is closed.
 //   type 8, relay: the record's own checks (records.h), then: M's connection is proven, M
 //                  is in a group, the record names that group, M's token bucket pays one
 //                  token per recipient. The link datagram then goes to every other proven
@@ -42,6 +44,7 @@
 #include "admission.h"
 #include "drops.h"
 #include "log.h"
+#include "membership_notices.h"
 #include "options.h"
 #include "registry.h"
 #include "transport.h"
@@ -52,10 +55,13 @@ namespace server {
 
 // "a.b.c.d:port", for the log.
 std::string PeerText(const SocketAddress& a);
+// "alice, 203.0.113.10:4000" for the log; a member without a join yet has no name.
+std::string Who(const Member& m);
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
-  uint64_t joins = 0;
+  uint64_t joins = 0;            // join records that parsed, refused ones included
+  uint64_t leaves = 0;           // members that left a group, for whatever reason
   uint64_t records_in = 0;       // relay records received, valid or not
   uint64_t records_relayed = 0;  // relay records that passed every check
   uint64_t datagrams_out = 0;    // link datagrams queued to recipients
@@ -96,8 +102,11 @@ class GroupServer : public TransportObserver {
   // BeginShutdown.
   bool ShutdownFinished();
 
-  // Writes the statistics line now.
+  // Writes the statistics line now: current members and groups, what happened since the
+  // previous line (with rates per second) and since the start.
   void LogStatistics();
+  // Writes one line per group with its members, for an operator asking what runs.
+  void LogGroups();
 
   Transport* transport() { return transport_.get(); }
   Logger* logger() { return logger_; }
@@ -116,19 +125,32 @@ class GroupServer : public TransportObserver {
 
  private:
   void HandleJoin(Member* member, const uint8_t* data, size_t length);
+  // Puts a proven member into the named group and answers it with the outcome.
   void JoinGroup(Member* member, const std::string& name);
-  // At most one line about a member's joins per warning interval; *held then says how
-  // many were held back since the last.
-  bool JoinLineDue(Member* member, std::string* held);
+  // The log's line about one of a member's joins (joined, moved, refused): at most one per
+  // member per warning interval, so join spam costs one line; the next line that is
+  // written says how many were held back.
+  void JoinLine(Member* member, LogLevel level, const std::string& text);
   // Closes connections that joined no group within --join-timeout (member_admission.cpp).
   void SweepJoinTimeouts();
-  // Sends PEERCLOSE and forgets the connection, counting why.
-  void CloseConnection(int32_t address, DropReason reason, const char* detail);
+  // Sends PEERCLOSE and forgets the connection, counting why (a rate-limited warning).
+  // outcome, when given, is sent first, so a player's session can say why it ends.
+  void CloseConnection(int32_t address, DropReason reason, const char* detail,
+                       const JoinOutcome* outcome = nullptr);
   // Whether the member already has as much waiting for it as one member may.
   bool Backlogged(int32_t address, size_t adding);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
+  void HandleLeave(Member* member);
   void Drop(DropReason reason, const Member* member, const char* detail);
-  void RemoveMember(int32_t address, const char* how);
+  // Takes the member out of the registry, telling its group why; how, when not null, is
+  // logged ("timed out", ...).
+  void RemoveMember(int32_t address, const char* how, LeaveReason why);
+  // The answer to a player the server has no room for.
+  JoinOutcome ServerFull() const;
+  // Answers a refused join, counts it and logs it through JoinLine; left_text says which
+  // group the member left on the way.
+  void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted,
+                  const std::string& left_text);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
   // Relayed unicast and path info (unicast_relay.cpp).
@@ -155,11 +177,14 @@ class GroupServer : public TransportObserver {
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;
   Admission admission_;
+  MembershipNotices notices_;
   // Which member a socket address belongs to: a second connection from the same address
   // and port replaces the first (the transport would hand the first all the data).
   std::unordered_map<uint64_t, int32_t> by_socket_;
   DropCounters drops_;
   ServerCounters counters_;
+  ServerCounters counters_at_last_stats_;
+  uint64_t last_stats_ms_ = 0;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
   std::vector<Member*> backlogged_;  // likewise

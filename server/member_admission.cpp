@@ -3,6 +3,8 @@
 // place without joining.
 #include "group_server.h"
 
+#include "message_types.h"
+
 namespace orb {
 namespace server {
 
@@ -37,7 +39,9 @@ void GroupServer::OnAccepted(int32_t address) {
   Member* member = registry_.AddMember(
       address, PeerText(peer), TokenBucket(options_.relay_rate, options_.relay_burst, clock_()));
   if (member == nullptr) {
-    CloseConnection(address, DropReason::kMemberLimit, "member limit reached, connection closed");
+    JoinOutcome full = ServerFull();
+    CloseConnection(address, DropReason::kMemberLimit, "member limit reached, connection closed",
+                    &full);
     return;
   }
   member->socket_key = SocketKey(peer);
@@ -55,10 +59,19 @@ void GroupServer::OnProven(int32_t address) {
   auto previous = by_socket_.find(member->socket_key);
   const bool replacing = previous != by_socket_.end() && previous->second != address;
   if (!admission_.MemberFits(ip, replacing)) {
-    const bool per_ip = admission_.PerIpFull(ip);
-    CloseConnection(address, per_ip ? DropReason::kConnectPerIpLimit : DropReason::kMemberLimit,
-                    per_ip ? "members from that address at the limit, connection closed"
-                           : "member limit reached, connection closed");
+    // Told why before it is closed, now that its address is known to be its own.
+    if (admission_.PerIpFull(ip)) {
+      JoinOutcome refused;
+      refused.outcome = kJoinRefused;
+      refused.reason = "the server takes at most " + std::to_string(options_.max_per_ip) +
+                       " players from one address";
+      CloseConnection(address, DropReason::kConnectPerIpLimit,
+                      "members from that address at the limit, connection closed", &refused);
+    } else {
+      JoinOutcome full = ServerFull();
+      CloseConnection(address, DropReason::kMemberLimit, "member limit reached, connection closed",
+                      &full);
+    }
     return;
   }
   admission_.Prove(ip);
@@ -75,7 +88,7 @@ void GroupServer::OnProven(int32_t address) {
     }
     logger_->Log(LogLevel::kInfo, "member %d replaced by a new connection from %s", old,
                  member->peer.c_str());
-    RemoveMember(old, nullptr);
+    RemoveMember(old, nullptr, kLeftReplaced);
     transport_->RemoveConnection(old);
   }
   by_socket_[member->socket_key] = address;
@@ -103,28 +116,44 @@ void GroupServer::SweepJoinTimeouts() {
   }
 }
 
-void GroupServer::CloseConnection(int32_t address, DropReason reason, const char* detail) {
+JoinOutcome GroupServer::ServerFull() const {
+  JoinOutcome full;
+  full.outcome = kJoinServerFull;
+  full.capacity = static_cast<uint16_t>(options_.max_group_members);
+  full.reason = "the server holds its maximum of " + std::to_string(options_.max_members) +
+                " players";
+  return full;
+}
+
+void GroupServer::CloseConnection(int32_t address, DropReason reason, const char* detail,
+                                  const JoinOutcome* outcome) {
   Drop(reason, registry_.Find(address), detail);
+  if (outcome != nullptr) {
+    transport_->Send(address, BuildJoinOutcome(*outcome).data(),
+                     static_cast<int32_t>(kJoinOutcomeSize), kMsgJoinOutcome);
+  }
   SendPeerClose(address);
-  RemoveMember(address, nullptr);
+  RemoveMember(address, nullptr, kLeftClosed);
   transport_->RemoveConnection(address);
 }
 
-bool GroupServer::JoinLineDue(Member* member, std::string* held) {
+void GroupServer::JoinLine(Member* member, LogLevel level, const std::string& text) {
+  if (!logger_->Enabled(level)) return;
   const uint64_t now = clock_();
   if (member->join_line_written && now >= member->join_line_ms &&
       now - member->join_line_ms < kWarningIntervalMs) {
     ++member->join_lines_held;
-    return false;
+    return;
   }
-  held->clear();
+  std::string held;
   if (member->join_lines_held != 0) {
-    *held = " (" + std::to_string(member->join_lines_held) + " more join lines not shown)";
+    held = " (" + std::to_string(member->join_lines_held) + " more join lines not shown)";
   }
   member->join_line_written = true;
   member->join_line_ms = now;
   member->join_lines_held = 0;
-  return true;
+  logger_->Log(level, "member %d (%s) %s%s", member->address, Who(*member).c_str(), text.c_str(),
+               held.c_str());
 }
 
 }  // namespace server

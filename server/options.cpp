@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "version.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <stdlib.h>
@@ -61,6 +63,12 @@ const Limit kLimits[] = {
 
 }  // namespace
 
+std::string VersionText() {
+  return std::string("orbserver ") + ORBSERVER_VERSION + "\n"
+         "serves join (0), relay (8) and leave (10); answers with join outcomes (16) and "
+         "member lists (17)\n";
+}
+
 std::string HelpText() {
   return
       "Usage: orbserver [OPTIONS]\n"
@@ -106,8 +114,11 @@ std::string HelpText() {
       "  --log-level LEVEL          error, warn, info or debug (default info; debug also\n"
       "                             shows the transport's per-datagram trace)\n"
       "  --help                     show this text\n"
+      "  --version                  show the version\n"
       "\n"
-      "Log lines go to standard output. Nothing is kept on disk.\n"
+      "Log lines go to standard output (one per member joining, leaving, refused or timed\n"
+      "out). Nothing is kept on disk. SIGUSR1 logs every group and its members; SIGHUP is\n"
+      "logged and changes nothing.\n"
       "Exit status: 0 after a clean shutdown, 1 when the port cannot be opened, 2 for bad\n"
       "options.\n";
 }
@@ -125,12 +136,12 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* opti
       flag = flag.substr(0, eq);
       inline_value = true;
     }
-    if (flag == "--help" || flag == "-h") {
+    if (flag == "--help" || flag == "-h" || flag == "--version") {
       if (inline_value) {
-        *message = "--help takes no value";
+        *message = flag + " takes no value";
         return ParseOutcome::kError;
       }
-      return ParseOutcome::kHelp;
+      return flag == "--version" ? ParseOutcome::kVersion : ParseOutcome::kHelp;
     }
     auto take_value = [&]() -> bool {
       if (inline_value) return true;

@@ -35,14 +35,18 @@ struct ServerOptions {
   LogLevel log_level = LogLevel::kInfo;
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
-// Fills *options from argv. kHelp: print HelpText() and exit 0. kError: *message says
-// what is wrong, in one line, to print with a hint to --help; exit 2.
+// Fills *options from argv. kHelp: print HelpText() and exit 0; kVersion: print
+// VersionText() and exit 0. kError: *message says what is wrong, in one line, to print
+// with a hint to --help; exit 2.
 ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* options,
                           std::string* message);
 
 std::string HelpText();
+
+// "orbserver 1.1.0\n" and the message types it serves, one line each.
+std::string VersionText();
 
 }  // namespace server
 }  // namespace orb

@@ -51,7 +51,19 @@ struct Connection {
   // datagram bytes: kept by Outgoing itself, so every way a fragment ends is counted.
   size_t pending_fragments = 0;
   size_t pending_bytes = 0;
+  int64_t round_trip_x8 = -1;  // smoothed round-trip time in ms times 8; -1 until measured
 };
+
+// Folds one round-trip sample into the connection's smoothed time, an eighth at a time
+// as TCP does, so one late acknowledgement does not swing it.
+inline void UpdateRoundTrip(Connection* c, uint64_t sample_ms) {
+  const int64_t sample = sample_ms > 600000 ? 600000 : static_cast<int64_t>(sample_ms);
+  if (c->round_trip_x8 < 0) {
+    c->round_trip_x8 = sample * 8;
+  } else {
+    c->round_trip_x8 += sample - c->round_trip_x8 / 8;
+  }
+}
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.
 typedef std::shared_ptr<Connection> ConnectionRef;
@@ -84,6 +96,7 @@ struct Outgoing {
   std::vector<uint8_t> wire;  // 12-byte header and payload
   uint64_t created = 0;
   uint64_t last_sent = 0;
+  uint64_t transmitted = 0;  // first transmission, for the round-trip time
   int32_t tries = 0;
   uint64_t position = 0;  // order of first transmission
   UnackedList::iterator list_it;

@@ -54,6 +54,7 @@ void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, 
   }
   if (resend || f->header.type == ACKNOWLEDGE) return;
   Outgoing* raw = f.get();
+  raw->transmitted = options_.clock();
   raw->position = next_position_++;
   raw->list_it = unacked_.insert(unacked_.end(), std::move(f));
   unacked_by_id_seq_[IdSeqKey(raw->header.id, raw->header.seq)] = raw->list_it;

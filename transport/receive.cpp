@@ -150,8 +150,12 @@ void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
     return;
   }
   UnackedList::iterator at = it->second;
-  const ConnectionRef connection = (*at)->connection;
-  resend_due_.erase((*at)->resend_it);
+  Outgoing* f = at->get();
+  const ConnectionRef connection = f->connection;
+  // Only a fragment sent once tells how long its round trip took: the acknowledgement of a
+  // resent one may answer either transmission.
+  if (f->tries == 0) UpdateRoundTrip(connection.get(), options_.clock() - f->transmitted);
+  resend_due_.erase(f->resend_it);
   unacked_by_id_seq_.erase(it);
   unacked_.erase(at);
   if (connection->proven) return;

@@ -174,6 +174,13 @@ bool Transport::IsProven(int32_t address) {
   return c && c->proven;
 }
 
+int32_t Transport::RoundTripMs(int32_t address) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(address);
+  if (c == nullptr || c->round_trip_x8 < 0) return -1;
+  return static_cast<int32_t>((c->round_trip_x8 + 4) / 8);
+}
+
 uint64_t Transport::BytesReceived(int32_t address) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   Connection* c = core_->Find(address);

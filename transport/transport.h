@@ -294,6 +294,9 @@ class Transport {
   // Whether the far side has acknowledged, from the connection's socket address, a
   // fragment we sent to it (for an accepted connection: our CONFIRM_CONNECT).
   bool IsProven(int32_t address);
+  // The smoothed time in ms between sending a fragment to the connection and its
+  // acknowledgement (fragments that had to be resent do not count); -1 until measured.
+  int32_t RoundTripMs(int32_t address);
   // Datagram bytes (headers included) received from / transmitted to the connection.
   uint64_t BytesReceived(int32_t address);
   uint64_t BytesSent(int32_t address);

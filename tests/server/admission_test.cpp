@@ -71,6 +71,8 @@ TEST_P(ConnectPathTest, PlayerBecomesAMemberAndRelaysBothWays) {
     for (int32_t e : ours->events) EXPECT_EQ(e, EVENT_CONNECTED);
   }
   EXPECT_EQ(server_->drops().Total(), 0u);
+  // Its join is answered once, when it has proven itself, however early it came.
+  if (raw) EXPECT_EQ(raw->Count(kMsgJoinOutcome), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -232,8 +234,12 @@ TEST_F(ServerTest, UnprovenJoinTakesNoPlaceInAGroup) {
   EXPECT_EQ(server_->registry().FindGroup("g")->members.size(), 2u);
   EXPECT_EQ(Drops(DropReason::kJoinGroupFull), 0u);
   EXPECT_EQ(b->events, std::vector<int32_t>{EVENT_CONNECTED});
+  // Nor is it told anything about the group: not even the outcome of its join.
+  EXPECT_EQ(forged->Count(kMsgJoinOutcome), 0u);
+  EXPECT_EQ(forged->Count(kMsgMembers), 0u);
 }
 
+// Join spam costs one log line per member and interval, yet every join is answered.
 TEST_F(ServerTest, JoinLinesAreLimitedPerMember) {
   StartServer();
   Player* a = Joined("203.0.113.10", "g");
@@ -246,11 +252,13 @@ TEST_F(ServerTest, JoinLinesAreLimitedPerMember) {
   }
   Settle();
   EXPECT_EQ(log_.size(), 1u);
+  EXPECT_EQ(a->outcomes.size(), 201u);
   net_.Advance(GroupServer::kWarningIntervalMs);
   a->Join("x");
   Settle();
   ASSERT_EQ(log_.size(), 2u);
   EXPECT_NE(log_[1].find("(199 more join lines not shown)"), std::string::npos);
+  EXPECT_EQ(a->outcomes.size(), 202u);
 }
 
 }  // namespace

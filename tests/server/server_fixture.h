@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bytes.h"
 #include "group_server.h"
+#include "membership.h"
 #include "message_types.h"
 #include "records.h"
 #include "sim_network.h"
@@ -41,11 +43,18 @@ struct Player : TransportObserver {
     if (type == 8) received.emplace_back(data, data + length);
     if (type == 18) relayed.emplace_back(data, data + length);
     if (type == 19) path_infos.emplace_back(data, data + length);
+    JoinOutcome outcome;
+    if (type == kMsgJoinOutcome && ParseJoinOutcome(data, length, &outcome)) {
+      outcomes.push_back(outcome);
+    }
+    MemberList list;
+    if (type == kMsgMembers && ParseMemberList(data, length, &list)) lists.push_back(list);
   }
   void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
-  void Join(const std::string& group) {
+  void Leave() { transport->Send(server, nullptr, 0, kMsgLeave); }
+  void Join(const std::string& group, const char* player = ORB_DEFAULT_PLAYER_NAME) {
     uint8_t record[kJoinRecordSize];
-    ASSERT_TRUE(BuildJoinRecord(group.c_str(), record));
+    ASSERT_TRUE(BuildJoinRecord(group.c_str(), record, player));
     transport->Send(server, record, kJoinRecordSize, kMsgJoin);
   }
   // A link datagram carrying `payload` (the header's port is 2300), of any length: tests
@@ -79,6 +88,8 @@ struct Player : TransportObserver {
   std::vector<std::vector<uint8_t>> received;     // type 8
   std::vector<std::vector<uint8_t>> relayed;      // type 18
   std::vector<std::vector<uint8_t>> path_infos;   // type 19
+  std::vector<JoinOutcome> outcomes;              // type 16, as parsed
+  std::vector<MemberList> lists;                  // type 17, as parsed
 };
 
 // A session library written from the published format alone, played by hand on one raw
@@ -109,9 +120,11 @@ struct RawPeer {
     SocketAddress from;
     int error;
     for (int n; (n = io->Receive(handle, d, sizeof d, &from, &error)) != DatagramIo::kNothing;) {
-      if (n < kPeerHeaderBytes || silent) continue;
+      if (n < kPeerHeaderBytes) continue;
       const uint16_t type = ReadU16(d + 4);
       if (type == ACKNOWLEDGE) continue;
+      types.push_back(type);
+      if (silent) continue;
       if (type == kMsgRelay) received.emplace_back(d + kPeerHeaderBytes, d + n);
       std::vector<uint8_t> ack(8);
       memcpy(ack.data(), d, 6);
@@ -126,7 +139,9 @@ struct RawPeer {
   uint16_t reserved;
   uint32_t next_id = 0;
   bool silent = false;
-  std::vector<std::vector<uint8_t>> received;
+  std::vector<std::vector<uint8_t>> received;  // type 8
+  std::vector<uint16_t> types;                   // of everything but acknowledgements
+  size_t Count(uint16_t type) const { return std::count(types.begin(), types.end(), type); }
 };
 
 class ServerTest : public ::testing::Test {
@@ -157,10 +172,10 @@ class ServerTest : public ::testing::Test {
   }
 
   // A member that is connected, proven and in `group`.
-  Player* Joined(const std::string& ip, const std::string& group) {
+  Player* Joined(const std::string& ip, const std::string& group, const char* player = "NoName") {
     Player* m = AddPlayer(ip);
     Settle();
-    m->Join(group);
+    m->Join(group, player);
     Settle();
     return m;
   }
