@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "delivered_window.h"
+#include "rtt.h"
 #include "transport.h"
 #include "wire.h"
 
@@ -41,6 +43,9 @@ struct Connection {
   uint64_t bytes_received = 0;
   uint64_t bytes_sent = 0;
   size_t incomplete_bytes = 0;  // held in the bucket for unfinished messages
+  uint64_t last_heard = 0;      // monotonic ms of the latest datagram from remote_socket
+  RttEstimator rtt;             // from acknowledgements of fragments sent once
+  DeliveredWindow delivered;    // ids of messages recently handed to the data callback
 };
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.
@@ -57,11 +62,12 @@ struct Outgoing {
   PeerHeader header = {};
   std::vector<uint8_t> wire;  // 12-byte header and payload
   uint64_t created = 0;
-  uint64_t last_sent = 0;
+  uint64_t last_sent = 0;  // when queued, then at each transmission
   int32_t tries = 0;
   uint64_t position = 0;  // order of first transmission
   UnackedList::iterator list_it;
-  ResendIndex::iterator resend_it;
+  ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
+  ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
 };
 
 // A received data fragment held in the bucket.
@@ -116,8 +122,17 @@ class Transport::Core {
   void TransmitQueue();
   void ResendAndTimeOut();
   void Heartbeats();
-  void Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> fragment, bool resend);
+  void Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> fragment, bool resend,
+                uint64_t now);
   void TransmitResend(Outgoing* fragment);
+  // Files a fragment just transmitted for the first time in the resend and time-out
+  // indexes (resend.cpp).
+  void ScheduleFirstResend(Outgoing* fragment);
+  // Takes a fragment out of the unacknowledged list and its indexes; for one that was
+  // acknowledged, also takes the round-trip sample it gives (resend.cpp).
+  std::unique_ptr<Outgoing> Retire(UnackedList::iterator at, bool acknowledged);
+  // Monotonic ms of the earliest thing a pass has to do without any datagram arriving.
+  uint64_t NextDue();
 
   // Receive path.
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
@@ -163,7 +178,8 @@ class Transport::Core {
   std::deque<std::unique_ptr<Outgoing>> send_queue_;
   UnackedList unacked_;
   std::map<uint64_t, UnackedList::iterator> unacked_by_id_seq_;  // (id << 16 | seq)
-  ResendIndex resend_due_;                                       // by last sent
+  ResendIndex resend_due_;                                       // by when it goes again
+  ResendIndex timeout_due_;  // by the time from which its time-out counts (resend.cpp)
   uint64_t next_position_ = 0;
 
   Bucket bucket_;

@@ -84,7 +84,10 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
     OnConnect(endpoint, h, payload, size, from);
     return;
   }
-  if (Connection* c = LowestAt(from)) c->bytes_received += static_cast<uint64_t>(size);
+  if (Connection* c = LowestAt(from)) {
+    c->bytes_received += static_cast<uint64_t>(size);
+    c->last_heard = options_.clock();  // the party is there: see resend.cpp
+  }
   switch (h.type) {
     case ACKNOWLEDGE: OnAcknowledge(payload, from); break;
     case CONFIRM_CONNECT: OnConfirmConnect(h, payload, from); break;
@@ -110,9 +113,7 @@ void Transport::Core::OnAcknowledge(const uint8_t* payload, const SocketAddress&
   UnackedList::iterator at = it->second;
   Outgoing* f = at->get();
   if (f->connection->remote_socket == from) f->connection->proven = true;
-  resend_due_.erase(f->resend_it);
-  unacked_by_id_seq_.erase(it);
-  unacked_.erase(at);
+  Retire(at, true);
 }
 
 }  // namespace orb

@@ -130,6 +130,14 @@ int32_t Transport::Pump(uint32_t timeout_ms) {
   }
 }
 
+uint64_t Transport::MsToNextDue() {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  const uint64_t due = core_->NextDue();
+  if (due == UINT64_MAX) return due;
+  const uint64_t now = core_->options_.clock();
+  return due > now ? due - now : 0;
+}
+
 int32_t Transport::LastResult() const { return core_->LastResult(); }
 
 bool Transport::RemoteSocketAddress(int32_t address, SocketAddress* out) {
