@@ -69,6 +69,7 @@ int InitSession(const char* serverHost, unsigned int serverPort) {
   s.member = 0;
   orb::Endpoint* endpoint = t.CreateEndpoint(0);
   if (endpoint == nullptr) return 0;
+  s.server_socket.store(endpoint->handle);
   const int32_t address =
       t.Connect(endpoint, serverHost, static_cast<uint16_t>(serverPort & 0xFFFF), 0);
   if (address == 0) return 0;
