@@ -2,12 +2,13 @@
 
 #include <string.h>
 
+#include "bytes.h"
+
 int LinkWrap(uint8_t* out, size_t out_size, uint16_t port, uint32_t address_net,
              const void* payload, size_t n) {
   if (out == nullptr || n > LINK_PAYLOAD_MAX || out_size < LINK_HEADER_SIZE + n) return -1;
   if (n > 0 && payload == nullptr) return -1;
-  const uint8_t magic[4] = {0xF9, 0xF9, 0xF9, 0xF9};
-  memcpy(out, magic, 4);
+  orb::WriteU32(out, LINK_MAGIC);
   LinkSetPort(out, port);
   out[6] = 0;
   out[7] = 0;
@@ -16,21 +17,21 @@ int LinkWrap(uint8_t* out, size_t out_size, uint16_t port, uint32_t address_net,
   return static_cast<int>(LINK_HEADER_SIZE + n);
 }
 
+bool LinkHasMagic(const void* data, size_t length) {
+  if (data == nullptr || length < 4) return false;
+  return orb::ReadU32(static_cast<const uint8_t*>(data)) == LINK_MAGIC;
+}
+
 bool LinkIsDatagram(const void* data, size_t length) {
-  if (data == nullptr || length < LINK_HEADER_SIZE) return false;
-  const uint8_t* d = static_cast<const uint8_t*>(data);
-  return d[0] == 0xF9 && d[1] == 0xF9 && d[2] == 0xF9 && d[3] == 0xF9;
+  return length >= LINK_HEADER_SIZE && LinkHasMagic(data, length);
 }
 
 uint16_t LinkGetPort(const void* header) {
-  const uint8_t* h = static_cast<const uint8_t*>(header);
-  return static_cast<uint16_t>(h[4] | (h[5] << 8));
+  return orb::ReadU16(static_cast<const uint8_t*>(header) + 4);
 }
 
 void LinkSetPort(void* header, uint16_t port) {
-  uint8_t* h = static_cast<uint8_t*>(header);
-  h[4] = static_cast<uint8_t>(port & 0xFF);
-  h[5] = static_cast<uint8_t>(port >> 8);
+  orb::WriteU16(static_cast<uint8_t*>(header) + 4, port);
 }
 
 uint32_t LinkGetAddress(const void* header) {

@@ -32,6 +32,9 @@ enum : size_t {
 int LinkWrap(uint8_t* out, size_t out_size, uint16_t port, uint32_t address_net,
              const void* payload, size_t n);
 
+// True when at least the four magic bytes are there and they are LINK_MAGIC.
+bool LinkHasMagic(const void* data, size_t length);
+
 // True when the datagram is at least LINK_HEADER_SIZE bytes and begins with LINK_MAGIC.
 bool LinkIsDatagram(const void* data, size_t length);
 

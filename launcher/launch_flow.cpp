@@ -50,11 +50,11 @@ class Launch {
 
   int InitFailed() {
     int result = lib_.LastResult();
-    if (result == kResultHostUnknown) {
+    if (result == ORBLAN_RESULT_HOST_LOOKUP) {
       Say("cannot find the server '%s': the name does not resolve", o_.server_host.c_str());
       return kExitServerUnknown;
     }
-    if (result == kResultInvalidArguments) {
+    if (result == ORBLAN_RESULT_INVALID_ARGUMENTS) {
       Say("'%s' is not a server address the session library accepts", server_);
       return kExitServerUnknown;
     }
@@ -64,18 +64,18 @@ class Launch {
 
   // 0 once the server confirmed; otherwise the exit code.
   int WaitForConfirmation() {
-    if (lib_.State() == SessionState::kUnknown) {
+    if (lib_.State() == kStateUnknown) {
       Say("this orblan.dll cannot tell when the server confirms; going on without waiting");
       return 0;
     }
     const uint64_t deadline = host_.NowMs() + o_.wait_s * 1000ull;
     for (;;) {
-      SessionState s = lib_.State();
-      if (s == SessionState::kConnected) {
+      int s = lib_.State();
+      if (s == ORBLAN_STATE_CONNECTED) {
         Say("connected to the group server %s", server_);
         return 0;
       }
-      if (s == SessionState::kLost || s == SessionState::kNone) {
+      if (s == ORBLAN_STATE_LOST || s == ORBLAN_STATE_NONE) {
         Say("the server %s ended the connection before confirming it", server_);
         return kExitNoConfirmation;
       }
@@ -97,7 +97,7 @@ class Launch {
   int PrepareAndPlay(const std::string& game) {
     std::string dir = DirectoryOf(game);
     if (!lib_.PreLaunch(dir, o_.group)) {
-      if (lib_.State() == SessionState::kLost) {
+      if (lib_.State() == ORBLAN_STATE_LOST) {
         Say("connection to the group server %s lost before the game could start", server_);
         return kExitNoConfirmation;
       }
@@ -115,17 +115,17 @@ class Launch {
   }
 
   int WatchGame() {
-    SessionState last = SessionState::kConnected;
+    int last = ORBLAN_STATE_CONNECTED;
     bool stopping = false, stopped = false;
     uint64_t stop_at = 0;
     int exit_code = 0;
     for (;;) {
       if (host_.GameEnded(&exit_code)) break;
-      SessionState s = lib_.State();
-      if (s != last && s != SessionState::kUnknown) {
-        if (s == SessionState::kConnected)
+      int s = lib_.State();
+      if (s != last && s != kStateUnknown) {
+        if (s == ORBLAN_STATE_CONNECTED)
           Say("connection to the group server %s is back", server_);
-        else if (last == SessionState::kConnected)
+        else if (last == ORBLAN_STATE_CONNECTED)
           Say("connection to the group server %s lost; the game keeps running but no longer "
               "reaches the group", server_);
         last = s;

@@ -3,16 +3,18 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <type_traits>
 
 namespace orblaunch {
 namespace {
 
-// The exports are cdecl with undecorated names.
-using InitFn = int(__cdecl*)(const char*, unsigned);
-using PreLaunchFn = int(__cdecl*)(const char*, const char*);
-using EndSessionFn = int(__cdecl*)(void);
-using IntFn = int(__cdecl*)(void);
-using TextFn = const char*(__cdecl*)(int);
+// The pointer types are the exports' own prototypes.
+static_assert(std::is_same<OrbLanInitFn, decltype(&OrbLanInit)>::value, "OrbLanInit");
+static_assert(std::is_same<OrbLanPreLaunchFn, decltype(&OrbLanPreLaunch)>::value, "OrbLanPreLaunch");
+static_assert(std::is_same<OrbLanEndSessionFn, decltype(&OrbLanEndSession)>::value, "OrbLanEndSession");
+static_assert(std::is_same<OrbLanLastResultFn, decltype(&OrbLanLastResult)>::value, "OrbLanLastResult");
+static_assert(std::is_same<OrbLanResultTextFn, decltype(&OrbLanResultText)>::value, "OrbLanResultText");
+static_assert(std::is_same<OrbLanSessionStateFn, decltype(&OrbLanSessionState)>::value, "OrbLanSessionState");
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
@@ -22,12 +24,12 @@ Fn Bind(HMODULE m, const char* name) {
 class OrbLanLibrary : public SessionLibrary {
  public:
   explicit OrbLanLibrary(HMODULE m)
-      : init_(Bind<InitFn>(m, "OrbLanInit")),
-        pre_launch_(Bind<PreLaunchFn>(m, "OrbLanPreLaunch")),
-        end_session_(Bind<EndSessionFn>(m, "OrbLanEndSession")),
-        state_(Bind<IntFn>(m, "OrbLanSessionState")),
-        last_result_(Bind<IntFn>(m, "OrbLanLastResult")),
-        result_text_(Bind<TextFn>(m, "OrbLanResultText")) {}
+      : init_(Bind<OrbLanInitFn>(m, "OrbLanInit")),
+        pre_launch_(Bind<OrbLanPreLaunchFn>(m, "OrbLanPreLaunch")),
+        end_session_(Bind<OrbLanEndSessionFn>(m, "OrbLanEndSession")),
+        state_(Bind<OrbLanSessionStateFn>(m, "OrbLanSessionState")),
+        last_result_(Bind<OrbLanLastResultFn>(m, "OrbLanLastResult")),
+        result_text_(Bind<OrbLanResultTextFn>(m, "OrbLanResultText")) {}
   // The library stays loaded until the process ends: its tables outlive the session.
   ~OrbLanLibrary() override = default;
 
@@ -43,10 +45,10 @@ class OrbLanLibrary : public SessionLibrary {
     return pre_launch_(dir.c_str(), group.c_str()) == 1;
   }
   void EndSession() override { end_session_(); }
-  SessionState State() override {
-    if (!state_) return SessionState::kUnknown;
+  int State() override {
+    if (!state_) return kStateUnknown;
     int s = state_();
-    return s >= 0 && s <= 3 ? static_cast<SessionState>(s) : SessionState::kUnknown;
+    return s >= ORBLAN_STATE_NONE && s <= ORBLAN_STATE_LOST ? s : kStateUnknown;
   }
   int LastResult() override { return last_result_ ? last_result_() : 0; }
   std::string ResultText(int code) override {
@@ -58,12 +60,12 @@ class OrbLanLibrary : public SessionLibrary {
   }
 
  private:
-  InitFn init_;
-  PreLaunchFn pre_launch_;
-  EndSessionFn end_session_;
-  IntFn state_;
-  IntFn last_result_;
-  TextFn result_text_;
+  OrbLanInitFn init_;
+  OrbLanPreLaunchFn pre_launch_;
+  OrbLanEndSessionFn end_session_;
+  OrbLanSessionStateFn state_;
+  OrbLanLastResultFn last_result_;
+  OrbLanResultTextFn result_text_;
 };
 
 }  // namespace

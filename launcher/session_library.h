@@ -5,14 +5,13 @@
 
 #include <string>
 
+#include "orblan.h"
+
 namespace orblaunch {
 
-// Values of OrbLanSessionState.
-enum class SessionState { kNone = 0, kWaiting = 1, kConnected = 2, kLost = 3, kUnknown = -1 };
-
-// Result codes of the session library that the launcher tells apart.
-constexpr int kResultInvalidArguments = -6;
-constexpr int kResultHostUnknown = -7;
+// What State() answers when the library cannot tell (it lacks OrbLanSessionState or
+// reports a value outside ORBLAN_STATE_NONE .. ORBLAN_STATE_LOST).
+constexpr int kStateUnknown = -1;
 
 class SessionLibrary {
  public:
@@ -20,8 +19,8 @@ class SessionLibrary {
   virtual bool Init(const std::string& host, unsigned port) = 0;          // OrbLanInit == 1
   virtual bool PreLaunch(const std::string& game_dir, const std::string& group) = 0;
   virtual void EndSession() = 0;
-  virtual SessionState State() = 0;   // kUnknown when the library cannot tell
-  virtual int LastResult() = 0;       // 0 when the library cannot tell
+  virtual int State() = 0;            // an ORBLAN_STATE_* value, or kStateUnknown
+  virtual int LastResult() = 0;       // an ORBLAN_RESULT_* code; 0 when the library cannot tell
   virtual std::string ResultText(int code) = 0;
 };
 

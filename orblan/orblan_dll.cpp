@@ -8,6 +8,7 @@
 #include "game_paths.h"
 #include "link.h"
 #include "local_address_lookup.h"
+#include "message_types.h"
 #include "orblan.h"
 #include "platform.h"
 #include "records.h"
@@ -94,16 +95,16 @@ int PrepareLaunch(const char* gameDir, const char* groupName) {
   // One launch per session: a running worker reads the group name this would overwrite.
   if (s.relay_running.load()) return 0;
   // What the records and path buffers cannot hold is refused before anything changes.
-  uint8_t join[kJoinRecordSize];
+  uint8_t join[orb::kJoinRecordSize];
   GamePaths paths;
   char shim_source[kPathBytes];
-  if (!BuildJoinRecord(groupName, join) || !FormGamePaths(gameDir, &paths) ||
+  if (!orb::BuildJoinRecord(groupName, join) || !FormGamePaths(gameDir, &paths) ||
       !JoinPath(s.module_dir, "orbws.dll", shim_source, sizeof shim_source)) {
     return 0;
   }
 
   strcpy(s.group, groupName);  // fits: BuildJoinRecord checked it
-  TheTransport().Send(s.server_connection.load(), join, kJoinRecordSize, kJoinType);
+  TheTransport().Send(s.server_connection.load(), join, orb::kJoinRecordSize, kMsgJoin);
   s.paths = paths;
   SetCurrentDirectoryA(s.paths.game_dir);
   // Nothing is done at "<game dir>\ws2_32.dll": a game that ships that library keeps it.
@@ -144,7 +145,7 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
 
 // The exports: nothing unwinds across the library's boundary.
 
-extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPort) {
+extern "C" int ORBLAN_CALL OrbLanInit(const char* serverHost, unsigned int serverPort) {
   try {
     return InitSession(serverHost, serverPort);
   } catch (...) {
@@ -152,7 +153,7 @@ extern "C" int __cdecl OrbLanInit(const char* serverHost, unsigned int serverPor
   }
 }
 
-extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupName) {
+extern "C" int ORBLAN_CALL OrbLanPreLaunch(const char* gameDir, const char* groupName) {
   try {
     return PrepareLaunch(gameDir, groupName);
   } catch (...) {
@@ -160,7 +161,7 @@ extern "C" int __cdecl OrbLanPreLaunch(const char* gameDir, const char* groupNam
   }
 }
 
-extern "C" int __cdecl OrbLanEndSession(void) {
+extern "C" int ORBLAN_CALL OrbLanEndSession(void) {
   try {
     EndTheSession();
   } catch (...) {
@@ -168,7 +169,7 @@ extern "C" int __cdecl OrbLanEndSession(void) {
   return 0;
 }
 
-extern "C" int __cdecl OrbLanLastResult(void) {
+extern "C" int ORBLAN_CALL OrbLanLastResult(void) {
   try {
     return TheTransport().LastResult();
   } catch (...) {
@@ -176,9 +177,9 @@ extern "C" int __cdecl OrbLanLastResult(void) {
   }
 }
 
-extern "C" const char* __cdecl OrbLanResultText(int code) {
+extern "C" const char* ORBLAN_CALL OrbLanResultText(int code) {
   const char* text = orb::Transport::ResultText(code);
   return text != nullptr ? text : "[??] unknown result code";
 }
 
-extern "C" int __cdecl OrbLanSessionState(void) { return g_session.phase.load(); }
+extern "C" int ORBLAN_CALL OrbLanSessionState(void) { return g_session.phase.load(); }

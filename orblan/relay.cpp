@@ -7,14 +7,11 @@
 #include <thread>
 
 #include "link.h"
+#include "message_types.h"
 #include "platform.h"
 #include "records.h"
 
 namespace {
-
-bool BeginsWithMagic(const uint8_t* d, int n) {
-  return n >= 4 && d[0] == 0xF9 && d[1] == 0xF9 && d[2] == 0xF9 && d[3] == 0xF9;
-}
 
 // Closes the link socket unless someone else already took it.
 void CloseLinkSocket(SessionState& s) {
@@ -52,7 +49,7 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
         continue;  // an oversized datagram or a stale ICMP report: dropped
       }
       // At least the magic must have arrived: shorter reads would test stale bytes.
-      if (!BeginsWithMagic(buffer, n)) continue;
+      if (!LinkHasMagic(buffer, static_cast<size_t>(n))) continue;
       LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
       ForwardToServer(s, t, buffer, n);
     }
@@ -119,17 +116,17 @@ void WaitForRelayWorker(SessionState& s) {
 
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n) {
   if (s.group[0] == '\0' || datagram == nullptr || n < 0) return;
-  uint8_t record[kRelayHeaderSize + LINK_DATAGRAM_MAX];
-  const size_t length = BuildRelayRecord(s.group, s.member, datagram, static_cast<size_t>(n),
+  uint8_t record[orb::kRelayHeaderSize + LINK_DATAGRAM_MAX];
+  const size_t length = orb::BuildRelayRecord(s.group, s.member, datagram, static_cast<size_t>(n),
                                          record, sizeof record);
   if (length == 0) return;
-  t.Send(s.server_connection.load(), record, static_cast<int32_t>(length), kRelayType);
+  t.Send(s.server_connection.load(), record, static_cast<int32_t>(length), kMsgRelay);
 }
 
 void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int32_t type,
                        int32_t address) {
   if (address == 0 || address != s.server_connection.load()) return;
-  if (type != kRelayType) return;
+  if (type != kMsgRelay) return;
   if (data == nullptr || length <= static_cast<int32_t>(LINK_HEADER_SIZE)) return;
   if (!LinkIsDatagram(data, static_cast<size_t>(length))) return;
   if (!s.active.load()) return;

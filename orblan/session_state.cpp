@@ -2,16 +2,16 @@
 
 void ApplyServerEvent(SessionState& s, int32_t address, int32_t code) {
   if (address == 0 || address != s.server_connection.load()) return;
-  if (s.phase.load() == kPhaseNone) return;
+  if (s.phase.load() == ORBLAN_STATE_NONE) return;
   switch (code) {
     case kEventConnected:
-      s.phase.store(kPhaseConnected);
+      s.phase.store(ORBLAN_STATE_CONNECTED);
       s.active.store(true);
       break;
     case kEventPeerClose:
     case kEventTimeout:
       s.active.store(false);
-      s.phase.store(kPhaseLost);
+      s.phase.store(ORBLAN_STATE_LOST);
       break;
     default:
       break;
@@ -20,11 +20,11 @@ void ApplyServerEvent(SessionState& s, int32_t address, int32_t code) {
 
 void BeginSession(SessionState& s, int32_t address) {
   s.server_connection.store(address);
-  s.phase.store(kPhaseWaiting);
+  s.phase.store(ORBLAN_STATE_WAITING);
   s.active.store(true);
 }
 
 void EndSession(SessionState& s) {
   s.active.store(false);
-  s.phase.store(kPhaseNone);
+  s.phase.store(ORBLAN_STATE_NONE);
 }

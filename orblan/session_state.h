@@ -10,14 +10,7 @@
 #include <atomic>
 
 #include "game_paths.h"
-
-// What a launcher can show a player, read through OrbLanSessionState.
-enum SessionPhase : int {
-  kPhaseNone = 0,       // before OrbLanInit, or after OrbLanEndSession
-  kPhaseWaiting = 1,    // connect queued, the server has not confirmed yet
-  kPhaseConnected = 2,  // the server confirmed the connection
-  kPhaseLost = 3,       // the server closed the connection or a message to it timed out
-};
+#include "orblan.h"
 
 // Event codes of the transport's event callbacks (the slot numbers).
 enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
@@ -32,7 +25,7 @@ struct SessionState {
   std::atomic<bool> relay_bound{false};           // the worker's socket is bound and listening
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
   std::atomic<intptr_t> server_socket{kNoSocket};  // its endpoint's, which the worker watches
-  std::atomic<int> phase{kPhaseNone};
+  std::atomic<int> phase{ORBLAN_STATE_NONE};  // what OrbLanSessionState reports
 
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it

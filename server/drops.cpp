@@ -25,6 +25,21 @@ const char* DropReasonName(DropReason reason) {
   return "unknown";
 }
 
+DropReason DropReasonFor(RecordError error) {
+  switch (error) {
+    case RecordError::kRelayHeader: return DropReason::kRelayMalformed;
+    case RecordError::kRelayOversized: return DropReason::kRelayOversized;
+    case RecordError::kRelayLength: return DropReason::kRelayLength;
+    case RecordError::kRelayTooShort: return DropReason::kRelayTooShort;
+    case RecordError::kRelayGroup: return DropReason::kRelayWrongGroup;
+    case RecordError::kRelayMagic: return DropReason::kRelayBadMagic;
+    case RecordError::kNone:
+    case RecordError::kJoinSize:
+    case RecordError::kJoinGroup: break;
+  }
+  return DropReason::kJoinMalformed;
+}
+
 uint64_t DropCounters::Total() const {
   uint64_t total = 0;
   for (uint64_t c : counts_) total += c;

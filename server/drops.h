@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 
+#include "records.h"
+
 namespace orb {
 namespace server {
 
@@ -31,6 +33,9 @@ enum class DropReason {
 };
 
 const char* DropReasonName(DropReason reason);
+
+// The reason a record refused by its parser is counted under (never kNone).
+DropReason DropReasonFor(RecordError error);
 
 class DropCounters {
  public:

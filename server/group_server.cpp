@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "bytes.h"
+#include "message_types.h"
 #include "records.h"
 
 namespace orb {
@@ -203,9 +205,9 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
   Member* member = registry_.Find(address);
   if (member == nullptr || length < 0) return;  // a connection being closed
   size_t n = static_cast<size_t>(length);
-  if (type == kRelayRecordType) {
+  if (type == kMsgRelay) {
     HandleRelay(member, data, n);
-  } else if (type == kJoinRecordType) {
+  } else if (type == kMsgJoin) {
     HandleJoin(member, data, n);
   } else {
     char detail[48];
@@ -216,25 +218,26 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
 
 void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length) {
   JoinRecord join;
-  DropReason reason;
-  if (!ParseJoinRecord(data, length, &join, &reason)) {
+  const RecordError error = ParseJoinRecord(data, length, &join);
+  if (error != RecordError::kNone) {
     char detail[64];
     snprintf(detail, sizeof detail, "join record of %zu bytes", length);
-    Drop(reason, member, detail);
+    Drop(DropReasonFor(error), member, detail);
     return;
   }
   ++counters_.joins;
-  member->player = join.player;
-  std::string group_text = PrintableText(join.group.data(), join.group.size());
+  member->player = PrintableText(join.player, join.player_length, kPlayerField);
+  const std::string group_name(join.group, join.group_length);
+  std::string group_text = PrintableText(join.group, join.group_length);
   std::string left;
-  JoinResult result = registry_.Join(member->address, join.group, &left);
+  JoinResult result = registry_.Join(member->address, group_name, &left);
   if (!left.empty()) {
     logger_->Log(LogLevel::kInfo, "member %d (%s) left group '%s'", member->address,
                  member->player.c_str(), PrintableText(left.data(), left.size()).c_str());
   }
   switch (result) {
     case JoinResult::kJoined: {
-      const Group* group = registry_.FindGroup(join.group);
+      const Group* group = registry_.FindGroup(group_name);
       logger_->Log(LogLevel::kInfo, "member %d (%s, %s) joined group '%s' (%zu members)",
                    member->address, member->player.c_str(), member->peer.c_str(),
                    group_text.c_str(), group ? group->members.size() : 0);
@@ -259,11 +262,11 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   ++counters_.records_in;
   ++member->records_in;
   RelayRecord record;
-  DropReason reason;
-  if (!ParseRelayRecord(data, length, &record, &reason)) {
+  const RecordError error = ParseRelayRecord(data, length, &record);
+  if (error != RecordError::kNone) {
     char detail[64];
     snprintf(detail, sizeof detail, "relay record of %zu bytes", length);
-    Drop(reason, member, detail);
+    Drop(DropReasonFor(error), member, detail);
     return;
   }
   Group* group = member->group;
@@ -300,7 +303,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
   ++counters_.records_relayed;
   for (int32_t to : recipients_) {
     if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kRelayRecordType) == 0) {
+                         kMsgRelay) == 0) {
       ++counters_.datagrams_out;
     }
   }
@@ -313,9 +316,8 @@ bool GroupServer::Proven(Member* member) {
 
 void GroupServer::SendPeerClose(int32_t address) {
   int32_t remote = transport_->RemoteAddress(address);
-  uint32_t r = static_cast<uint32_t>(remote);
-  uint8_t payload[4] = {static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8),
-                        static_cast<uint8_t>(r >> 16), static_cast<uint8_t>(r >> 24)};
+  uint8_t payload[4];
+  WriteU32(payload, static_cast<uint32_t>(remote));
   transport_->Send(address, payload, 4, PEERCLOSE);
 }
 

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+#include "orblan.h"
 #include "platform.h"
 
 namespace orb {
@@ -48,17 +49,18 @@ enum EventCode : int32_t {
   EVENT_TIMEOUT = 3,       // a fragment went unacknowledged; the connection is removed
 };
 
-// Result codes (LastResult) and their texts (ResultText).
+// Result codes (LastResult) and their texts (ResultText): the session library's published
+// codes (orblan.h), which the transport is the one to set.
 enum ResultCode : int32_t {
-  RESULT_NO_ERROR = 0,
-  RESULT_UNUSED = -1,
-  RESULT_WINSOCK_START = -2,     // "[-2] unable to load wsock32.dll"
-  RESULT_SOCKET = -3,            // "[-3] unable to aquire socket"
-  RESULT_BIND = -4,              // "[-4] unable to bind to socket"
-  RESULT_NON_BLOCKING = -5,      // "[-5] unable to set socket to non-blocking"
-  RESULT_INVALID_ARGUMENTS = -6, // "[-6] invalid arguments passed"
-  RESULT_HOST_LOOKUP = -7,       // "[-7] unable to look up host name"
-  RESULT_NO_ADDRESS = -8,        // "[-8] the address does not exist"
+  RESULT_NO_ERROR = ORBLAN_RESULT_NO_ERROR,
+  RESULT_UNUSED = ORBLAN_RESULT_UNUSED,
+  RESULT_WINSOCK_START = ORBLAN_RESULT_WINSOCK_START,  // "[-2] unable to load wsock32.dll"
+  RESULT_SOCKET = ORBLAN_RESULT_SOCKET,                // "[-3] unable to aquire socket"
+  RESULT_BIND = ORBLAN_RESULT_BIND,                    // "[-4] unable to bind to socket"
+  RESULT_NON_BLOCKING = ORBLAN_RESULT_NON_BLOCKING,    // "[-5] unable to set socket to non-blocking"
+  RESULT_INVALID_ARGUMENTS = ORBLAN_RESULT_INVALID_ARGUMENTS,  // "[-6] invalid arguments passed"
+  RESULT_HOST_LOOKUP = ORBLAN_RESULT_HOST_LOOKUP,      // "[-7] unable to look up host name"
+  RESULT_NO_ADDRESS = ORBLAN_RESULT_NO_ADDRESS,        // "[-8] the address does not exist"
 };
 
 const int kPeerHeaderBytes = 12;

@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "bytes.h"
+
 #ifndef ORBSERVER_PATH
 #error ORBSERVER_PATH must name the orbserver binary
 #endif
@@ -49,15 +51,15 @@ uint64_t NowNs() {
   return static_cast<uint64_t>(t.tv_sec) * 1000000000ull + t.tv_nsec;
 }
 
-void Put16(uint8_t* p, uint16_t v) { p[0] = v; p[1] = v >> 8; }
-void Put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = v >> (8 * i); }
-uint16_t Get16(const uint8_t* p) { return p[0] | p[1] << 8; }
-uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+using orb::ReadU16;
+using orb::ReadU32;
+using orb::WriteU16;
+using orb::WriteU32;
 
 size_t Header(uint8_t* out, uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
               uint16_t length) {
-  Put32(out, id); Put16(out + 4, type); Put16(out + 6, seq); Put16(out + 8, of);
-  Put16(out + 10, length);
+  WriteU32(out, id); WriteU16(out + 4, type); WriteU16(out + 6, seq); WriteU16(out + 8, of);
+  WriteU16(out + 10, length);
   return 12;
 }
 
@@ -204,8 +206,8 @@ class Generator {
     sockaddr_in a;
     socklen_t al = sizeof a;
     getsockname(emus_[i].fd, reinterpret_cast<sockaddr*>(&a), &al);
-    Put16(d + n + 66, ntohs(a.sin_port));
-    Put32(d + n + 68, 1);
+    WriteU16(d + n + 66, ntohs(a.sin_port));
+    WriteU32(d + n + 68, 1);
     Send(i, d, n + 72);
   }
 
@@ -276,17 +278,17 @@ class Generator {
       at = Header(d, ++e.next_id, 8, 1, 1, 72 + kLinkBytes);
       memset(d + at, 0, 72);
       snprintf(reinterpret_cast<char*>(d + at), 64, "group-%d", e.group);
-      Put32(d + at + 68, kLinkBytes);
+      WriteU32(d + at + 68, kLinkBytes);
       at += 72;
     }
     uint8_t* link = d + at;
     memset(link, 0, kLinkBytes);
     memset(link, 0xF9, 4);
-    Put16(link + 4, 2300);
+    WriteU16(link + 4, 2300);
     uint64_t ts = NowNs();
     memcpy(link + 12, &ts, 8);
-    Put32(link + 20, static_cast<uint32_t>(i));
-    Put32(link + 24, e.sent++);
+    WriteU32(link + 20, static_cast<uint32_t>(i));
+    WriteU32(link + 24, e.sent++);
     return at + kLinkBytes;
   }
 
@@ -324,9 +326,9 @@ class Generator {
           continue;
         }
         if (len < 12) continue;
-        uint16_t type = Get16(d + 4);
+        uint16_t type = ReadU16(d + 4);
         if (type == kAck) {
-          if (len >= 16 && Get32(d + 12) == emus_[i].join_id && !emus_[i].joined) {
+          if (len >= 16 && ReadU32(d + 12) == emus_[i].join_id && !emus_[i].joined) {
             emus_[i].joined = true;
             ++joined_;
           }
@@ -334,13 +336,13 @@ class Generator {
         }
         if (type == kConfirm && len == 20) {
           if (emus_[i].server_address == 0) ++confirmed_;
-          emus_[i].server_address = static_cast<int32_t>(Get32(d + 16));
+          emus_[i].server_address = static_cast<int32_t>(ReadU32(d + 16));
         }
         // Acknowledge everything else: id, type, seq.
         uint8_t* a = acks[nacks];
         Header(a, ++emus_[i].next_id, kAck, 1, 1, 8);
         memcpy(a + 12, d, 4);
-        Put16(a + 16, type);
+        WriteU16(a + 16, type);
         memcpy(a + 18, d + 6, 2);
         aiov[nacks] = {a, 20};
         memset(&out[nacks], 0, sizeof out[nacks]);
@@ -358,10 +360,10 @@ class Generator {
   }
 
   void Delivered(int receiver, const uint8_t* link, size_t len) {
-    if (measuring_ == nullptr || len < 28 || Get32(link) != 0xF9F9F9F9u) return;
+    if (measuring_ == nullptr || len < 28 || ReadU32(link) != 0xF9F9F9F9u) return;
     uint64_t ts;
     memcpy(&ts, link + 12, 8);
-    uint32_t sender = Get32(link + 20), seq = Get32(link + 24);
+    uint32_t sender = ReadU32(link + 20), seq = ReadU32(link + 24);
     if (sender >= static_cast<uint32_t>(members_)) return;
     std::vector<bool>& seen = emus_[receiver].seen[sender / groups_ % group_size_];
     if (seq >= seen.size()) seen.resize(seq + 1024);

@@ -16,26 +16,28 @@
 
 #include <memory>
 
+#include "bytes.h"
 #include "group_server.h"
+#include "message_types.h"
+#include "records.h"
 #include "sim_network.h"
 
 using namespace orb;
 using namespace orb::server;
-using namespace orb::test;
 
 namespace {
 
 struct Peer : TransportObserver {
-  Peer(SimNetwork* net, const char* ip, std::function<uint64_t()> clock) : io(net, ip) {
+  Peer(sim::Network* net, const char* ip) : io(net->AddHost(ip)) {
     TransportOptions o;
-    o.clock = clock;
-    o.io = &io;
+    o.clock = net->Clock();
+    o.io = io;
     o.trace = nullptr;
     o.observer = this;
     transport.reset(new Transport(o));
     endpoint = transport->CreateEndpoint(0);
   }
-  SimIo io;
+  sim::Host* io;
   std::unique_ptr<Transport> transport;
   Endpoint* endpoint;
   int32_t server = 0;
@@ -48,59 +50,59 @@ void Check(bool ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  uint64_t now = 1000000;
-  auto clock = [&now] { return now; };
-  SimNetwork net;
-  SimIo server_io(&net, "203.0.113.1");
+  sim::Network net;
+  net.Advance(1000000);
+  sim::Host* server_io = net.AddHost("203.0.113.1");
   Logger quiet([](LogLevel, const char*) {});
   ServerOptions options;
   options.port = 3669;
   options.max_members = 8;
   options.max_groups = 4;
   options.max_group_members = 4;
-  GroupServer gs(options, &quiet, clock, &server_io);
+  GroupServer gs(options, &quiet, net.Clock(), server_io);
   std::string error;
   Check(gs.Start(&error));
 
-  Peer a(&net, "203.0.113.10", clock), b(&net, "203.0.113.11", clock);
+  Peer a(&net, "203.0.113.10"), b(&net, "203.0.113.11");
   Peer* peers[2] = {&a, &b};
   auto settle = [&](int passes) {
     for (int i = 0; i < passes; ++i) {
       gs.RunOnce();
       a.transport->Pump(0);
       b.transport->Pump(0);
-      now += 20;
+      net.Advance(20);
     }
   };
-  uint8_t join[92] = {'f', 'u', 'z', 'z'};
+  uint8_t join[kJoinRecordSize];
+  Check(BuildJoinRecord("fuzz", join));
   for (Peer* p : peers) p->server = p->transport->Connect(p->endpoint, "203.0.113.1", 3669, 0);
   settle(4);
-  for (Peer* p : peers) p->transport->Send(p->server, join, 92, 0);
+  for (Peer* p : peers) p->transport->Send(p->server, join, kJoinRecordSize, kMsgJoin);
   settle(4);
 
-  SimIo stranger_io(&net, "198.51.100.9");
-  SimIo alias_io(&net, "203.0.113.10");
+  sim::Host* stranger_io = net.AddHost("198.51.100.9");
+  sim::Host* alias_io = net.AddHost("203.0.113.10");
   intptr_t stranger, alias;
   uint16_t port;
-  Check(stranger_io.Open(9000, &stranger, &port) == RESULT_NO_ERROR);
-  Check(alias_io.Open(a.endpoint->local_port + 1, &alias, &port) == RESULT_NO_ERROR);
+  Check(stranger_io->Open(9000, &stranger, &port) == RESULT_NO_ERROR);
+  Check(alias_io->Open(a.endpoint->local_port + 1, &alias, &port) == RESULT_NO_ERROR);
   const SocketAddress to{ParseIPv4("203.0.113.1"), 3669};
 
   size_t at = 0;
   while (at + 3 <= size) {
     uint8_t source = data[at];
-    size_t length = (data[at + 1] | data[at + 2] << 8) % 1500;
+    size_t length = ReadU16(data + at + 1) % 1500;
     at += 3;
     if (length > size - at) length = size - at;
     const uint8_t* d = data + at;
     at += length;
     switch (source & 3) {
-      case 0: net.Deliver(SocketAddress{a.io.ip(), a.endpoint->local_port}, to, d, length); break;
-      case 1: net.Deliver(SocketAddress{b.io.ip(), b.endpoint->local_port}, to, d, length); break;
-      case 2: stranger_io.SendTo(stranger, d, static_cast<int>(length), to); break;
-      default: alias_io.SendTo(alias, d, static_cast<int>(length), to); break;
+      case 0: net.Inject(SocketAddress{a.io->Ip(), a.endpoint->local_port}, to, d, length); break;
+      case 1: net.Inject(SocketAddress{b.io->Ip(), b.endpoint->local_port}, to, d, length); break;
+      case 2: stranger_io->SendTo(stranger, d, static_cast<int>(length), to); break;
+      default: alias_io->SendTo(alias, d, static_cast<int>(length), to); break;
     }
-    if (source & 0x80) now += 31000;
+    if (source & 0x80) net.Advance(31000);
     settle(1);
   }
 

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 0;
   while (at + 3 <= size) {
     const uint8_t selector = data[at];
-    size_t length = static_cast<size_t>(data[at + 1]) | (static_cast<size_t>(data[at + 2]) << 8);
+    size_t length = orb::ReadU16(data + at + 1);
     at += 3;
     if (length > size - at) length = size - at;
     if (selector & 4) net.Advance(11000);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "bytes.h"
+
 namespace {
 
 // IPX option numbers 0x4000 to 0x4010 in order; null where the option has no name.
@@ -17,13 +19,6 @@ enum : int {
   kIpxOptionFirst = 0x4000,
   kIpxOptionCount = sizeof kIpxOptionNames / sizeof kIpxOptionNames[0],
 };
-
-void PutLe32(uint8_t* at, uint32_t v) {
-  at[0] = static_cast<uint8_t>(v);
-  at[1] = static_cast<uint8_t>(v >> 8);
-  at[2] = static_cast<uint8_t>(v >> 16);
-  at[3] = static_cast<uint8_t>(v >> 24);
-}
 
 }  // namespace
 
@@ -64,12 +59,12 @@ OptionAnswer AnswerIpxGetOption(int level, int optname, char* optval, int* optle
       return OptionAnswer::kFault;
     }
     uint8_t data[kIpxAddressDataLen] = {};
-    PutLe32(data + 0, 1);           // adapter number, whichever was asked for
+    orb::WriteU32(data + 0, 1);           // adapter number, whichever was asked for
     memset(data + 8, 0xFF, 6);      // node; net number at 4 stays zero
     data[14] = 1;                   // wide-area link
     data[15] = 1;                   // status
-    PutLe32(data + 16, 512);        // largest packet
-    PutLe32(data + 20, 28800);      // link speed
+    orb::WriteU32(data + 16, 512);        // largest packet
+    orb::WriteU32(data + 20, 28800);      // link speed
     memcpy(optval, data, sizeof data);
     return OptionAnswer::kAnswered;
   }

@@ -91,7 +91,7 @@ class FakeLibrary : public SessionLibrary {
   bool init_ok = true;
   bool pre_launch_ok = true;
   int last_result = 0;
-  SessionState state = SessionState::kWaiting;
+  int state = ORBLAN_STATE_WAITING;
   std::vector<std::string> calls;
 
   bool Init(const std::string& host, unsigned port) override {
@@ -103,7 +103,7 @@ class FakeLibrary : public SessionLibrary {
     return pre_launch_ok;
   }
   void EndSession() override { calls.push_back("EndSession"); }
-  SessionState State() override { return state; }
+  int State() override { return state; }
   int LastResult() override { return last_result; }
   std::string ResultText(int code) override { return "[" + std::to_string(code) + "] text"; }
 };
@@ -192,7 +192,7 @@ class LaunchTest : public ::testing::Test {
 
 TEST_F(LaunchTest, FullSessionInTheRequiredOrderEndsWithTheGamesCode) {
   host.on_time = [&](uint64_t t) {
-    if (t == 200) lib.state = SessionState::kConnected;
+    if (t == 200) lib.state = ORBLAN_STATE_CONNECTED;
     if (t >= 5000 && host.game_running) host.game_ended = true, host.game_code = 42;
   };
   EXPECT_EQ(Run(), 42);
@@ -212,8 +212,8 @@ TEST_F(LaunchTest, MessagesFlowWhileWaitingForTheServer) {
   // The session library's timer only runs while the launcher pumps: waiting must pump,
   // never sleep, and the game starts only once the server has confirmed.
   host.on_time = [&](uint64_t t) {
-    EXPECT_TRUE(lib.calls.size() == 1 || lib.state == SessionState::kConnected);
-    if (t >= 1000) lib.state = SessionState::kConnected;
+    EXPECT_TRUE(lib.calls.size() == 1 || lib.state == ORBLAN_STATE_CONNECTED);
+    if (t >= 1000) lib.state = ORBLAN_STATE_CONNECTED;
     if (host.game_running) host.game_ended = true;
   };
   EXPECT_EQ(Run(), 0);
@@ -222,7 +222,7 @@ TEST_F(LaunchTest, MessagesFlowWhileWaitingForTheServer) {
 
 TEST_F(LaunchTest, UnknownServerNameIsReportedAndNothingPrepared) {
   lib.init_ok = false;
-  lib.last_result = kResultHostUnknown;
+  lib.last_result = ORBLAN_RESULT_HOST_LOOKUP;
   EXPECT_EQ(Run(), kExitServerUnknown);
   EXPECT_TRUE(host.SaidSomething("cannot find the server '203.0.113.1'")) << Said();
   EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669"}));
@@ -243,14 +243,14 @@ TEST_F(LaunchTest, SilentServerTimesOutAfterTheWait) {
 }
 
 TEST_F(LaunchTest, ServerClosingBeforeConfirmationIsNoSession) {
-  host.on_time = [&](uint64_t t) { if (t >= 300) lib.state = SessionState::kLost; };
+  host.on_time = [&](uint64_t t) { if (t >= 300) lib.state = ORBLAN_STATE_LOST; };
   EXPECT_EQ(Run(), kExitNoConfirmation);
   EXPECT_LT(host.now, 1000u);
   EXPECT_TRUE(host.SaidSomething("ended the connection before confirming")) << Said();
 }
 
 TEST_F(LaunchTest, ShimThatCannotBePlacedStopsBeforeTheGame) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   lib.pre_launch_ok = false;
   EXPECT_EQ(Run(), kExitShim);
   EXPECT_TRUE(host.SaidSomething("could not place the Winsock shim wsock32.dll in C:\\Games\\Quest")) << Said();
@@ -262,18 +262,18 @@ TEST_F(LaunchTest, ConnectionLostJustBeforePreLaunchSaysSo) {
   // The library refuses because the flag fell; the state tells the two apart.
   struct LosingLibrary : FakeLibrary {
     bool PreLaunch(const std::string& d, const std::string& g) override {
-      state = SessionState::kLost;
+      state = ORBLAN_STATE_LOST;
       return FakeLibrary::PreLaunch(d, g);
     }
   } losing;
-  losing.state = SessionState::kConnected;
+  losing.state = ORBLAN_STATE_CONNECTED;
   losing.pre_launch_ok = false;
   EXPECT_EQ(RunLaunch(options, losing, host), kExitNoConfirmation);
   EXPECT_TRUE(host.SaidSomething("lost before the game could start")) << Said();
 }
 
 TEST_F(LaunchTest, GameThatCannotStartOrDoesNotExist) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   host.start_ok = false;
   EXPECT_EQ(Run(), kExitGameStart);
   EXPECT_TRUE(host.SaidSomething("could not start the game C:\\Games\\Quest\\quest.exe: Windows error 193")) << Said();
@@ -288,9 +288,9 @@ TEST_F(LaunchTest, GameThatCannotStartOrDoesNotExist) {
 }
 
 TEST_F(LaunchTest, LostConnectionIsToldOnceAndTheGameKeepsRunning) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   host.on_time = [&](uint64_t t) {
-    if (t >= 1000) lib.state = SessionState::kLost;
+    if (t >= 1000) lib.state = ORBLAN_STATE_LOST;
     if (t >= 9000) host.game_ended = true, host.game_code = 0;
   };
   EXPECT_EQ(Run(), 0);
@@ -308,7 +308,7 @@ TEST_F(LaunchTest, CtrlCWhileWaitingEndsTheSession) {
 }
 
 TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
-  lib.state = SessionState::kConnected;
+  lib.state = ORBLAN_STATE_CONNECTED;
   // A console game ends on the same Ctrl+C: its code is passed on.
   host.on_time = [&](uint64_t t) {
     if (t >= 1000) host.interrupted = true;
@@ -319,7 +319,7 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
 
   // A game that ignores it is stopped after the grace time, and the session still ends.
   FakeLibrary lib2;
-  lib2.state = SessionState::kConnected;
+  lib2.state = ORBLAN_STATE_CONNECTED;
   FakeHost host2;
   host2.on_time = [&](uint64_t t) { if (t >= 1000) host2.interrupted = true; };
   EXPECT_EQ(RunLaunch(options, lib2, host2), kExitInterrupted);
@@ -330,7 +330,7 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
 }
 
 TEST_F(LaunchTest, LibraryWithoutStateReportGoesOnWithoutWaiting) {
-  lib.state = SessionState::kUnknown;
+  lib.state = kStateUnknown;
   host.on_time = [&](uint64_t) { if (host.game_running) host.game_ended = true; };
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(host.SaidSomething("cannot tell when the server confirms")) << Said();

@@ -98,6 +98,7 @@ TEST(Logger, LevelsFilterAndNetworkTextIsMadePrintable) {
   EXPECT_EQ(lines[1].size(), 6u + 1023u);  // cut, not overrun
   EXPECT_EQ(PrintableText("a\0b\x7f\xff", 5), "a?b??");
   EXPECT_EQ(PrintableText("abcdef", 6, 3), "abc");
+  EXPECT_EQ(PrintableText("a\nb\x1b[2J", 7), "a?b?[2J");  // a player name from a join record
   LogLevel l;
   EXPECT_TRUE(ParseLogLevel("debug", &l));
   EXPECT_EQ(l, LogLevel::kDebug);

@@ -75,7 +75,7 @@ TEST_F(ServerTest, SilentMemberIsRemovedAndGetsNothingMore) {
   Player* a = Joined("203.0.113.10", "g");
   Player* b = Joined("203.0.113.11", "g");
   Player* gone = Joined("203.0.113.12", "g");
-  gone->io.set_silent(true);
+  gone->io->SetSilent(true);
   // Keep the live members' connections busy while the server's heartbeat to the silent
   // one goes unanswered: it times out 30 s after it was queued, about 60 s from now.
   for (int i = 0; i < 70 && server_->registry().member_count() == 3; ++i) Run(1000);
@@ -116,11 +116,11 @@ TEST_F(ServerTest, ShutdownGivesUpOnSilentMembersAfterTheWait) {
   options_.shutdown_wait_ms = 1500;
   StartServer();
   Player* a = Joined("203.0.113.10", "g");
-  a->io.set_silent(true);
+  a->io->SetSilent(true);
   server_->BeginShutdown();
   Settle();
   EXPECT_FALSE(server_->ShutdownFinished());
-  now_ += 1500;
+  net_.Advance(1500);
   EXPECT_TRUE(server_->ShutdownFinished());
 }
 
@@ -142,7 +142,7 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   EXPECT_EQ(b->received.size(), 5u);
   EXPECT_EQ(c->received.size(), 5u);
   // A second later the bucket is full again; b's budget was never touched.
-  now_ += 1000;
+  net_.Advance(1000);
   a->Relay("g", "later");
   b->Relay("g", "from b");
   Settle();
@@ -156,8 +156,8 @@ TEST_F(ServerTest, PendingLimitBoundsWhatSilentRecipientsCanPileUp) {
   Player* a = Joined("203.0.113.10", "g");
   Player* b = Joined("203.0.113.11", "g");
   Player* c = Joined("203.0.113.12", "g");
-  b->io.set_silent(true);
-  c->io.set_silent(true);
+  b->io->SetSilent(true);
+  c->io->SetSilent(true);
   // Each record waits for two acknowledgements that never come; the record's own
   // acknowledgement to a is queued when it is handled.
   for (int i = 0; i < 3; ++i) {
@@ -171,15 +171,15 @@ TEST_F(ServerTest, PendingLimitBoundsWhatSilentRecipientsCanPileUp) {
 
 TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
   StartServer();
-  SimIo raw(&net_, "203.0.113.50");
+  sim::Host* raw = net_.AddHost("203.0.113.50");
   intptr_t h;
   uint16_t port;
-  ASSERT_EQ(raw.Open(5000, &h, &port), RESULT_NO_ERROR);
+  ASSERT_EQ(raw->Open(5000, &h, &port), RESULT_NO_ERROR);
   SocketAddress to{ParseIPv4(kServerIp), server_->port()};
-  std::vector<uint8_t> connect = PeerDatagram(1, CONNECT, 1, 1, ConnectPayload(5000, 1));
-  raw.SendTo(h, connect.data(), static_cast<int>(connect.size()), to);
+  std::vector<uint8_t> connect = sim::Datagram(1, CONNECT, 1, 1, sim::ConnectBytes(5000, 1));
+  raw->SendTo(h, connect.data(), static_cast<int>(connect.size()), to);
   Settle();
-  raw.SendTo(h, connect.data(), static_cast<int>(connect.size()), to);  // its ack was lost
+  raw->SendTo(h, connect.data(), static_cast<int>(connect.size()), to);  // its ack was lost
   Settle();
   EXPECT_EQ(server_->transport()->ConnectionCount(), 1u);
   EXPECT_EQ(server_->registry().member_count(), 1u);
@@ -187,8 +187,8 @@ TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
 
   // The same source with another connecting-side address is a restarted session
   // library: it replaces the old connection rather than sitting beside it.
-  std::vector<uint8_t> restart = PeerDatagram(1, CONNECT, 1, 1, ConnectPayload(5000, 7));
-  raw.SendTo(h, restart.data(), static_cast<int>(restart.size()), to);
+  std::vector<uint8_t> restart = sim::Datagram(1, CONNECT, 1, 1, sim::ConnectBytes(5000, 7));
+  raw->SendTo(h, restart.data(), static_cast<int>(restart.size()), to);
   Settle();
   EXPECT_EQ(server_->registry().member_count(), 1u);
   EXPECT_EQ(server_->transport()->ConnectionCount(), 1u);
@@ -215,6 +215,9 @@ TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
   no_magic[0] = 0;
   a->SendRecord(a->RelayRecord("g", no_magic));
   a->Relay("g", std::string(2049, 'o'));                                // n == 2061
+  std::vector<uint8_t> unnamed = a->RelayRecord("g", a->LinkDatagram("no group name"));
+  unnamed[0] = 0;
+  a->SendRecord(unnamed);
   a->SendRecord(std::vector<uint8_t>(5000, 0xF9), 8);                   // oversized garbage
   a->SendRecord(std::vector<uint8_t>(20, 0), 42);                       // unknown type
   Settle();
@@ -227,30 +230,31 @@ TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
   EXPECT_EQ(Drops(DropReason::kRelayBadMagic), 1u);
   EXPECT_EQ(Drops(DropReason::kRelayOversized), 2u);
   EXPECT_EQ(Drops(DropReason::kUnknownType), 1u);
-  EXPECT_EQ(server_->counters().records_in, 7u);
+  EXPECT_EQ(Drops(DropReason::kRelayWrongGroup), 1u);
+  EXPECT_EQ(server_->counters().records_in, 8u);
   EXPECT_EQ(server_->counters().records_relayed, 0u);
   EXPECT_TRUE(b->received.empty());
 
   // Raw datagrams from a member's own address and from strangers: short headers, lying
   // lengths, control messages of every wrong length.
-  SimIo raw(&net_, "203.0.113.10");
+  sim::Host* raw = net_.AddHost("203.0.113.10");
   SocketAddress to{ParseIPv4(kServerIp), server_->port()};
   intptr_t h;
   uint16_t port;
-  ASSERT_EQ(raw.Open(a->endpoint->local_port + 1, &h, &port), RESULT_NO_ERROR);
+  ASSERT_EQ(raw->Open(a->endpoint->local_port + 1, &h, &port), RESULT_NO_ERROR);
   std::vector<std::vector<uint8_t>> junk = {
       {}, {1}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
-      PeerDatagram(9, 8, 1, 1, std::vector<uint8_t>(30, 0xF9)),
+      sim::Datagram(9, 8, 1, 1, std::vector<uint8_t>(30, 0xF9)),
   };
-  std::vector<uint8_t> lying = PeerDatagram(9, 8, 1, 1, std::vector<uint8_t>(30, 0));
+  std::vector<uint8_t> lying = sim::Datagram(9, 8, 1, 1, std::vector<uint8_t>(30, 0));
   lying[10] = 200;  // says 200 payload bytes, 30 arrived
   junk.push_back(lying);
   for (uint16_t type = CONNECT; type <= CONFIRM_DISCONNECT; ++type) {
     for (size_t len : {0, 3, 5, 7, 9, 71, 73, 1400}) {
-      junk.push_back(PeerDatagram(77, type, 1, 1, std::vector<uint8_t>(len, 1)));
+      junk.push_back(sim::Datagram(77, type, 1, 1, std::vector<uint8_t>(len, 1)));
     }
   }
-  for (const auto& d : junk) raw.SendTo(h, d.data(), static_cast<int>(d.size()), to);
+  for (const auto& d : junk) raw->SendTo(h, d.data(), static_cast<int>(d.size()), to);
   Settle();
   EXPECT_EQ(server_->registry().member_count(), 3u);
   EXPECT_EQ(server_->transport()->ConnectionCount(), 3u);
@@ -269,29 +273,29 @@ TEST_F(ServerTest, ForgedConnectCannotRelayNorAimTrafficAtItsVictim) {
   Player* b = Joined("203.0.113.11", "g");
   // An attacker forges datagrams from a victim's address: CONNECT, join and relays. The
   // victim never acknowledges anything, so the connection stays unproven.
-  SimIo forger(&net_, "198.51.100.66");
+  sim::Host* forger = net_.AddHost("198.51.100.66");
   intptr_t h;
   uint16_t port;
-  ASSERT_EQ(forger.Open(7000, &h, &port), RESULT_NO_ERROR);
-  forger.set_silent(false);
+  ASSERT_EQ(forger->Open(7000, &h, &port), RESULT_NO_ERROR);
+  forger->SetSilent(false);
   SocketAddress to{ParseIPv4(kServerIp), server_->port()};
   SocketAddress victim{ParseIPv4("198.51.100.66"), 7000};
   uint64_t sent_by_forger = 0;
   auto send = [&](const std::vector<uint8_t>& d) {
     sent_by_forger += d.size();
-    forger.SendTo(h, d.data(), static_cast<int>(d.size()), to);
+    forger->SendTo(h, d.data(), static_cast<int>(d.size()), to);
   };
-  send(PeerDatagram(1, CONNECT, 1, 1, ConnectPayload(7000, 1)));
+  send(sim::Datagram(1, CONNECT, 1, 1, sim::ConnectBytes(7000, 1)));
   std::vector<uint8_t> join(92, 0);
   join[0] = 'g';
-  send(PeerDatagram(2, 0, 1, 1, join));
+  send(sim::Datagram(2, 0, 1, 1, join));
   for (uint32_t i = 0; i < 20; ++i) {
-    send(PeerDatagram(3 + i, 8, 1, 1, a->RelayRecord("g", a->LinkDatagram("forged"))));
+    send(sim::Datagram(3 + i, 8, 1, 1, a->RelayRecord("g", a->LinkDatagram("forged"))));
   }
   // The victim's own socket swallows what the server sends.
   for (int i = 0; i < 10; ++i) {
     Settle();
-    forger.set_silent(true);
+    forger->SetSilent(true);
   }
   a->Relay("g", "real");
   Settle();
@@ -311,18 +315,18 @@ TEST_F(ServerTest, MemberMayCloseItselfButNobodyElseCanCloseIt) {
   std::vector<uint8_t> payload(4);
   memcpy(payload.data(), &a_at_server, 4);
   // Forged from elsewhere: a stranger, and b's socket, naming a's connection.
-  std::vector<uint8_t> close = PeerDatagram(500, PEERCLOSE, 1, 1, payload);
-  std::vector<uint8_t> confirm = PeerDatagram(501, CONFIRM_DISCONNECT, 1, 1, payload);
+  std::vector<uint8_t> close = sim::Datagram(500, PEERCLOSE, 1, 1, payload);
+  std::vector<uint8_t> confirm = sim::Datagram(501, CONFIRM_DISCONNECT, 1, 1, payload);
   SocketAddress stranger{ParseIPv4("198.51.100.5"), 9999};
   for (const SocketAddress& from : {stranger, b->socket_address()}) {
-    net_.Deliver(from, to, close.data(), close.size());
-    net_.Deliver(from, to, confirm.data(), confirm.size());
+    net_.Inject(from, to, close.data(), close.size());
+    net_.Inject(from, to, confirm.data(), confirm.size());
   }
   Settle();
   EXPECT_EQ(server_->registry().member_count(), 2u);
   EXPECT_EQ(server_->transport()->Counters().dropped_control_source, 4u);
   // From a's own socket, the close is honoured.
-  net_.Deliver(a->socket_address(), to, close.data(), close.size());
+  net_.Inject(a->socket_address(), to, close.data(), close.size());
   Settle();
   EXPECT_EQ(server_->registry().member_count(), 1u);
   EXPECT_TRUE(LogHas("closed the connection, left group 'g'"));
@@ -367,7 +371,7 @@ TEST_F(ServerTest, WarningsAreRateLimitedAndTheStatisticsLineCountsEverything) {
   size_t warnings = 0;
   for (const auto& l : log_) warnings += l.find("relay_malformed") != std::string::npos;
   EXPECT_EQ(warnings, 1u);
-  now_ += GroupServer::kWarningIntervalMs;
+  net_.Advance(GroupServer::kWarningIntervalMs);
   a->SendRecord(std::vector<uint8_t>(10, 1), 8);
   Settle();
   EXPECT_TRUE(LogHas("(49 more like it not shown)"));

@@ -14,23 +14,23 @@
 #include <vector>
 
 #include "link.h"
+#include "orblan.h"
 #include "platform.h"
 #include "transport.h"
 #include "wine_test_files.h"
 
 namespace {
 
-typedef int(__cdecl* InitFn)(const char*, unsigned int);
-typedef int(__cdecl* PreLaunchFn)(const char*, const char*);
-typedef int(__cdecl* IntFn)(void);
-typedef const char*(__cdecl* TextFn)(int);
-
+// The library's exports, bound by name. The checks below spell result codes and states
+// as numbers: they are what a launcher that never saw orblan.h relies on.
 struct OrbLan {
   HMODULE module = nullptr;
-  InitFn Init = nullptr;
-  PreLaunchFn PreLaunch = nullptr;
-  IntFn EndSession = nullptr, LastResult = nullptr, SessionState = nullptr;
-  TextFn ResultText = nullptr;
+  OrbLanInitFn Init = nullptr;
+  OrbLanPreLaunchFn PreLaunch = nullptr;
+  OrbLanEndSessionFn EndSession = nullptr;
+  OrbLanLastResultFn LastResult = nullptr;
+  OrbLanSessionStateFn SessionState = nullptr;
+  OrbLanResultTextFn ResultText = nullptr;
 };
 OrbLan g_lib;
 
@@ -360,12 +360,12 @@ int main(int argc, char** argv) {
   DeleteFileA(WindowsFile("wininit.ini").c_str());
   g_lib.module = LoadLibraryA("orblan.dll");
   if (g_lib.module != nullptr) {
-    g_lib.Init = reinterpret_cast<InitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
-    g_lib.PreLaunch = reinterpret_cast<PreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
-    g_lib.EndSession = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
-    g_lib.LastResult = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
-    g_lib.SessionState = reinterpret_cast<IntFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
-    g_lib.ResultText = reinterpret_cast<TextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
+    g_lib.Init = reinterpret_cast<OrbLanInitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
+    g_lib.PreLaunch = reinterpret_cast<OrbLanPreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
+    g_lib.EndSession = reinterpret_cast<OrbLanEndSessionFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
+    g_lib.LastResult = reinterpret_cast<OrbLanLastResultFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
+    g_lib.SessionState = reinterpret_cast<OrbLanSessionStateFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
+    g_lib.ResultText = reinterpret_cast<OrbLanResultTextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
     if (!g_lib.Init || !g_lib.PreLaunch || !g_lib.EndSession || !g_lib.LastResult ||
         !g_lib.SessionState || !g_lib.ResultText) {
       fprintf(stderr, "orblan.dll lacks an export\n");

@@ -14,7 +14,7 @@
 
 #include "link.h"
 #include "platform.h"
-#include "records.h"
+#include "message_types.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ class Relay : public ::testing::Test {
     ASSERT_NE(address, 0);
     BeginSession(state_, address);
     state_.server_socket.store(client_ep->handle);  // as orblan.dll does
-    ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == kPhaseConnected; }));
+    ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == ORBLAN_STATE_CONNECTED; }));
     strcpy(state_.group, "Alpha");
     strcpy(state_.local_address, "203.0.113.7");
 
@@ -147,7 +147,7 @@ TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
   std::vector<uint8_t> d = LinkDatagram(300, 20);
   ShimSends(d);
   const Received r = NextAtServer(0);
-  ASSERT_EQ(r.type, kRelayType);
+  ASSERT_EQ(r.type, kMsgRelay);
   EXPECT_EQ(r.address, server_side_.accepted);
   ASSERT_EQ(r.data.size(), 72u + 32u);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.data.data()), "Alpha");
@@ -210,10 +210,10 @@ TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   // 12 bytes is header only: dropped by the receiving side. Then another type, then a
   // good one: the game sees only the good one.
   std::vector<uint8_t> empty = LinkDatagram(game_port, 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, empty.data(), 12, kMsgRelay), 0);
   std::vector<uint8_t> good = LinkDatagram(game_port, 20, 0x33);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kJoinType), 0);
-  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgJoin), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, good.data(), 32, kMsgRelay), 0);
 
   std::vector<uint8_t> got;
   SocketAddress from;
@@ -236,7 +236,7 @@ TEST_F(Relay, WorkerPumpsAsSoonAsEitherSideSends) {
   ShimSends(LinkDatagram(300, 20));
   ASSERT_TRUE(PumpUntil([&] { return server_side_.got.size() == 1; }, 5000, false));
   std::vector<uint8_t> back = LinkDatagram(game_port, 20, 0x44);
-  ASSERT_EQ(server_.Send(server_side_.accepted, back.data(), 32, kRelayType), 0);
+  ASSERT_EQ(server_.Send(server_side_.accepted, back.data(), 32, kMsgRelay), 0);
   uint8_t buf[64];
   SocketAddress from;
   int n = -1;
@@ -257,12 +257,12 @@ TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
   uint16_t game_port = 0;
   ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
   std::vector<uint8_t> d = LinkDatagram(game_port, 4);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load() + 1);
-  DeliverFromServer(state_, nullptr, 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load() + 1);
+  DeliverFromServer(state_, nullptr, 16, kMsgRelay, state_.server_connection.load());
   std::vector<uint8_t> got;
   SocketAddress from;
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
-  DeliverFromServer(state_, d.data(), 16, kRelayType, state_.server_connection.load());
+  DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load());
   EXPECT_EQ(GameReceives(game, &got, &from), 16);
   orb::UdpClose(game);
 }
@@ -330,12 +330,12 @@ TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
   strcpy(state.group, "Alpha");
   ASSERT_TRUE(StartRelayWorker(state, client, 0));
 
-  for (int step = 0; step < 31 && state.phase.load() == kPhaseWaiting; ++step) {
+  for (int step = 0; step < 31 && state.phase.load() == ORBLAN_STATE_WAITING; ++step) {
     client.Pump(0);
     now += 1000;
   }
   client.Pump(0);
-  EXPECT_EQ(state.phase.load(), kPhaseLost);
+  EXPECT_EQ(state.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(state.active.load());
   EXPECT_FALSE(client.AddressExists(address));
   WaitForRelayWorker(state);

@@ -10,25 +10,25 @@ TEST(SessionState, LoadValues) {
   EXPECT_FALSE(s.relay_running.load());
   EXPECT_EQ(s.link_socket.load(), kNoSocket);
   EXPECT_EQ(s.server_connection.load(), 0);
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
 }
 
 TEST(SessionState, ServerEventsDriveTheFlagAndThePhase) {
   SessionState s;
   BeginSession(s, 4);
   EXPECT_TRUE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
 
   ApplyServerEvent(s, 4, kEventConnected);
-  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
   ApplyServerEvent(s, 4, kEventDisconnected);
-  EXPECT_EQ(s.phase.load(), kPhaseConnected);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
   ApplyServerEvent(s, 4, kEventPeerClose);
-  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
 
@@ -36,7 +36,7 @@ TEST(SessionState, TimeOutBeforeConfirmationLosesTheSession) {
   SessionState s;
   BeginSession(s, 1);
   ApplyServerEvent(s, 1, kEventTimeout);
-  EXPECT_EQ(s.phase.load(), kPhaseLost);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
 
@@ -47,7 +47,7 @@ TEST(SessionState, EarlierSessionsConnectionCannotTouchTheCurrentOne) {
   BeginSession(s, 2);
   ApplyServerEvent(s, 1, kEventTimeout);  // the first session's connection timing out
   EXPECT_TRUE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseWaiting);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
   ApplyServerEvent(s, 0, kEventTimeout);
   EXPECT_TRUE(s.active.load());
 }
@@ -56,10 +56,10 @@ TEST(SessionState, NothingRevivesAnEndedSession) {
   SessionState s;
   BeginSession(s, 3);
   EndSession(s);
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
   ApplyServerEvent(s, 3, kEventConnected);  // a late confirmation
   EXPECT_FALSE(s.active.load());
-  EXPECT_EQ(s.phase.load(), kPhaseNone);
+  EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
 }
 
 }  // namespace

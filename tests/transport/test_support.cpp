@@ -35,14 +35,6 @@ size_t Peer::Count(const std::string& line) const {
   return n;
 }
 
-std::vector<uint8_t> Datagram(uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
-                              const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> d(12 + payload.size());
-  WritePeerHeader(d.data(), PeerHeader{id, type, seq, of, static_cast<uint16_t>(payload.size())});
-  std::copy(payload.begin(), payload.end(), d.begin() + 12);
-  return d;
-}
-
 std::vector<uint8_t> AckPayload(uint32_t id, uint16_t type, uint16_t seq) {
   std::vector<uint8_t> p(8);
   WriteAckPayload(p.data(), id, type, seq);

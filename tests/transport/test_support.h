@@ -60,9 +60,7 @@ struct Peer {
   Endpoint* endpoint;
 };
 
-// A raw peer datagram.
-std::vector<uint8_t> Datagram(uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
-                              const std::vector<uint8_t>& payload);
+using sim::Datagram;  // a raw peer datagram
 std::vector<uint8_t> AckPayload(uint32_t id, uint16_t type, uint16_t seq);
 std::vector<uint8_t> Word(int32_t value);  // 4 bytes little-endian
 std::vector<uint8_t> Bytes(size_t n, uint8_t seed = 0);  // n patterned bytes

@@ -1,9 +1,12 @@
-// A deterministic in-process network for the peer transport: hosts with IPv4 addresses,
-// UDP sockets on them, a virtual millisecond clock, and seeded loss, duplication, delay
-// and jitter (which reorders). Every random choice comes from one seeded generator, so a
-// run is repeated exactly by the same seed and the same calls.
-#ifndef ORB_TESTS_TRANSPORT_SIM_NETWORK_H
-#define ORB_TESTS_TRANSPORT_SIM_NETWORK_H
+// A deterministic in-process network for everything built on the peer transport (its own
+// tests, the group server's, the fuzz targets): hosts with IPv4 addresses, UDP sockets on
+// them, a virtual millisecond clock, and seeded loss, duplication, delay and jitter (which
+// reorders). Every random choice comes from one seeded generator, so a run is repeated
+// exactly by the same seed and the same calls. With no conditions set a datagram is ready
+// for its receiver as soon as it is sent. Tests also put datagrams on the wire with any
+// source address, as an attacker could.
+#ifndef ORB_TESTS_SIM_SIM_NETWORK_H
+#define ORB_TESTS_SIM_SIM_NETWORK_H
 
 #include <stdint.h>
 
@@ -80,6 +83,10 @@ class Network {
   uint64_t Lost() const { return lost_; }
   uint64_t Duplicated() const { return duplicated_; }
   uint64_t Undeliverable() const { return undeliverable_; }
+  // Bytes and datagrams ever sent to this address, before loss and whether or not anything
+  // is bound there (what the victim of an amplification attack would receive).
+  uint64_t BytesSentTo(const SocketAddress& to) const;
+  uint64_t DatagramsSentTo(const SocketAddress& to) const;
   // Datagrams waiting in some socket, delivered or not yet.
   size_t InFlight() const;
 
@@ -110,8 +117,11 @@ class Network {
   uint64_t order_ = 0;
   intptr_t next_handle_ = 100;
   uint16_t next_ephemeral_ = 49152;
+  static uint64_t Key(uint32_t ip, uint16_t port) { return (static_cast<uint64_t>(ip) << 16) | port; }
+
   std::map<intptr_t, Socket> sockets_;
-  std::map<uint64_t, intptr_t> bound_;  // (ip << 16 | port) -> handle
+  std::map<uint64_t, intptr_t> bound_;  // Key(ip, port) -> handle
+  std::map<uint64_t, uint64_t> bytes_to_, datagrams_to_;  // by Key(ip, port)
   std::vector<std::unique_ptr<Host>> hosts_;
   std::map<std::string, uint32_t> names_;
   bool tap_on_ = false;
@@ -131,6 +141,9 @@ class Host : public DatagramIo {
     error_code_ = error;
     errors_left_ = count;
   }
+  // A silent host neither sends nor reads: what it sends is lost and what arrives for it is
+  // swallowed (a player whose machine went away, a victim whose address was forged).
+  void SetSilent(bool silent) { silent_ = silent; }
 
   int32_t Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) override;
   int Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from,
@@ -145,10 +158,18 @@ class Host : public DatagramIo {
   int32_t fail_open_ = 0;
   int error_code_ = 0;
   int errors_left_ = 0;
+  bool silent_ = false;
 };
 
 // Dotted text to a network-order address, for tests.
 uint32_t Ip(const char* text);
+
+// A raw peer datagram: the 12-byte header (its length field the payload's size) and payload.
+std::vector<uint8_t> Datagram(uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
+                              const std::vector<uint8_t>& payload);
+// A 72-byte CONNECT payload naming the connecting side's port and address.
+std::vector<uint8_t> ConnectBytes(uint16_t port, int32_t address,
+                                  const char* host = "203.0.113.1");
 
 }  // namespace sim
 }  // namespace orb

@@ -1,6 +1,9 @@
 #include "sim_network.h"
 
+#include <algorithm>
 #include <string.h>
+
+#include "wire.h"
 
 namespace orb {
 namespace sim {
@@ -37,6 +40,16 @@ bool Network::ResolveName(const char* host, uint32_t* ip) const {
   return true;
 }
 
+uint64_t Network::BytesSentTo(const SocketAddress& to) const {
+  auto it = bytes_to_.find(Key(to.ip, to.port));
+  return it == bytes_to_.end() ? 0 : it->second;
+}
+
+uint64_t Network::DatagramsSentTo(const SocketAddress& to) const {
+  auto it = datagrams_to_.find(Key(to.ip, to.port));
+  return it == datagrams_to_.end() ? 0 : it->second;
+}
+
 size_t Network::InFlight() const {
   size_t n = 0;
   for (auto& s : sockets_) n += s.second.inbox.size();
@@ -48,9 +61,9 @@ int32_t Network::Open(uint32_t ip, uint16_t port, intptr_t* handle, uint16_t* bo
     do {
       port = next_ephemeral_++;
       if (next_ephemeral_ == 0) next_ephemeral_ = 49152;
-    } while (bound_.count((static_cast<uint64_t>(ip) << 16) | port));
+    } while (bound_.count(Key(ip, port)));
   }
-  const uint64_t key = (static_cast<uint64_t>(ip) << 16) | port;
+  const uint64_t key = Key(ip, port);
   if (bound_.count(key)) return RESULT_BIND;
   const intptr_t h = next_handle_++;
   sockets_[h].bound = SocketAddress{ip, port};
@@ -68,7 +81,7 @@ Network::Socket* Network::Find(intptr_t handle) {
 void Network::Close(intptr_t handle) {
   auto it = sockets_.find(handle);
   if (it == sockets_.end()) return;
-  bound_.erase((static_cast<uint64_t>(it->second.bound.ip) << 16) | it->second.bound.port);
+  bound_.erase(Key(it->second.bound.ip, it->second.bound.port));
   sockets_.erase(it);
 }
 
@@ -86,6 +99,8 @@ void Network::Inject(const SocketAddress& from, const SocketAddress& to, const v
 void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const uint8_t* data,
                        size_t size) {
   ++sent_;
+  bytes_to_[Key(to.ip, to.port)] += size;
+  ++datagrams_to_[Key(to.ip, to.port)];
   if (tap_on_) tapped_.push_back(WireDatagram{now_, from, to, std::vector<uint8_t>(data, data + size)});
   if (random_.Chance(conditions_.loss)) {
     ++lost_;
@@ -96,7 +111,7 @@ void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const
     ++duplicated_;
     copies = 2;
   }
-  auto target = bound_.find((static_cast<uint64_t>(to.ip) << 16) | to.port);
+  auto target = bound_.find(Key(to.ip, to.port));
   for (int i = 0; i < copies; ++i) {
     const uint64_t at = now_ + conditions_.delay_ms + random_.Below(conditions_.jitter_ms + 1ull);
     if (target == bound_.end()) {
@@ -124,6 +139,7 @@ int Host::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress*
   if (s->inbox.empty() || s->inbox.begin()->first.first > network_->Now()) return kNothing;
   Network::Queued q = std::move(s->inbox.begin()->second);
   s->inbox.erase(s->inbox.begin());
+  if (silent_) return kNothing;
   if (q.bytes.size() > static_cast<size_t>(capacity)) {
     *error = 10040;  // WSAEMSGSIZE: the datagram is consumed
     return kError;
@@ -134,6 +150,7 @@ int Host::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress*
 }
 
 void Host::SendTo(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) {
+  if (silent_) return;
   network_->Send(handle, data, length, to);
 }
 
@@ -146,6 +163,20 @@ bool Host::Resolve(const char* host, uint32_t* ip) {
     return true;
   }
   return network_->ResolveName(host, ip);
+}
+
+std::vector<uint8_t> Datagram(uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
+                              const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> d(12 + payload.size());
+  WritePeerHeader(d.data(), PeerHeader{id, type, seq, of, static_cast<uint16_t>(payload.size())});
+  std::copy(payload.begin(), payload.end(), d.begin() + 12);
+  return d;
+}
+
+std::vector<uint8_t> ConnectBytes(uint16_t port, int32_t address, const char* host) {
+  std::vector<uint8_t> p(72);
+  WriteConnectPayload(p.data(), host, port, address);
+  return p;
 }
 
 }  // namespace sim
