@@ -46,6 +46,7 @@ struct Connection {
   uint64_t last_heard = 0;      // monotonic ms of the latest datagram from remote_socket
   RttEstimator rtt;             // from acknowledgements of fragments sent once
   DeliveredWindow delivered;    // ids of messages recently handed to the data callback
+  uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
 };
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.

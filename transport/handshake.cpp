@@ -34,6 +34,10 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
         if (!c || c->remote_address != p.address) continue;
         ++counters_.connects_repeated;
         c->bytes_received += static_cast<uint64_t>(size);
+        // A CONNECT is repeated byte for byte, id included; another id is another process
+        // on the same port, whose message ids start afresh.
+        if (h.id != c->connect_id) c->delivered.Clear();
+        c->connect_id = h.id;
         uint8_t confirm[8];
         WriteU32(confirm, static_cast<uint32_t>(p.address));
         WriteU32(confirm + 4, static_cast<uint32_t>(address));
@@ -50,6 +54,7 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
   const int32_t address = Connect(endpoint, source, p.port, p.address);
   if (address == 0) return;  // refused: nothing is sent, the CONNECT stays unacknowledged
   Find(address)->bytes_received += static_cast<uint64_t>(size);
+  Find(address)->connect_id = h.id;
   uint8_t confirm[8];
   WriteU32(confirm, static_cast<uint32_t>(p.address));
   WriteU32(confirm + 4, static_cast<uint32_t>(address));
