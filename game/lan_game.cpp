@@ -29,7 +29,7 @@ std::string LanGame::MakeHello(uint64_t now_us) {
   return Encode(m);
 }
 
-const std::map<std::string, Peer>& LanGame::Peers(Transport t) const {
+const std::map<uint32_t, Peer>& LanGame::Peers(Transport t) const {
   return peers_[static_cast<int>(t)];
 }
 
@@ -42,13 +42,14 @@ size_t LanGame::PeersBothWays(Transport t) const {
 
 Peer& LanGame::Remember(Transport t, const std::string& from, const Message& m, Reaction* r) {
   auto& table = peers_[static_cast<int>(t)];
-  auto it = table.find(from);
+  auto it = table.find(m.id);
   if (it == table.end()) {
-    it = table.emplace(from, Peer{}).first;
+    it = table.emplace(m.id, Peer{}).first;
+    it->second.from = from;
+    it->second.id = m.id;
     r->events.push_back(Event{EventKind::kPeer, t, from, m.name, m.seq, 0, 0});
   }
-  it->second.name = m.name;  // a game may change its name between runs on one address
-  it->second.id = m.id;
+  it->second.name = m.name;
   return it->second;
 }
 

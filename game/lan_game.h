@@ -21,7 +21,7 @@ const char* TransportName(Transport t);  // "udp" or "ipx"
 
 enum class EventKind {
   kHello,  // a HELLO from another game
-  kPeer,   // the first datagram from a game not heard before on that transport and address
+  kPeer,   // the first datagram from a game (a run id) not heard before on that transport
   kReply,  // a REPLY to one of our HELLOs
   kEcho,   // one of our own HELLOs came back
   kJunk,   // a datagram on the game's port that is no NetQuest message (or a REPLY for another game)
@@ -44,8 +44,11 @@ struct Reaction {
   std::string reply_bytes;
 };
 
+// One other game, known by its run id: a game may announce itself from one socket and answer
+// from another, so its datagrams need not all come from one address.
 struct Peer {
   std::string name;
+  std::string from;      // the address its first datagram came from
   uint32_t id = 0;
   uint32_t hellos = 0;   // HELLOs heard from it
   uint32_t replies = 0;  // REPLYs it sent to our HELLOs
@@ -65,8 +68,8 @@ class LanGame {
   Reaction OnDatagram(Transport t, const std::string& from, const void* data, size_t length,
                       uint64_t now_us);
 
-  // Peers heard on t, by source address text.
-  const std::map<std::string, Peer>& Peers(Transport t) const;
+  // Peers heard on t, by run id.
+  const std::map<uint32_t, Peer>& Peers(Transport t) const;
 
   // Peers on t that both announced themselves and answered one of our HELLOs.
   size_t PeersBothWays(Transport t) const;
@@ -77,7 +80,7 @@ class LanGame {
   uint32_t id_;
   std::string name_;
   uint32_t next_seq_ = 1;
-  std::map<std::string, Peer> peers_[2];
+  std::map<uint32_t, Peer> peers_[2];
 };
 
 // One event as text: a human sentence, or with machine set one line of key=value fields:

@@ -20,12 +20,29 @@ std::string AddressText(Transport t, const LanAddress& a) {
   return text;
 }
 
+unsigned long OwnAddress() {
+  char host[256] = "";
+  if (gethostname(host, sizeof host) != 0) return htonl(INADDR_ANY);
+  const hostent* entry = gethostbyname(host);
+  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list == nullptr) {
+    return htonl(INADDR_ANY);
+  }
+  for (int i = 0; entry->h_addr_list[i] != nullptr; ++i) {
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(entry->h_addr_list[i]);
+    if (a[0] == 0 || a[0] == 127) continue;
+    unsigned long address;
+    std::memcpy(&address, a, 4);
+    return address;
+  }
+  return htonl(INADDR_ANY);
+}
+
 LanSocket::~LanSocket() {
   if (s_ != INVALID_SOCKET) closesocket(s_);
 }
 
-int LanSocket::Open(uint16_t port_or_socket, const char** call) {
-  port_ = port_or_socket;
+int LanSocket::Open(uint16_t port_or_socket, bool own_address, const char** call) {
+  const unsigned long address = own_address ? OwnAddress() : htonl(INADDR_ANY);
   if (transport_ == Transport::kUdp)
     s_ = socket(AF_INET, SOCK_DGRAM, 0);
   else
@@ -43,12 +60,13 @@ int LanSocket::Open(uint16_t port_or_socket, const char** call) {
   std::memset(&local, 0, sizeof local);
   if (transport_ == Transport::kUdp) {
     local.u.in.sin_family = AF_INET;
-    local.u.in.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.u.in.sin_port = htons(port_);
+    local.u.in.sin_addr.s_addr = address;
+    local.u.in.sin_port = htons(port_or_socket);
     local.length = sizeof local.u.in;
   } else {
     local.u.ipx.sa_family = AF_IPX;
-    local.u.ipx.sa_socket = htons(port_);
+    std::memcpy(local.u.ipx.sa_nodenum + 2, &address, 4);  // node 00 00 a b c d
+    local.u.ipx.sa_socket = htons(port_or_socket);
     local.length = sizeof local.u.ipx;
   }
   if (bind(s_, &local.u.any, local.length) != 0) {
@@ -66,18 +84,18 @@ std::string LanSocket::LocalName() const {
   return AddressText(transport_, a);
 }
 
-int LanSocket::Broadcast(const std::string& bytes) {
+int LanSocket::Broadcast(const std::string& bytes, uint16_t port_or_socket) {
   LanAddress to;
   std::memset(&to, 0, sizeof to);
   if (transport_ == Transport::kUdp) {
     to.u.in.sin_family = AF_INET;
     to.u.in.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    to.u.in.sin_port = htons(port_);
+    to.u.in.sin_port = htons(port_or_socket);
     to.length = sizeof to.u.in;
   } else {
     to.u.ipx.sa_family = AF_IPX;
     std::memset(to.u.ipx.sa_nodenum, 0xFF, sizeof to.u.ipx.sa_nodenum);
-    to.u.ipx.sa_socket = htons(port_);
+    to.u.ipx.sa_socket = htons(port_or_socket);
     to.length = sizeof to.u.ipx;
   }
   return SendTo(to, bytes);

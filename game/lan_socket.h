@@ -27,6 +27,10 @@ struct LanAddress {
 // "203.0.113.10:26900" for UDP; "00000000:0000CB00710A:4E51" (net:node:socket) for IPX.
 std::string AddressText(Transport t, const LanAddress& a);
 
+// The computer's own IPv4 address (network order): the first address of its host name that
+// is neither 0.x.x.x nor loopback. INADDR_ANY when it has none.
+unsigned long OwnAddress();
+
 class LanSocket {
  public:
   explicit LanSocket(Transport t) : transport_(t) {}
@@ -34,16 +38,18 @@ class LanSocket {
   LanSocket(const LanSocket&) = delete;
   LanSocket& operator=(const LanSocket&) = delete;
 
-  // Creates and binds the socket: UDP port, or IPX socket number (host order). On failure
-  // *call names the Winsock call that failed and the result is its error code; 0 on success.
-  int Open(uint16_t port_or_socket, const char** call);
+  // Creates and binds the socket: UDP port, or IPX socket number (host order; 0: the system
+  // picks one). With own_address, bound to the computer's own address (an IPX bind names its
+  // node) instead of every address. On failure *call names the Winsock call that failed and
+  // the result is its error code; 0 on success.
+  int Open(uint16_t port_or_socket, bool own_address, const char** call);
 
   // Address the socket is known by (IPX: the address other games see us at).
   std::string LocalName() const;
 
-  // To every game on the LAN: 255.255.255.255, or IPX node FF FF FF FF FF FF.
-  // Returns 0 or the Winsock error.
-  int Broadcast(const std::string& bytes);
+  // To every game on the LAN at that UDP port or IPX socket number (host order):
+  // 255.255.255.255, or IPX node FF FF FF FF FF FF. Returns 0 or the Winsock error.
+  int Broadcast(const std::string& bytes, uint16_t port_or_socket);
   int SendTo(const LanAddress& to, const std::string& bytes);
 
   // One datagram into buf; returns its length, or -1 with *error set.
@@ -54,7 +60,6 @@ class LanSocket {
 
  private:
   Transport transport_;
-  uint16_t port_ = 0;  // UDP port or IPX socket number, host order
   SOCKET s_ = INVALID_SOCKET;
 };
 

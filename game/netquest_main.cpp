@@ -92,13 +92,22 @@ int main(int argc, char** argv) {
   Print(line);
 
   // A transport that cannot be opened (no IPX on this machine, port taken) is reported and
-  // left out; the game goes on with the other one.
+  // left out; the game goes on with the other one. Each transport listens on the game's port;
+  // announcements leave from that socket, or with --ask-from-ephemeral from a second one on a
+  // port the system picks, where the answers then come back.
   std::vector<std::unique_ptr<LanSocket>> sockets;
+  std::vector<LanSocket*> announcers;
   for (Transport t : {Transport::kUdp, Transport::kIpx}) {
     if ((t == Transport::kUdp && !o.udp) || (t == Transport::kIpx && !o.ipx)) continue;
+    const uint16_t port = t == Transport::kUdp ? o.udp_port : o.ipx_socket;
     std::unique_ptr<LanSocket> s(new LanSocket(t));
+    std::unique_ptr<LanSocket> asker;
     const char* call = "";
-    int err = s->Open(t == Transport::kUdp ? o.udp_port : o.ipx_socket, &call);
+    int err = s->Open(port, o.bind_own_address, &call);
+    if (err == 0 && o.ask_from_ephemeral) {
+      asker.reset(new LanSocket(t));
+      err = asker->Open(0, o.bind_own_address, &call);
+    }
     if (err != 0) {
       PrintError(o, t, call, err);
       continue;
@@ -108,7 +117,16 @@ int main(int argc, char** argv) {
     else
       std::snprintf(line, sizeof line, "[%s] listening as %s", TransportName(t), s->LocalName().c_str());
     Print(line);
+    if (asker) {
+      if (o.machine)
+        std::snprintf(line, sizeof line, "NQ ask transport=%s address=%s", TransportName(t), asker->LocalName().c_str());
+      else
+        std::snprintf(line, sizeof line, "[%s] asking from %s", TransportName(t), asker->LocalName().c_str());
+      Print(line);
+    }
+    announcers.push_back(asker ? asker.get() : s.get());
     sockets.push_back(std::move(s));
+    if (asker) sockets.push_back(std::move(asker));
   }
 
   const uint64_t start = MonotonicMs();
@@ -120,8 +138,9 @@ int main(int argc, char** argv) {
     uint64_t now = MonotonicMs();
     if (now >= end) break;
     if (now >= next_hello) {
-      for (auto& s : sockets) {
-        int err = s->Broadcast(game.MakeHello(WallClockUs()));
+      for (LanSocket* s : announcers) {
+        const uint16_t port = s->transport() == Transport::kUdp ? o.udp_port : o.ipx_socket;
+        int err = s->Broadcast(game.MakeHello(WallClockUs()), port);
         if (err != 0) PrintError(o, s->transport(), "sendto", err);
         else ++sent;
       }

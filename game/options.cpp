@@ -31,6 +31,9 @@ const char* UsageText() {
       "  --udp-port N         UDP port of the game (default 26900)\n"
       "  --ipx-socket HEX     IPX socket number of the game (default 4E51)\n"
       "  --machine            print one key=value line per event\n"
+      "  --bind-own-address   bind the UDP socket to the computer's own address, not to all\n"
+      "  --ask-from-ephemeral announce from a second socket on a port the system picks, and\n"
+      "                       take the answers there; the game's port only listens\n"
       "  --expect N           exit 3 unless N players were found both ways on each transport\n"
       "  --until-found        end as soon as the --expect goal is reached\n"
       "  --exit-code N        exit code of a run that reached its goal (default 0)\n";
@@ -57,6 +60,10 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options* out, std::s
       o.machine = true;
     } else if (std::strcmp(flag, "--until-found") == 0) {
       o.until_found = true;
+    } else if (std::strcmp(flag, "--bind-own-address") == 0) {
+      o.bind_own_address = true;
+    } else if (std::strcmp(flag, "--ask-from-ephemeral") == 0) {
+      o.ask_from_ephemeral = true;
     } else if (std::strcmp(flag, "--name") == 0) {
       if (!value(&v)) return ParseResult::kError;
       if (*v == '\0') {

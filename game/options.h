@@ -23,6 +23,11 @@ struct Options {
   uint16_t udp_port = kDefaultUdpPort;
   uint16_t ipx_socket = kDefaultIpxSocket;
   bool machine = false;             // one key=value line per event instead of sentences
+  // The way many server-and-client games use the network: the game's sockets bound to the
+  // computer's own address (not every address), and announcements sent from a second socket
+  // on a port the system chooses, where the answers come back; the game's port only listens.
+  bool bind_own_address = false;
+  bool ask_from_ephemeral = false;
   uint32_t expect = 0;              // peers to find both ways on every transport in use
   bool until_found = false;         // end as soon as the --expect goal is reached
   int exit_code = 0;                // exit code of a run that reached its goal

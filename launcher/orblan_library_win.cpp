@@ -9,12 +9,16 @@ namespace orblaunch {
 namespace {
 
 // The pointer types are the exports' own prototypes.
-static_assert(std::is_same<OrbLanInitFn, decltype(&OrbLanInit)>::value, "OrbLanInit");
-static_assert(std::is_same<OrbLanPreLaunchFn, decltype(&OrbLanPreLaunch)>::value, "OrbLanPreLaunch");
-static_assert(std::is_same<OrbLanEndSessionFn, decltype(&OrbLanEndSession)>::value, "OrbLanEndSession");
-static_assert(std::is_same<OrbLanLastResultFn, decltype(&OrbLanLastResult)>::value, "OrbLanLastResult");
-static_assert(std::is_same<OrbLanResultTextFn, decltype(&OrbLanResultText)>::value, "OrbLanResultText");
-static_assert(std::is_same<OrbLanSessionStateFn, decltype(&OrbLanSessionState)>::value, "OrbLanSessionState");
+template <typename Fn, typename Export>
+constexpr bool Same(Export) {
+  return std::is_same<Fn, Export>::value;
+}
+static_assert(Same<OrbLanInitFn>(&OrbLanInit), "OrbLanInit");
+static_assert(Same<OrbLanPreLaunchFn>(&OrbLanPreLaunch), "OrbLanPreLaunch");
+static_assert(Same<OrbLanEndSessionFn>(&OrbLanEndSession), "OrbLanEndSession");
+static_assert(Same<OrbLanLastResultFn>(&OrbLanLastResult), "OrbLanLastResult");
+static_assert(Same<OrbLanResultTextFn>(&OrbLanResultText), "OrbLanResultText");
+static_assert(Same<OrbLanSessionStateFn>(&OrbLanSessionState), "OrbLanSessionState");
 
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {

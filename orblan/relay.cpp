@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "link.h"
+#include "local_source.h"
 #include "message_types.h"
 #include "platform.h"
 #include "records.h"
@@ -17,6 +18,37 @@ namespace {
 void CloseLinkSocket(SessionState& s) {
   const intptr_t h = s.link_socket.exchange(kNoSocket);
   if (h != kNoSocket) orb::UdpClose(h);
+}
+
+// A socket notice of the shim: a game socket bound or closed.
+void ApplyNotice(SessionState& s, const LinkNotice& notice) {
+  if (notice.kind == kNoticeBound) {
+    s.targets.Bound(notice.address_net, notice.port);
+  } else {
+    s.targets.Closed(notice.address_net, notice.port);
+  }
+}
+
+// One datagram of n bytes that reached the link socket from `from`.
+void TakeDatagram(SessionState& s, orb::Transport& t, LocalSourceCheck& local, uint32_t stamp,
+                  uint8_t* buffer, int n, const orb::SocketAddress& from) {
+  if (!local.IsLocal(from.ip)) {
+    s.link_foreign.fetch_add(1);  // another machine: dropped without an answer
+    return;
+  }
+  LinkNotice notice;
+  if (LinkParseNotice(buffer, static_cast<size_t>(n), &notice)) {
+    ApplyNotice(s, notice);
+    return;
+  }
+  // At least the magic must have arrived: shorter reads would test stale bytes.
+  if (!LinkHasMagic(buffer, static_cast<size_t>(n))) return;
+  // The game socket it came from: where the far games answer, and where relayed datagrams
+  // for that port are handed from now on. Stamped inside the buffer whatever n is.
+  LinkSetSourcePort(buffer, from.port);
+  LinkSetAddress(buffer, stamp);
+  s.targets.Seen(from.ip, from.port);
+  ForwardToServer(s, t, buffer, n);
 }
 
 // How long the worker may wait before the transport has something due: at most
@@ -32,6 +64,7 @@ uint32_t WaitMs(orb::Transport& t) {
 // takes turns with the timer's passes and with Send).
 void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
                uint8_t (&buffer)[LINK_DATAGRAM_MAX]) {
+  LocalSourceCheck local(s.is_local_address);
   while (s.active.load()) {
     const orb::SocketHandle h = s.link_socket.load();
     const orb::SocketHandle watched[2] = {h, s.server_socket.load()};
@@ -48,10 +81,7 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
         if (orb::SocketErrorWouldBlock(orb::SocketLastError())) break;
         continue;  // an oversized datagram or a stale ICMP report: dropped
       }
-      // At least the magic must have arrived: shorter reads would test stale bytes.
-      if (!LinkHasMagic(buffer, static_cast<size_t>(n))) continue;
-      LinkSetAddress(buffer, stamp);  // bytes 8..11, inside the buffer whatever n is
-      ForwardToServer(s, t, buffer, n);
+      TakeDatagram(s, t, local, stamp, buffer, n, from);
     }
     if (ready > 0 || t.MsToNextDue() == 0) t.Pump(0);
   }
@@ -61,6 +91,7 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
 
 bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   if (s.relay_running.exchange(true)) return false;
+  s.targets.Clear();  // the sockets of an earlier launch are gone
   try {
     std::thread(RelayWorker, std::ref(s), std::ref(t), port).detach();
   } catch (const std::system_error&) {
@@ -112,6 +143,7 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
 void WaitForRelayWorker(SessionState& s) {
   while (s.relay_running.load()) orb::SleepMs(1);
   CloseLinkSocket(s);
+  s.targets.Clear();
 }
 
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n) {
@@ -132,6 +164,12 @@ void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int
   if (!s.active.load()) return;
   const intptr_t h = s.link_socket.load();
   if (h == kNoSocket) return;
-  const orb::SocketAddress to = {orb::ParseIPv4(LINK_LOOPBACK_TEXT), LinkGetPort(data)};
-  orb::UdpSendTo(h, data, length, to);
+  const uint16_t port = LinkGetPort(data);
+  uint32_t addresses[kRelayDeliveriesMax];
+  const int n = s.targets.AddressesFor(port, addresses, kRelayDeliveriesMax);
+  if (n == 0) {
+    s.undeliverable.fetch_add(1);  // no game here uses the port: sent nowhere
+    return;
+  }
+  for (int i = 0; i < n; ++i) orb::UdpSendTo(h, data, length, {addresses[i], port});
 }

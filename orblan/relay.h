@@ -2,10 +2,14 @@
 // group server.
 //
 // Outbound, the relay worker receives link datagrams from the shim on the link socket
-// (UDP, every interface, port 3668), stamps this machine's address into bytes 8 to 11 and
-// queues each as a relay record (type 8) to the server connection. Inbound, the server
-// connection's data callback hands the bare link datagrams the server passes on from the
-// other members to the game, from the link socket to 127.0.0.1 at the header's port.
+// (UDP, every interface, port 3668), drops (and counts) whatever comes from another machine,
+// stamps this machine's address into bytes 8 to 11 and the port of the game socket it came
+// from into bytes 6 and 7, and queues each as a relay record (type 8) to the server
+// connection. It also takes the shim's socket notices, and so knows which game sockets exist
+// (delivery_targets.h). Inbound, the server connection's data callback hands the bare link
+// datagrams the server passes on from the other members to the game sockets bound to the
+// header's port, from the link socket: one copy to each address such a socket is bound to
+// (127.0.0.1 for a socket bound to every address), none when no game uses the port.
 //
 // The worker also drives the transport while the game runs: it waits on the link socket
 // and on the server endpoint's socket (SessionState::server_socket) at once, and runs a
@@ -28,6 +32,8 @@
 const uint32_t kRelayWaitMs = 20;
 // Datagrams the worker takes at most per wake before it looks at the flag again.
 const int kRelayBurst = 256;
+// Copies of one relayed datagram at most: one per address the port's sockets are bound to.
+const int kRelayDeliveriesMax = 8;
 
 // How long StartRelayWorker waits for the new worker to bind its socket. Binding takes
 // milliseconds; the bound is generous because on a loaded machine (or under Wine, whose
@@ -35,10 +41,11 @@ const int kRelayBurst = 256;
 // and a game that starts before the link listens loses its first broadcasts.
 const uint32_t kRelaySetUpWaitMs = 5000;
 
-// Marks the worker running and starts it on a thread of its own, bound to port (LINK_PORT;
-// tests pass 0), then waits until it listens or has ended (at most kRelaySetUpWaitMs),
-// so a game started next finds the link open. Returns false, and leaves the flag clear,
-// when the thread cannot start or a worker is already running.
+// Marks the worker running, forgets the game sockets of an earlier launch and starts the
+// worker on a thread of its own, bound to port (LINK_PORT; tests pass 0), then waits until
+// it listens or has ended (at most kRelaySetUpWaitMs), so a game started next finds the link
+// open. Returns false, and leaves the flag clear, when the thread cannot start or a worker
+// is already running.
 bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
 
 // The worker's body: set-up, then while the active flag holds, waits for the link socket
@@ -47,7 +54,8 @@ bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
 // taken) ends it at once. It closes its socket and clears the running flag as it ends.
 void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
 
-// Waits until the worker has ended, then closes a link socket that is still open.
+// Waits until the worker has ended, then closes a link socket that is still open and
+// forgets the game sockets.
 void WaitForRelayWorker(SessionState& s);
 
 // Queues the n-byte link datagram to the server connection as a relay record. Dropped
@@ -55,8 +63,9 @@ void WaitForRelayWorker(SessionState& s);
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n);
 
 // The server connection's data: a type 8 link datagram of more than 12 bytes from the
-// current server connection goes to 127.0.0.1 at its header's port; anything else is
-// ignored, as is everything while no link socket is open.
+// current server connection goes to the game sockets on its header's port (counted as
+// undeliverable when there are none); anything else is ignored, as is everything while no
+// link socket is open.
 void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int32_t type,
                        int32_t address);
 

@@ -9,11 +9,10 @@
 
 #include <atomic>
 
+#include "delivery_targets.h"
 #include "game_paths.h"
 #include "orblan.h"
-
-// Event codes of the transport's event callbacks (the slot numbers).
-enum : int32_t { kEventConnected = 0, kEventPeerClose = 1, kEventDisconnected = 2, kEventTimeout = 3 };
+#include "transport.h"
 
 constexpr intptr_t kNoSocket = -1;  // INVALID_SOCKET, or fd -1
 
@@ -27,6 +26,13 @@ struct SessionState {
   std::atomic<intptr_t> server_socket{kNoSocket};  // its endpoint's, which the worker watches
   std::atomic<int> phase{ORBLAN_STATE_NONE};  // what OrbLanSessionState reports
 
+  // The game sockets relayed datagrams may go to, learned by the relay worker.
+  DeliveryTargets targets;
+  std::atomic<uint64_t> link_foreign{0};   // datagrams on the link socket from another machine
+  std::atomic<uint64_t> undeliverable{0};  // server data for a port no game socket here uses
+  // Which link sources count as this machine; null: the real test (local_source.h). Tests set it.
+  bool (*is_local_address)(uint32_t address_net) = nullptr;
+
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it
   char local_address[128] = {};
@@ -35,9 +41,9 @@ struct SessionState {
   uintptr_t pump_timer = 0;
 };
 
-// A server connection event (address, code) as the transport reports it. Only the current
-// session's server connection counts: a connection of an earlier session, which the
-// transport keeps, cannot revive or end the current one, and nothing is changed once the
+// A server connection event (address, code: orb::EVENT_*) as the transport reports it. Only
+// the current session's server connection counts: a connection of an earlier session, which
+// the transport keeps, cannot revive or end the current one, and nothing is changed once the
 // session has ended. CONNECTED sets the active flag, PEERCLOSE and TIMEOUT clear it;
 // DISCONNECTED changes nothing.
 void ApplyServerEvent(SessionState& s, int32_t address, int32_t code);

@@ -48,6 +48,10 @@ SocketHandle UdpOpen();
 bool UdpBind(SocketHandle socket, uint32_t ip, uint16_t port);
 // Reads back the bound port. false when the query fails.
 bool UdpBoundPort(SocketHandle socket, uint16_t* port);
+// The local address (network order) the system would send from to reach ip: a fresh datagram
+// socket is connected there (which sends nothing) and its name read. For one of this
+// machine's own addresses that is the address itself. false when the system cannot tell.
+bool LocalAddressToward(uint32_t ip, uint32_t* local);
 // Switches the socket to non-blocking mode (FIONBIO 1). false on failure.
 bool UdpSetNonBlocking(SocketHandle socket);
 // Waits up to timeout_ms (0: a pure query) until at least one of count sockets has a

@@ -49,6 +49,22 @@ bool UdpBoundPort(SocketHandle socket, uint16_t* port) {
   return true;
 }
 
+bool LocalAddressToward(uint32_t ip, uint32_t* local) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = ip;
+  sa.sin_port = htons(9);  // any port: a datagram socket's connect sends nothing
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  socklen_t len = sizeof sa;
+  ok = ok && getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0;
+  close(fd);
+  if (ok) *local = sa.sin_addr.s_addr;
+  return ok;
+}
+
 bool UdpSetNonBlocking(SocketHandle socket) {
   int fd = static_cast<int>(socket);
   int flags = fcntl(fd, F_GETFL, 0);

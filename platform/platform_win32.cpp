@@ -47,6 +47,22 @@ bool UdpBoundPort(SocketHandle socket, uint16_t* port) {
   return true;
 }
 
+bool LocalAddressToward(uint32_t ip, uint32_t* local) {
+  SOCKET fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd == INVALID_SOCKET) return false;
+  sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = ip;
+  sa.sin_port = htons(9);  // any port: a datagram socket's connect sends nothing
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  int len = sizeof sa;
+  ok = ok && getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0;
+  closesocket(fd);
+  if (ok) *local = sa.sin_addr.s_addr;
+  return ok;
+}
+
 bool UdpSetNonBlocking(SocketHandle socket) {
   u_long on = 1;
   return ioctlsocket(static_cast<SOCKET>(socket), FIONBIO, &on) == 0;

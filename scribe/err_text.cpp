@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform.h"
+#include "scribe_platform.h"
 
 namespace scribe {
 namespace {

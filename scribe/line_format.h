@@ -8,7 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform.h"
+#include "scribe_platform.h"
 
 namespace scribe {
 

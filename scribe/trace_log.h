@@ -11,7 +11,7 @@
 #include <atomic>
 
 #include "log_path.h"
-#include "platform.h"
+#include "scribe_platform.h"
 
 namespace scribe {
 

@@ -57,7 +57,7 @@ enum ResultCode : int32_t {
   RESULT_WINSOCK_START = ORBLAN_RESULT_WINSOCK_START,  // "[-2] unable to load wsock32.dll"
   RESULT_SOCKET = ORBLAN_RESULT_SOCKET,                // "[-3] unable to aquire socket"
   RESULT_BIND = ORBLAN_RESULT_BIND,                    // "[-4] unable to bind to socket"
-  RESULT_NON_BLOCKING = ORBLAN_RESULT_NON_BLOCKING,    // "[-5] unable to set socket to non-blocking"
+  RESULT_NON_BLOCKING = ORBLAN_RESULT_NON_BLOCKING,  // "[-5] unable to set socket to non-blocking"
   RESULT_INVALID_ARGUMENTS = ORBLAN_RESULT_INVALID_ARGUMENTS,  // "[-6] invalid arguments passed"
   RESULT_HOST_LOOKUP = ORBLAN_RESULT_HOST_LOOKUP,      // "[-7] unable to look up host name"
   RESULT_NO_ADDRESS = ORBLAN_RESULT_NO_ADDRESS,        // "[-8] the address does not exist"

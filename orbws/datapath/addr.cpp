@@ -3,6 +3,26 @@
 #include <stdio.h>
 #include <string.h>
 
+uint16_t PortRawFromHost(uint16_t port) {
+  const uint8_t bytes[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port & 0xFF)};
+  uint16_t raw;
+  memcpy(&raw, bytes, 2);
+  return raw;
+}
+
+uint16_t PortHostFromRaw(uint16_t port_raw) {
+  uint8_t bytes[2];
+  memcpy(bytes, &port_raw, 2);
+  return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+uint32_t LoopbackAddressNet() {
+  const uint8_t bytes[4] = {127, 0, 0, 1};
+  uint32_t a;
+  memcpy(&a, bytes, 4);
+  return a;
+}
+
 bool IsInetBroadcast(const void* sin) { return InetAddressNet(sin) == 0xFFFFFFFFu; }
 
 const uint8_t* IpxNetBytes(const void* sipx) {

@@ -17,6 +17,13 @@ enum : int {
 // Room for a dotted IPv4 text and its terminator, with spare.
 enum : size_t { kAddressTextSize = 64 };
 
+// A port between host order and the network order a sockaddr_in holds it in (what htons and
+// ntohs do, without calling into a Winsock library).
+uint16_t PortRawFromHost(uint16_t port);
+uint16_t PortHostFromRaw(uint16_t port_raw);
+// 127.0.0.1 as s_addr holds it.
+uint32_t LoopbackAddressNet();
+
 // True when the address field of a sockaddr_in is 255.255.255.255. Subnet-directed
 // broadcasts (a.b.c.255) are not launcher broadcasts.
 bool IsInetBroadcast(const void* sin);

@@ -4,7 +4,8 @@
 
 #include "datapath/addr.h"
 
-SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen) {
+SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen, bool broadcast_connected) {
+  if (broadcast_connected && to == nullptr) return SendPath::kConnectedBroadcast;
   if (ipx_socket) {
     if (to == nullptr || tolen < kIpxAddrLen) return SendPath::kBadDestination;
     return IpxIsBroadcastNode(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
@@ -13,11 +14,34 @@ SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen) {
   return IsInetBroadcast(to) ? SendPath::kInetBroadcast : SendPath::kPassThrough;
 }
 
+ConnectPath ChooseConnectPath(bool ipx_socket, const void* name, int namelen) {
+  if (name == nullptr) return ConnectPath::kPassThrough;
+  if (ipx_socket) {
+    if (namelen < kIpxAddrLen || IpxFamily(name) != IPX_FAMILY) return ConnectPath::kPassThrough;
+    return IpxIsBroadcastNode(name) ? ConnectPath::kIpxBroadcast : ConnectPath::kPassThrough;
+  }
+  if (namelen < kInetAddrLen || IpxFamily(name) != INET_FAMILY) return ConnectPath::kPassThrough;
+  return IsInetBroadcast(name) ? ConnectPath::kInetBroadcast : ConnectPath::kPassThrough;
+}
+
+uint16_t BroadcastPortField(ConnectPath path, const void* name) {
+  if (path == ConnectPath::kIpxBroadcast) return IpxSocketRaw(name);
+  return PortHostFromRaw(InetPortRaw(name));
+}
+
 int BroadcastRefusal(const void* data, int len) {
   if (len < 0) return kWsaEFault;
   if (static_cast<size_t>(len) > LINK_PAYLOAD_MAX) return kWsaEMsgSize;
   if (len > 0 && data == nullptr) return kWsaEFault;
   return 0;
+}
+
+uint32_t LinkDestinationFor(uint32_t socket_address_net) {
+  const uint8_t first = static_cast<uint8_t>(reinterpret_cast<const uint8_t*>(&socket_address_net)[0]);
+  if (socket_address_net == 0 || socket_address_net == 0xFFFFFFFFu || first == 127) {
+    return LoopbackAddressNet();
+  }
+  return socket_address_net;
 }
 
 int WrapBroadcast(LinkBuffer* out, uint16_t port_field, uint32_t loopback_net,
@@ -38,16 +62,32 @@ bool IsLauncherSource(const void* sin, const char* address_text) {
          strcmp(address_text, LINK_LOOPBACK_TEXT) == 0;
 }
 
+bool IsLauncherOnSocketAddress(const void* sin, uint32_t socket_address_net) {
+  return IsLinkPortSource(sin) && socket_address_net != 0 &&
+         InetAddressNet(sin) == socket_address_net;
+}
+
+uint16_t LinkOriginPort(const LinkOrigin& origin) {
+  return origin.source_port != 0 ? origin.source_port : origin.port_field;
+}
+
 int UnwrapLinkDatagram(uint8_t* buf, int r, LinkOrigin* origin) {
   if (buf == nullptr || r < 0 || !LinkIsDatagram(buf, static_cast<size_t>(r))) return -1;
   origin->address_net = LinkGetAddress(buf);
   origin->port_field = LinkGetPort(buf);
+  origin->source_port = LinkGetSourcePort(buf);
   const int payload = r - static_cast<int>(LINK_HEADER_SIZE);
   memmove(buf, buf + LINK_HEADER_SIZE, static_cast<size_t>(payload));
   return payload;
 }
 
-SourcePlan ChooseSourcePlan(bool ipx_socket, const void* from, const int* fromlen) {
+bool SourceRecordTooShort(bool ipx_socket, const void* from, const int* fromlen) {
+  const int room = ipx_socket ? kIpxAddrLen : kInetAddrLen;
+  return from != nullptr && (fromlen == nullptr || *fromlen < room);
+}
+
+SourcePlan ChooseSourcePlan(bool ipx_socket, bool stream, const void* from, const int* fromlen) {
+  if (stream) return SourcePlan::kIgnore;
   if (from == nullptr) return SourcePlan::kOwnNoWrite;
   const int room = ipx_socket ? kIpxAddrLen : kInetAddrLen;
   if (fromlen == nullptr || *fromlen < room) return SourcePlan::kFault;

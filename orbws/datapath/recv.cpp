@@ -1,12 +1,14 @@
-// recvfrom and recv. recvfrom gives the game a broadcast of a remote game as if it came
-// straight from the remote player (rewrite.h) and gives emulated IPX sockets
-// their sources in IPX form. recv reports no source, so it never unwraps: it is a traced
-// pass-through.
+// recvfrom and recv. Both give the game a broadcast of a remote game as if it came straight
+// from the remote player (rewrite.h): recv learns the source with a recvfrom of its own, so
+// on a datagram socket MSG_PEEK through one call and a read through the other give the same
+// bytes. recvfrom gives emulated IPX sockets their sources in IPX form. On stream sockets
+// nothing is unwrapped, and recvfrom ignores from and fromlen as Winsock does.
 #include "frame/shim.h"
 
 #include "datapath/addr.h"
 #include "datapath/plan.h"
 #include "datapath/rewrite.h"
+#include "datapath/socket_facts.h"
 
 namespace {
 
@@ -46,10 +48,16 @@ extern "C" int WINAPI orb_recvfrom(SOCKET s, char* buf, int len, int flags,
   if (real == nullptr) return SOCKET_ERROR;
 
   const bool ipx = FindIPXSock(SockHandle(s)) != 0;
+  // The kind of a TCP/IP socket matters only for a record too short for a datagram's source.
+  const bool stream = ipx ? IPXSockKind(SockHandle(s)) == IPX_KIND_STREAM
+                          : SourceRecordTooShort(false, from, fromlen) && SocketIsStream(s);
   struct sockaddr_in own = {};
   int ownlen = kInetAddrLen;
   int result;
-  switch (ChooseSourcePlan(ipx, from, fromlen)) {
+  switch (ChooseSourcePlan(ipx, stream, from, fromlen)) {
+    case SourcePlan::kIgnore:
+      result = real(s, buf, len, flags, nullptr, nullptr);
+      break;
     case SourcePlan::kFault:
       // Checked before the receive, as Winsock does, so the datagram stays queued.
       SHIM_LOG(SHIM_FAILED, "mp_recvfrom() - the source record has room for %d bytes, %d needed",
@@ -80,7 +88,20 @@ extern "C" int WINAPI orb_recv(SOCKET s, char* buf, int len, int flags) {
   SHIM_LOG(SHIM_TRACE, "mp_recv(%d,,%d,%d)", SockHandle(s), len, flags);
   const RecvFn real = ShimBindAs<RecvFn>(g_recv);
   if (real == nullptr) return SOCKET_ERROR;
-  const int result = real(s, buf, len, flags);
+  const RecvfromFn real_from = ShimBindAs<RecvfromFn>(g_recvfrom);
+  int result;
+  if (real_from == nullptr) {
+    result = real(s, buf, len, flags);  // no source to be had: nothing can be recognised
+  } else {
+    // recvfrom with a record of the shim's own is recv on a connected or stream socket; on a
+    // stream socket the record stays empty, so nothing is unwrapped there.
+    struct sockaddr_in own = {};
+    int ownlen = kInetAddrLen;
+    result = real_from(s, buf, len, flags, reinterpret_cast<struct sockaddr*>(&own), &ownlen);
+    if (result >= 0 && ownlen == kInetAddrLen) {
+      result = RewriteInetReceive(kRecvTexts, s, buf, result, &own);
+    }
+  }
   SHIM_LOG(SHIM_TRACE, "lp_recv(%d) returned %d", SockHandle(s), result);
   if (result > 0) SHIM_DUMP(buf, result);
   return result;

@@ -4,6 +4,7 @@
 
 #include "datapath/addr.h"
 #include "datapath/plan.h"
+#include "datapath/socket_facts.h"
 
 const RecvTexts kRecvfromTexts = {
     "mp_recvfrom() - IPX - mp_recvfrom failed (%d)",
@@ -39,13 +40,44 @@ const RecvTexts kWsaRecvFromTexts = {
     nullptr,
 };
 
+const RecvTexts kRecvTexts = {
+    nullptr,
+    "mp_recv() - We are receiving a broadcasted message from the launcher. We need to "
+    "convert it to make it look like it comes from the actual remote player",
+    "mp_recv() - broadcast message is now converted",
+    "mp_recv() - message from the launcher is of size %d(%d header/%d buffer)",
+    "mp_recv() - We received a currupted or unknown message from the launcher",
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+};
+
+const RecvTexts kWsaRecvTexts = {
+    nullptr,
+    "mp_WSARecv() - We are receiving a broadcasted message from the launcher. We need to "
+    "convert it to make it look like it comes from the actual remote player",
+    "mp_WSARecv() - broadcast message is now converted",
+    "mp_WSARecv() - message from the launcher is of size %d(%d header/%d buffer)",
+    "mp_WSARecv() - We received a currupted or unknown message from the launcher",
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+};
+
 namespace {
 
 const int kHeader = static_cast<int>(LINK_HEADER_SIZE);
 
-// The launcher test; the text comparison runs only for a source on port 3668.
-bool FromLauncher(const struct sockaddr_in* src) {
-  return IsLinkPortSource(src) && IsLauncherSource(src, orb_inet_ntoa(src->sin_addr));
+// The launcher test, on a datagram socket only: a stream never carries link datagrams,
+// whatever a source record left from earlier says. The text comparison, the socket's own
+// address and its kind are asked for only for a source on port 3668.
+bool FromLauncher(SOCKET s, const struct sockaddr_in* src) {
+  if (!IsLinkPortSource(src)) return false;
+  if (!IsLauncherSource(src, orb_inet_ntoa(src->sin_addr))) {
+    struct sockaddr_in own;
+    if (!SocketLocalName(s, &own) || !IsLauncherOnSocketAddress(src, own.sin_addr.s_addr)) {
+      return false;
+    }
+  }
+  return SocketIsDatagram(s);
 }
 
 // Moves the payload of a link datagram down over its header and gives src the origin it
@@ -55,7 +87,7 @@ int Unwrap(char* buf, int count, struct sockaddr_in* src) {
   const int payload = UnwrapLinkDatagram(reinterpret_cast<uint8_t*>(buf), count, &origin);
   if (payload < 0) return -1;
   src->sin_addr.s_addr = origin.address_net;
-  src->sin_port = orb_htons(origin.port_field);
+  src->sin_port = orb_htons(LinkOriginPort(origin));
   return payload;
 }
 
@@ -70,7 +102,7 @@ void ReportIpxReceiveFailure(const RecvTexts& t) {
 int RewriteInetReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
                        struct sockaddr_in* src) {
   const bool dumps = t.other_source != nullptr;
-  if (FromLauncher(src)) {
+  if (FromLauncher(s, src)) {
     SHIM_LOG(SHIM_TRACE, "%s", t.from_launcher);
     const int payload = Unwrap(buf, count, src);
     if (payload >= 0) {
@@ -95,7 +127,7 @@ int RewriteInetReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
 
 int RewriteIpxReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
                       struct sockaddr_in* own, struct sockaddr* from, int* fromlen) {
-  if (FromLauncher(own)) {
+  if (FromLauncher(s, own)) {
     SHIM_LOG(SHIM_TRACE, "%s", t.from_launcher);
     const int payload = Unwrap(buf, count, own);
     if (payload >= 0) {

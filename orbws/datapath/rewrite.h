@@ -1,8 +1,9 @@
 // What recvfrom and WSARecvFrom do to a datagram once the real library has received it: a
-// link datagram from the session library (source 127.0.0.1:3668, magic F9 F9 F9 F9) loses
-// its header and takes the remote machine's address and the broadcast's port as its
-// source; on an emulated IPX socket every source is given in IPX form. The two exports
-// differ only in their trace texts and in whether they dump data.
+// link datagram from the session library (source port 3668 on 127.0.0.1, or on the address
+// the receiving datagram socket is bound to; magic F9 F9 F9 F9) loses its header and takes the
+// remote machine's address and the sending socket's port (the broadcast's port when the
+// header does not carry it) as its source; on an emulated IPX socket every source is given in
+// IPX form. The two exports differ only in their trace texts and in whether they dump data.
 #ifndef ORBWS_DATAPATH_REWRITE_H
 #define ORBWS_DATAPATH_REWRITE_H
 
@@ -25,14 +26,19 @@ struct RecvTexts {
 
 extern const RecvTexts kRecvfromTexts;
 extern const RecvTexts kWsaRecvFromTexts;
+// recv and WSARecv unwrap as the two above do; the IPX texts are unused (they report no
+// source), and the caller writes its own dump.
+extern const RecvTexts kRecvTexts;
+extern const RecvTexts kWsaRecvTexts;
 
 // A failed receive on an emulated IPX socket: writes the failure line with the real error
 // and leaves that error for the game.
 void ReportIpxReceiveFailure(const RecvTexts& t);
 
-// TCP/IP socket. count bytes were received into buf, and src (16 bytes) holds the source
-// the real library reported. Unwraps a link datagram from the launcher into buf and src.
-// Returns the byte count for the game.
+// TCP/IP socket, or any socket whose source the caller does not report (recv, WSARecv).
+// count bytes were received into buf, and src (16 bytes) holds the source the real library
+// reported. Unwraps a link datagram from the launcher into buf and src. Returns the byte
+// count for the game.
 int RewriteInetReceive(const RecvTexts& t, SOCKET s, char* buf, int count,
                        struct sockaddr_in* src);
 

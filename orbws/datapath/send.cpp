@@ -1,13 +1,16 @@
 // sendto and send. sendto is where the game's LAN broadcasts are caught: a datagram to
 // 255.255.255.255 (or, on an emulated IPX socket, to a node beginning FF FF) is wrapped in
-// a link header and sent from the game's own socket to the session library on
-// 127.0.0.1:3668; an IPX datagram to one node goes to the IPv4 address and port the node
-// stands for; everything else reaches the real library unchanged. send is a traced
-// pass-through.
+// a link header and sent from the game's own socket to the session library on port 3668 of
+// 127.0.0.1 (or of the address the socket is bound to); an IPX datagram to one node goes to the IPv4 address and port the node
+// stands for; everything else reaches the real library unchanged. send, and sendto without a
+// destination, on a socket connected to a broadcast destination (connect.cpp) go to the
+// session library the same way; otherwise send is a traced pass-through.
 #include "frame/shim.h"
 
 #include "datapath/addr.h"
+#include "datapath/broadcast_peers.h"
 #include "datapath/plan.h"
+#include "datapath/socket_facts.h"
 
 namespace {
 
@@ -23,6 +26,11 @@ struct Outcome {
   int result;
   int error;
 };
+
+// The trace line that names the kind of a broadcast sent to the launcher.
+const char* Banner(bool ipx) {
+  return ipx ? "BROADCASTING OVER VIRTUAL LAN" : "BROADCASTING (TCPIP) OVER VIRTUAL LAN";
+}
 
 Outcome Failed(int error) { return {SOCKET_ERROR, error}; }
 
@@ -50,7 +58,9 @@ Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char*
   const int total = WrapBroadcast(&link, port_field, static_cast<uint32_t>(loopback), buf, len);
 
   struct sockaddr_in dest;
-  InetWrite(&dest, orb_htons(LINK_PORT), static_cast<uint32_t>(loopback));
+  struct sockaddr_in own;
+  const uint32_t bound = SocketLocalName(s, &own) ? own.sin_addr.s_addr : 0;
+  InetWrite(&dest, orb_htons(LINK_PORT), LinkDestinationFor(bound));
 
   SHIM_LOG(SHIM_TRACE, "mp_sendto() - sending message to the launcher of size %d(%d header/%d buffer)",
            total, static_cast<int>(LINK_HEADER_SIZE), len);
@@ -93,7 +103,7 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
              "mp_sendto() - IPX LAN BROADCAST we are sending this packet to everyone on our lan "
              "that is listening to port %d",
              socket_value);
-    return SendToLauncher(real, s, socket_value, buf, len, flags, "BROADCASTING OVER VIRTUAL LAN");
+    return SendToLauncher(real, s, socket_value, buf, len, flags, Banner(true));
   }
 
   SHIM_LOG(SHIM_TRACE,
@@ -113,7 +123,7 @@ Outcome SendInetBroadcast(SendtoFn real, SOCKET s, const char* buf, int len, int
                           const struct sockaddr* to) {
   SHIM_LOG(SHIM_TRACE, "This is a LAN broadcast udp request from the game");
   const u_short port = orb_ntohs(InetPortRaw(to));
-  return SendToLauncher(real, s, port, buf, len, flags, "BROADCASTING (TCPIP) OVER VIRTUAL LAN");
+  return SendToLauncher(real, s, port, buf, len, flags, Banner(false));
 }
 
 Outcome SendDirect(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
@@ -138,8 +148,13 @@ extern "C" int WINAPI orb_sendto(SOCKET s, const char* buf, int len, int flags,
   if (real == nullptr) return SOCKET_ERROR;
 
   const bool ipx = FindIPXSock(SockHandle(s)) != 0;
+  BroadcastPeer peer;
+  const bool broadcast_connected = to == nullptr && FindBroadcastPeer(SockHandle(s), &peer);
   Outcome out;
-  switch (ChooseSendPath(ipx, to, tolen)) {
+  switch (ChooseSendPath(ipx, to, tolen, broadcast_connected)) {
+    case SendPath::kConnectedBroadcast:
+      out = SendToLauncher(real, s, peer.port_field, buf, len, flags, Banner(ipx));
+      break;
     case SendPath::kBadDestination:
       // The IPX path must read the destination; a missing or short one is the caller's fault.
       SHIM_LOG(SHIM_FAILED,
@@ -174,6 +189,17 @@ extern "C" int WINAPI orb_send(SOCKET s, const char* buf, int len, int flags) {
   SHIM_LOG(SHIM_TRACE, "mp_send(%d,,%d,%d)", SockHandle(s), len, flags);
   const SendFn real = ShimBindAs<SendFn>(g_send);
   if (real == nullptr) return SOCKET_ERROR;
+  BroadcastPeer peer;
+  if (FindBroadcastPeer(SockHandle(s), &peer)) {
+    // Connected to a broadcast destination: the real socket is not, so this is a sendto.
+    const SendtoFn real_sendto = ShimBindAs<SendtoFn>(g_sendto);
+    if (real_sendto == nullptr) return SOCKET_ERROR;
+    const bool ipx = IPXSockKind(SockHandle(s)) != IPX_KIND_NONE;
+    const Outcome out = SendToLauncher(real_sendto, s, peer.port_field, buf, len, flags, Banner(ipx));
+    SHIM_LOG(SHIM_TRACE, "lp_send(%d) returned %d", SockHandle(s), out.result);
+    if (out.result == SOCKET_ERROR) orb_WSASetLastError(out.error);
+    return out.result;
+  }
   // Trace lines keep the thread's last error, so the game reads the real one afterwards.
   const int result = real(s, buf, len, flags);
   SHIM_LOG(SHIM_TRACE, "lp_send(%d) returned %d", SockHandle(s), result);

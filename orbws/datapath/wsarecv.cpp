@@ -1,10 +1,11 @@
 // WSARecvFrom and WSARecv, the Winsock 2 receives (bound when the shim stands in for a
 // library that has them). WSARecvFrom rewrites like recvfrom, with texts of its own and no
-// dumps, but only a receive that completes inside the call into a single buffer: an
+// dumps, and WSARecv unwraps as recv does (it learns the source through a WSARecvFrom of its
+// own), but only a receive that completes inside the call into a single buffer: an
 // overlapped receive completes after the call returns (into records that must outlive it,
 // so the shim cannot lend its own), and a datagram spread over several buffers has no one
-// place to unwrap in. Those reach the real library unchanged and are not rewritten.
-// WSARecv is a traced pass-through.
+// place to unwrap in. Those reach the real library unchanged and are not rewritten. On stream
+// sockets WSARecvFrom ignores the source record as Winsock does.
 #include "frame/shim.h"
 
 #include <stdint.h>
@@ -12,6 +13,7 @@
 #include "datapath/addr.h"
 #include "datapath/plan.h"
 #include "datapath/rewrite.h"
+#include "datapath/socket_facts.h"
 
 namespace {
 
@@ -74,9 +76,14 @@ extern "C" int WINAPI orb_WSARecvFrom(SOCKET s, LPWSABUF buffers, DWORD count, L
     result = real(s, buffers, count, received, flags, from, fromlen, overlapped, completion);
   } else {
     const bool ipx = FindIPXSock(SockHandle(s)) != 0;
+    const bool stream = ipx ? IPXSockKind(SockHandle(s)) == IPX_KIND_STREAM
+                            : SourceRecordTooShort(false, from, fromlen) && SocketIsStream(s);
     struct sockaddr_in own = {};
     INT ownlen = kInetAddrLen;
-    switch (ChooseSourcePlan(ipx, from, fromlen)) {
+    switch (ChooseSourcePlan(ipx, stream, from, fromlen)) {
+      case SourcePlan::kIgnore:
+        result = real(s, buffers, 1, received, flags, nullptr, nullptr, nullptr, nullptr);
+        break;
       case SourcePlan::kFault:
         SHIM_LOG(SHIM_FAILED,
                  "mp_WSARecvFrom() - the source record has room for %d bytes, %d needed",
@@ -109,5 +116,19 @@ extern "C" int WINAPI orb_WSARecv(SOCKET s, LPWSABUF buffers, DWORD count, LPDWO
   SHIM_LOG(SHIM_TRACE, "mp_WSARecv()");
   const WsaRecvFn real = ShimBindAs<WsaRecvFn>(g_wsarecv);
   if (real == nullptr) return SOCKET_ERROR;
-  return real(s, buffers, count, received, flags, overlapped, completion);
+  if (!WsaRecvIsRewritable(overlapped != nullptr, completion != nullptr, count,
+                           buffers != nullptr, received != nullptr, flags != nullptr)) {
+    return real(s, buffers, count, received, flags, overlapped, completion);
+  }
+  const WsaRecvFromFn real_from = ShimBindAs<WsaRecvFromFn>(g_wsarecvfrom);
+  if (real_from == nullptr) return real(s, buffers, count, received, flags, nullptr, nullptr);
+  struct sockaddr_in own = {};
+  INT ownlen = kInetAddrLen;
+  const int result = real_from(s, buffers, 1, received, flags,
+                               reinterpret_cast<struct sockaddr*>(&own), &ownlen, nullptr, nullptr);
+  if (result == 0 && ownlen == kInetAddrLen) {
+    *received = static_cast<DWORD>(
+        RewriteInetReceive(kWsaRecvTexts, s, buffers[0].buf, Count(received), &own));
+  }
+  return result;
 }

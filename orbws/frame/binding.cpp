@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "frame/frame.h"
-#include "frame/platform.h"
+#include "frame/shim_platform.h"
 #include "frame/shim.h"
 #include "frame/text.h"
 

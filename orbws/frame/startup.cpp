@@ -1,4 +1,6 @@
-// WSAStartup and WSACleanup: traced pass-throughs; WSAStartup also empties the IPX registry.
+// WSAStartup and WSACleanup: traced pass-throughs; WSAStartup also empties the IPX registry,
+// WSACleanup closes the shim's own notice socket.
+#include "datapath/notice.h"
 #include "frame/shim.h"
 
 namespace {
@@ -22,5 +24,6 @@ extern "C" int WINAPI orb_WSACleanup(void) {
   SHIM_LOG(SHIM_TRACE, "mp_WSACleanup");
   auto real = ShimBindAs<int(WINAPI*)(void)>(g_cleanup);
   if (!real) return SOCKET_ERROR;
+  CloseNoticeSocket();  // the last cleanup would end it under the shim
   return real();
 }

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "frame/platform.h"
+#include "frame/shim_platform.h"
 #include "frame/text.h"
 
 namespace {

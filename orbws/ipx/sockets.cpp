@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "datapath/broadcast_peers.h"
+#include "datapath/notice.h"
 #include "frame/shim.h"
 
 namespace {
@@ -73,6 +75,7 @@ SOCKET WINAPI orb_socket(int family, int type, int protocol) {
     result = real(family, type, protocol);
   }
   int r = SockHandle(result);
+  if (result != INVALID_SOCKET) ForgetBroadcastPeer(r);  // a handle given again: a new socket
   SHIM_LOG(SHIM_NOTABLE, "lp_socket() returned %d", r);
   if (family == AF_INET)
     SHIM_LOG(SHIM_TRACE, "Socket %d is using a UDP/TCP address family type", r);
@@ -124,6 +127,9 @@ int WINAPI orb_bind(SOCKET s, const struct sockaddr* name, int namelen) {
     int error = orb_WSAGetLastError();
     SHIM_LOG(SHIM_NOTABLE, "mp_bind error = %d", error);
     orb_WSASetLastError(error);
+  } else {
+    // A game server that only listens still gets the relayed datagrams for its port.
+    NoticeSocket(s, kNoticeBound);
   }
   return result;
 }
@@ -176,6 +182,8 @@ int WINAPI orb_closesocket(SOCKET s) {
   SHIM_LOG(SHIM_TRACE, "mp_closesocket(%d)", SockHandle(s));
   auto real = ShimBindAs<decltype(&orb_closesocket)>(g_closesocket);
   if (!real) return SOCKET_ERROR;
+  NoticeSocket(s, kNoticeClosed);  // while the socket still has its name and kind
+  ForgetBroadcastPeer(SockHandle(s));
   {
     SocktrakGuard guard;
     if (FindIPXSock(SockHandle(s))) DeleteIPXSock(SockHandle(s));

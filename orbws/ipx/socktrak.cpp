@@ -1,6 +1,6 @@
 #include "ipx/socktrak.h"
 
-#include "frame/platform.h"
+#include "frame/shim_platform.h"
 #include "frame/trace.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The plain pass-through exports: an entry line, the real function bound by name, the
 // caller's arguments handed on unchanged, and the real result returned (with a result line
-// for some). A function that cannot be bound gives its Winsock failure value.
+// for some). A function that cannot be bound gives its Winsock failure value. (connect and
+// getpeername live with the datagram paths, datapath/connect.cpp.)
+#include "datapath/broadcast_peers.h"
 #include "frame/shim.h"
 
 namespace {
 
 SHIM_SLOT(g_accept, "accept");
-SHIM_SLOT_NOLOAD(g_connect, "connect");
-SHIM_SLOT(g_getpeername, "getpeername");
 SHIM_SLOT(g_htonl, "htonl");
 SHIM_SLOT(g_htons, "htons");
 SHIM_SLOT(g_inet_addr, "inet_addr");
@@ -58,19 +58,10 @@ extern "C" {
 SOCKET WINAPI orb_accept(SOCKET s, struct sockaddr* addr, int* addrlen) {
   SHIM_LOG(SHIM_TRACE, "mp_accept(%d,,)", SockHandle(s));
   BIND_OR_RETURN(real, g_accept, orb_accept, INVALID_SOCKET);
-  return real(s, addr, addrlen);
-}
-
-int WINAPI orb_connect(SOCKET s, const struct sockaddr* name, int namelen) {
-  SHIM_LOG(SHIM_TRACE, "mp_connect(%d,,%d)", SockHandle(s), namelen);
-  BIND_OR_RETURN(real, g_connect, orb_connect, SOCKET_ERROR);
-  return real(s, name, namelen);
-}
-
-int WINAPI orb_getpeername(SOCKET s, struct sockaddr* name, int* namelen) {
-  SHIM_LOG(SHIM_TRACE, "mp_getpeername()");
-  BIND_OR_RETURN(real, g_getpeername, orb_getpeername, SOCKET_ERROR);
-  return real(s, name, namelen);
+  const SOCKET accepted = real(s, addr, addrlen);
+  // A handle given again is a new socket: connected to no broadcast.
+  if (accepted != INVALID_SOCKET) ForgetBroadcastPeer(SockHandle(accepted));
+  return accepted;
 }
 
 u_long WINAPI orb_htonl(u_long value) {

@@ -92,15 +92,88 @@ TEST(LinkIsDatagram, NeedsMagicAndFullHeader) {
   }
 }
 
-TEST(LinkHeader, SpareBytesAreIgnoredByReaders) {
-  uint8_t a[LINK_HEADER_SIZE], b[LINK_HEADER_SIZE];
+// Bytes 6 and 7 carry the sending socket's port, little-endian; the shim's wrap leaves 0
+// ("unknown"), and nothing else in the header depends on them.
+TEST(LinkHeader, SourcePortLivesInBytesSixAndSeven) {
+  uint8_t a[LINK_HEADER_SIZE];
   LinkWrap(a, sizeof a, 2300, NetAddr(198, 51, 100, 7), nullptr, 0);
-  memcpy(b, a, sizeof a);
-  b[6] = 0x12;
-  b[7] = 0x34;
-  EXPECT_EQ(LinkIsDatagram(a, 12), LinkIsDatagram(b, 12));
-  EXPECT_EQ(LinkGetPort(a), LinkGetPort(b));
-  EXPECT_EQ(LinkGetAddress(a), LinkGetAddress(b));
+  EXPECT_EQ(LinkGetSourcePort(a), 0) << "the wrap writes \"unknown\"";
+  LinkSetSourcePort(a, 0xC350);
+  EXPECT_EQ(a[6], 0x50);
+  EXPECT_EQ(a[7], 0xC3);
+  EXPECT_EQ(LinkGetSourcePort(a), 0xC350);
+  EXPECT_TRUE(LinkIsDatagram(a, 12));
+  EXPECT_EQ(LinkGetPort(a), 2300);
+  EXPECT_EQ(LinkGetAddress(a), NetAddr(198, 51, 100, 7));
+}
+
+// A socket notice, as the shim sends it and the session library reads it.
+struct NoticeCase {
+  LinkNoticeKind kind;
+  uint16_t port;
+  uint32_t address;
+  uint8_t bytes[LINK_NOTICE_SIZE];
+};
+
+class LinkNoticeForms : public ::testing::TestWithParam<NoticeCase> {};
+
+TEST_P(LinkNoticeForms, BuildsTheDocumentedBytesAndReadsThemBack) {
+  const NoticeCase& c = GetParam();
+  uint8_t buf[LINK_NOTICE_SIZE + 4];
+  memset(buf, 0xEE, sizeof buf);
+  ASSERT_EQ(LinkBuildNotice(buf, LINK_NOTICE_SIZE, {c.kind, c.port, c.address}),
+            static_cast<int>(LINK_NOTICE_SIZE));
+  EXPECT_EQ(memcmp(buf, c.bytes, LINK_NOTICE_SIZE), 0);
+  EXPECT_EQ(buf[LINK_NOTICE_SIZE], 0xEE) << "wrote past the notice";
+  // A session library that knows only link datagrams tests the magic and drops it.
+  EXPECT_FALSE(LinkIsDatagram(buf, LINK_NOTICE_SIZE));
+  LinkNotice back{};
+  ASSERT_TRUE(LinkParseNotice(buf, LINK_NOTICE_SIZE, &back));
+  EXPECT_EQ(back.kind, c.kind);
+  EXPECT_EQ(back.port, c.port);
+  EXPECT_EQ(back.address_net, c.address);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LinkNoticeForms,
+    ::testing::Values(
+        NoticeCase{kNoticeBound, 26900, NetAddr(203, 0, 113, 11),
+                   {0xF9, 0xF9, 0xF9, 0xF6, 0x14, 0x69, 1, 0, 203, 0, 113, 11}},
+        NoticeCase{kNoticeBound, 1, 0, {0xF9, 0xF9, 0xF9, 0xF6, 1, 0, 1, 0, 0, 0, 0, 0}},
+        NoticeCase{kNoticeClosed, 0xFFFF, NetAddr(127, 0, 0, 1),
+                   {0xF9, 0xF9, 0xF9, 0xF6, 0xFF, 0xFF, 2, 0, 127, 0, 0, 1}}));
+
+TEST(LinkNotice, RefusesWhatIsNoNotice) {
+  uint8_t good[LINK_NOTICE_SIZE];
+  ASSERT_EQ(LinkBuildNotice(good, sizeof good, {kNoticeBound, 300, 0}), 12);
+  struct Damage {
+    size_t at;
+    uint8_t value;
+  } damages[] = {{0, 0xF8}, {3, 0xF9}, {4, 0}, {6, 0}, {6, 3}, {7, 1}};
+  for (const Damage& d : damages) {
+    uint8_t bad[LINK_NOTICE_SIZE];
+    memcpy(bad, good, sizeof bad);
+    bad[d.at] = d.value;
+    if (d.at == 4) bad[5] = 0;  // port 0
+    LinkNotice out{kNoticeClosed, 7, 9};
+    EXPECT_FALSE(LinkParseNotice(bad, sizeof bad, &out)) << "byte " << d.at;
+    EXPECT_EQ(out.port, 7) << "a refused notice leaves the result alone";
+  }
+  LinkNotice out;
+  EXPECT_FALSE(LinkParseNotice(good, 11, &out));
+  EXPECT_FALSE(LinkParseNotice(good, 13, &out));
+  EXPECT_FALSE(LinkParseNotice(nullptr, 12, &out));
+  // A link datagram is never a notice.
+  uint8_t link[LINK_NOTICE_SIZE];
+  LinkWrap(link, sizeof link, 300, 0, nullptr, 0);
+  EXPECT_FALSE(LinkParseNotice(link, sizeof link, &out));
+
+  uint8_t buf[LINK_NOTICE_SIZE] = {};
+  EXPECT_EQ(LinkBuildNotice(buf, 11, {kNoticeBound, 300, 0}), -1);
+  EXPECT_EQ(LinkBuildNotice(buf, sizeof buf, {kNoticeBound, 0, 0}), -1);
+  EXPECT_EQ(LinkBuildNotice(buf, sizeof buf, {static_cast<LinkNoticeKind>(3), 300, 0}), -1);
+  EXPECT_EQ(LinkBuildNotice(nullptr, 12, {kNoticeBound, 300, 0}), -1);
+  for (uint8_t b : buf) EXPECT_EQ(b, 0) << "a refused notice writes nothing";
 }
 
 }  // namespace

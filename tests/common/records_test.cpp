@@ -96,52 +96,14 @@ TEST(JoinRecord, PlayerFieldIsReadRawAndNeverBeyondItsField) {
   EXPECT_EQ(Text(j.player, j.player_length), std::string(kPlayerField, 'x'));
 }
 
-// A record as it arrives, changed by `mutate`, and the parser's verdict on it.
-struct Arrival {
-  const char* label;
-  size_t n;  // join: ignored; relay: the link datagram's length
-  std::function<void(std::vector<uint8_t>& bytes, size_t& length, bool& null)> mutate;
-  RecordError expected;
-};
-
-void AsBuilt(std::vector<uint8_t>&, size_t&, bool&) {}
-
-class JoinArrival : public ::testing::TestWithParam<Arrival> {};
-
-TEST_P(JoinArrival, IsAcceptedOrRefusedForItsReason) {
-  std::vector<uint8_t> rec(kJoinRecordSize + 1, 0);
-  ASSERT_TRUE(BuildJoinRecord("lobby", rec.data()));
-  size_t length = kJoinRecordSize;
-  bool null = false;
-  GetParam().mutate(rec, length, null);
-  JoinRecord j;
-  EXPECT_EQ(ParseJoinRecord(null ? nullptr : rec.data(), length, &j), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, JoinArrival,
-    ::testing::Values(
-        Arrival{"as_built", 0, AsBuilt, RecordError::kNone},
-        Arrival{"one_short", 0, [](std::vector<uint8_t>&, size_t& l, bool&) { l = 91; },
-                RecordError::kJoinSize},
-        Arrival{"one_over", 0, [](std::vector<uint8_t>&, size_t& l, bool&) { l = 93; },
-                RecordError::kJoinSize},
-        Arrival{"null", 0, [](std::vector<uint8_t>&, size_t&, bool& n) { n = true; },
-                RecordError::kJoinSize},
-        Arrival{"empty_group", 0, [](std::vector<uint8_t>& b, size_t&, bool&) { b[0] = 0; },
-                RecordError::kJoinGroup},
-        Arrival{"unterminated_group", 0,
-                [](std::vector<uint8_t>& b, size_t&, bool&) { memset(b.data(), 'g', kGroupField); },
-                RecordError::kJoinGroup}),
-    [](const ::testing::TestParamInfo<Arrival>& i) { return std::string(i.param.label); });
-
 TEST(RelayRecord, BuildsHeaderThenDatagramAndParsesItBack) {
   std::vector<uint8_t> dgram(LINK_DATAGRAM_MAX);
   for (size_t i = 0; i < dgram.size(); ++i) dgram[i] = static_cast<uint8_t>(i * 7);
   LinkWrap(dgram.data(), dgram.size(), 300, 0x0100007F, nullptr, 0);  // a link header in front
   std::vector<uint8_t> rec(72 + 2060, 0xEE);
-  ASSERT_EQ(BuildRelayRecord("Alpha", 0x01020304, dgram.data(), dgram.size(), rec.data(), rec.size()),
-            72u + 2060u);
+  ASSERT_EQ(
+      BuildRelayRecord("Alpha", 0x01020304, dgram.data(), dgram.size(), rec.data(), rec.size()),
+      72u + 2060u);
   EXPECT_STREQ(reinterpret_cast<char*>(rec.data()), "Alpha");
   for (size_t i = 5; i < 64; ++i) EXPECT_EQ(rec[i], 0);
   const uint8_t member[] = {0x04, 0x03, 0x02, 0x01}, length[] = {0x0C, 0x08, 0x00, 0x00};
@@ -166,46 +128,80 @@ TEST(RelayRecord, RefusesToBuildWhatDoesNotFit) {
   EXPECT_EQ(BuildRelayRecord("Alpha", 0, nullptr, 0, rec, sizeof rec), 72u);
 }
 
-class RelayArrival : public ::testing::TestWithParam<Arrival> {};
+// A record as the session library builds it (a join for "lobby", or a relay for "g" around
+// a link datagram of n bytes: the magic, then patterned bytes), changed by `mutate` as it
+// arrives, and the parser's verdict on it.
+struct Arrival {
+  const char* label;
+  bool relay;
+  size_t n;
+  std::function<void(std::vector<uint8_t>& bytes, size_t& length, bool& null)> mutate;
+  RecordError expected;
+};
 
-// A relay record built around a link datagram of n bytes: the magic, then patterned bytes.
-TEST_P(RelayArrival, IsAcceptedOrRefusedForItsReason) {
-  const size_t n = GetParam().n;
-  std::vector<uint8_t> link(n);
-  for (size_t i = 0; i < n; ++i) link[i] = i < 4 ? 0xF9 : static_cast<uint8_t>(i);
-  std::vector<uint8_t> rec(kRelayHeaderSize + n + 1, 0);
-  size_t length = BuildRelayRecord("g", 0, link.data(), n, rec.data(), rec.size());
-  ASSERT_EQ(length, kRelayHeaderSize + n);
+void AsBuilt(std::vector<uint8_t>&, size_t&, bool&) {}
+void NoData(std::vector<uint8_t>&, size_t&, bool& null) { null = true; }
+void EmptyGroup(std::vector<uint8_t>& b, size_t&, bool&) { b[0] = 0; }
+void UnterminatedGroup(std::vector<uint8_t>& b, size_t&, bool&) {
+  memset(b.data(), 'x', kGroupField);
+}
+
+class RecordArrival : public ::testing::TestWithParam<Arrival> {};
+
+TEST_P(RecordArrival, IsAcceptedOrRefusedForItsReason) {
+  const Arrival& a = GetParam();
+  std::vector<uint8_t> rec;
+  size_t length;
+  if (a.relay) {
+    std::vector<uint8_t> link(a.n);
+    for (size_t i = 0; i < a.n; ++i) link[i] = i < 4 ? 0xF9 : static_cast<uint8_t>(i);
+    rec.assign(kRelayHeaderSize + a.n + 1, 0);
+    length = BuildRelayRecord("g", 0, link.data(), a.n, rec.data(), rec.size());
+    ASSERT_EQ(length, kRelayHeaderSize + a.n);
+  } else {
+    rec.assign(kJoinRecordSize + 1, 0);
+    ASSERT_TRUE(BuildJoinRecord("lobby", rec.data()));
+    length = kJoinRecordSize;
+  }
   bool null = false;
-  GetParam().mutate(rec, length, null);
+  a.mutate(rec, length, null);
+  const uint8_t* data = null ? nullptr : rec.data();
+  JoinRecord j;
   RelayRecord r;
-  EXPECT_EQ(ParseRelayRecord(null ? nullptr : rec.data(), length, &r), GetParam().expected);
+  EXPECT_EQ(a.relay ? ParseRelayRecord(data, length, &r) : ParseJoinRecord(data, length, &j),
+            a.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Records, RelayArrival,
+    Records, RecordArrival,
     ::testing::Values(
-        Arrival{"shortest", 13, AsBuilt, RecordError::kNone},
-        Arrival{"longest", 2060, AsBuilt, RecordError::kNone},
-        Arrival{"null", 20, [](std::vector<uint8_t>&, size_t&, bool& n) { n = true; },
-                RecordError::kRelayHeader},
-        Arrival{"short_header", 20, [](std::vector<uint8_t>&, size_t& l, bool&) { l = 71; },
-                RecordError::kRelayHeader},
-        Arrival{"oversized", 2061, AsBuilt, RecordError::kRelayOversized},
-        Arrival{"one_byte_missing", 40, [](std::vector<uint8_t>&, size_t& l, bool&) { --l; },
-                RecordError::kRelayLength},
-        Arrival{"one_byte_extra", 40, [](std::vector<uint8_t>&, size_t& l, bool&) { ++l; },
-                RecordError::kRelayLength},
+        Arrival{"join_as_built", false, 0, AsBuilt, RecordError::kNone},
+        Arrival{"join_one_short", false, 0, [](std::vector<uint8_t>&, size_t& l, bool&) { l = 91; },
+                RecordError::kJoinSize},
+        Arrival{"join_one_over", false, 0, [](std::vector<uint8_t>&, size_t& l, bool&) { l = 93; },
+                RecordError::kJoinSize},
+        Arrival{"join_null", false, 0, NoData, RecordError::kJoinSize},
+        Arrival{"join_empty_group", false, 0, EmptyGroup, RecordError::kJoinGroup},
+        Arrival{"join_unterminated_group", false, 0, UnterminatedGroup, RecordError::kJoinGroup},
+        Arrival{"relay_shortest", true, 13, AsBuilt, RecordError::kNone},
+        Arrival{"relay_longest", true, 2060, AsBuilt, RecordError::kNone},
+        Arrival{"relay_null", true, 20, NoData, RecordError::kRelayHeader},
+        Arrival{"relay_short_header", true, 20,
+                [](std::vector<uint8_t>&, size_t& l, bool&) { l = 71; }, RecordError::kRelayHeader},
+        Arrival{"relay_oversized", true, 2061, AsBuilt, RecordError::kRelayOversized},
+        Arrival{"relay_one_byte_missing", true, 40,
+                [](std::vector<uint8_t>&, size_t& l, bool&) { --l; }, RecordError::kRelayLength},
+        Arrival{"relay_one_byte_extra", true, 40,
+                [](std::vector<uint8_t>&, size_t& l, bool&) { ++l; }, RecordError::kRelayLength},
         // A huge count must not be trusted for any read.
-        Arrival{"huge_count", 40, [](std::vector<uint8_t>& b, size_t&, bool&) { b[71] = 0x80; },
+        Arrival{"relay_huge_count", true, 40,
+                [](std::vector<uint8_t>& b, size_t&, bool&) { b[71] = 0x80; },
                 RecordError::kRelayLength},
-        Arrival{"header_only", 12, AsBuilt, RecordError::kRelayTooShort},
-        Arrival{"empty_group", 30, [](std::vector<uint8_t>& b, size_t&, bool&) { b[0] = 0; },
-                RecordError::kRelayGroup},
-        Arrival{"unterminated_group", 30,
-                [](std::vector<uint8_t>& b, size_t&, bool&) { memset(b.data(), 'x', kGroupField); },
-                RecordError::kRelayGroup},
-        Arrival{"bad_magic", 30, [](std::vector<uint8_t>& b, size_t&, bool&) { b[75] = 0xF8; },
+        Arrival{"relay_header_only", true, 12, AsBuilt, RecordError::kRelayTooShort},
+        Arrival{"relay_empty_group", true, 30, EmptyGroup, RecordError::kRelayGroup},
+        Arrival{"relay_unterminated_group", true, 30, UnterminatedGroup, RecordError::kRelayGroup},
+        Arrival{"relay_bad_magic", true, 30,
+                [](std::vector<uint8_t>& b, size_t&, bool&) { b[75] = 0xF8; },
                 RecordError::kRelayMagic}),
     [](const ::testing::TestParamInfo<Arrival>& i) { return std::string(i.param.label); });
 

@@ -115,13 +115,19 @@ check "no orbws.dll beside orblan.dll: exit 7 (exit $rc)" test "$rc" = 7
 check "no orbws.dll beside orblan.dll: message" has "$run/noshim/console.log" "could not place the Winsock shim wsock32.dll"
 
 # --- Two players in one group --------------------------------------------------------
+# Alice plays as many server-and-client games do: her game's port listens on a socket bound
+# to her own address and never broadcasts, and she asks from a port the system picks, where
+# the answers must come back. Bob plays the classic way: one socket on every address.
 launch a alice --server "$server_addr" --group e2e "$(game_of alice)" --name alice --machine \
-  --duration 60 --interval 400 --expect 1
+  --duration 60 --interval 400 --expect 1 --bind-own-address --ask-from-ephemeral
 p_alice=$launched_pid
 launch b bob --server "$server_addr" --group e2e "$(game_of bob)" --name bob --machine \
   --duration 60 --interval 400 --expect 1 --exit-code 5
 p_bob=$launched_pid
 A=$run/alice/console.log B=$run/bob/console.log
+wait_for 40 "$A" "NQ ask transport=ipx"
+ask_a_udp=$(tr -d '\r' < "$A" | sed -n 's/^NQ ask transport=udp address=\([^ ]*\).*/\1/p')
+ask_a_ipx=$(tr -d '\r' < "$A" | sed -n 's/^NQ ask transport=ipx address=\([^ ]*\).*/\1/p')
 
 for want in "$A|NQ reply transport=udp from=$nq_from_b_udp name=bob" \
             "$A|NQ reply transport=ipx from=$nq_from_b_ipx name=bob" \
@@ -131,15 +137,34 @@ for want in "$A|NQ reply transport=udp from=$nq_from_b_udp name=bob" \
 done
 check "alice: connected to the server" has "$A" "orblaunch: connected to the group server $server_addr"
 check "alice: game started" has "$A" "orblaunch: game started: "
+check "alice's game listens on her own address" has "$A" "NQ listen transport=udp address=$nq_from_a_udp"
+check "alice asks from other ports than the game's ($ask_a_udp, $ask_a_ipx)" \
+  test -n "$ask_a_udp" -a -n "$ask_a_ipx" -a "$ask_a_udp" != "$nq_from_a_udp" -a "$ask_a_ipx" != "$nq_from_a_ipx"
 check "alice hears bob's UDP broadcast from bob's address and the broadcast's port" has "$A" "NQ hello transport=udp from=$nq_from_b_udp name=bob"
-check "bob hears alice's UDP broadcast from alice's address and the broadcast's port" has "$B" "NQ hello transport=udp from=$nq_from_a_udp name=alice"
+check "bob hears alice's UDP broadcast from alice's address and the port she asked from" has "$B" "NQ hello transport=udp from=$ask_a_udp name=alice"
 check "alice hears bob's IPX broadcast from node 0000 + bob's address" has "$A" "NQ hello transport=ipx from=$nq_from_b_ipx name=bob"
-check "bob hears alice's IPX broadcast from node 0000 + alice's address" has "$B" "NQ hello transport=ipx from=$nq_from_a_ipx name=alice"
-check "alice gets bob's direct UDP replies" has "$A" "NQ reply transport=udp from=$nq_from_b_udp name=bob"
+check "bob hears alice's IPX broadcast from node 0000 + alice's address and the socket she asked from" has "$B" "NQ hello transport=ipx from=$ask_a_ipx name=alice"
+check "alice gets bob's direct UDP replies where she asked" has "$A" "NQ reply transport=udp from=$nq_from_b_udp name=bob"
 check "bob gets alice's direct UDP replies" has "$B" "NQ reply transport=udp from=$nq_from_a_udp name=alice"
-check "alice gets bob's direct IPX replies" has "$A" "NQ reply transport=ipx from=$nq_from_b_ipx name=bob"
+check "alice gets bob's direct IPX replies where she asked" has "$A" "NQ reply transport=ipx from=$nq_from_b_ipx name=bob"
 check "bob gets alice's direct IPX replies" has "$B" "NQ reply transport=ipx from=$nq_from_a_ipx name=alice"
 check "no game saw a link datagram it could not read" test "$(count "$A" 'NQ junk')$(count "$B" 'NQ junk')" = 00
+
+# --- Only this machine may use the link -----------------------------------------------
+# Two link datagrams for bob's port carrying NetQuest answers to nobody (bob calls them junk):
+# one sent to alice's link port from bob's host, one from alice's own host. Only the second
+# may be relayed.
+link_to_26900='\xf9\xf9\xf9\xf9\x14\x69\x00\x00\x7f\x00\x00\x01'
+forged="NETQUEST/1 REPLY id=0badf00d seq=1 t=1 name=mallory to=00000001"
+local_one="NETQUEST/1 REPLY id=0badf00d seq=2 t=1 name=from-alices-host to=00000001"
+lab_exec b bash -c "printf '$link_to_26900%s' '$forged' > /dev/udp/$LAB_A_ADDR/3668"
+sleep 1
+lab_exec a bash -c "printf '$link_to_26900%s' '$local_one' > /dev/udp/127.0.0.1/3668"
+junk_of() { tr -d '\r' < "$B" | grep -cE "^NQ junk transport=udp from=$LAB_A_ADDR:[0-9]+ bytes=$1\$" || true; }
+end=$(( $(date +%s) + 10 ))
+while [ "$(junk_of ${#local_one})" = 0 ] && [ "$(date +%s)" -lt "$end" ]; do sleep 0.2; done
+check "a link datagram from alice's own host reaches bob" test "$(junk_of ${#local_one})" = 1
+check "a link datagram sent to alice's link port from another host is not relayed" test "$(junk_of ${#forged})" = 0
 for who in alice bob; do
   trace=$(ls "$run/$who/trace/"*.log 2>/dev/null | tr '\n' ' ')
   check "$who's shim trace: UDP broadcasts go to the session library" grep -qF "BROADCASTING (TCPIP) OVER VIRTUAL LAN" $trace /dev/null

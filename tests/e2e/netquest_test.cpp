@@ -121,7 +121,8 @@ TEST_F(LanGameTest, HelloIsAnsweredToItsSourceAndEachPeerListedOnce) {
   ASSERT_EQ(r.events.size(), 1u);
   EXPECT_EQ(r.events[0].seq, 2u);
   EXPECT_EQ(bob.Peers(Transport::kUdp).size(), 1u);
-  EXPECT_EQ(bob.Peers(Transport::kUdp).at("203.0.113.10:26900").hellos, 2u);
+  EXPECT_EQ(bob.Peers(Transport::kUdp).at(0xA11CE).hellos, 2u);
+  EXPECT_EQ(bob.Peers(Transport::kUdp).at(0xA11CE).from, "203.0.113.10:26900");
   // The same game heard over IPX is a peer of that transport of its own.
   EXPECT_TRUE(bob.Peers(Transport::kIpx).empty());
 
@@ -137,6 +138,24 @@ TEST_F(LanGameTest, HelloIsAnsweredToItsSourceAndEachPeerListedOnce) {
   std::string bob_hello = bob.MakeHello(3100);
   alice.OnDatagram(Transport::kUdp, "203.0.113.11:26900", bob_hello.data(), bob_hello.size(), 3200);
   EXPECT_EQ(alice.PeersBothWays(Transport::kUdp), 1u);
+}
+
+// A game that asks from one socket and answers from another (a server bound to its
+// well-known port, a client on an ephemeral one) is one peer, found both ways.
+TEST_F(LanGameTest, AskingAndAnsweringFromTwoPortsIsOnePeer) {
+  std::string hello = alice.MakeHello(1);
+  Reaction r = bob.OnDatagram(Transport::kIpx, "00000000:0000CB00710B:C350", hello.data(), hello.size(), 2);
+  ASSERT_TRUE(r.reply);
+  std::string bob_hello = bob.MakeHello(3);
+  r = alice.OnDatagram(Transport::kIpx, "00000000:0000CB00710C:4E51", bob_hello.data(), bob_hello.size(), 4);
+  ASSERT_TRUE(r.reply);
+  // Bob's answer to alice's question comes to her asking socket from his server's port.
+  Reaction back = bob.OnDatagram(Transport::kIpx, "00000000:0000CB00710B:4E51", r.reply_bytes.data(),
+                                 r.reply_bytes.size(), 5);
+  ASSERT_EQ(back.events.size(), 1u) << "a second port of a known game is no new peer";
+  EXPECT_EQ(back.events[0].kind, EventKind::kReply);
+  EXPECT_EQ(bob.PeersBothWays(Transport::kIpx), 1u);
+  EXPECT_EQ(bob.Peers(Transport::kIpx).size(), 1u);
 }
 
 TEST_F(LanGameTest, OwnBroadcastIsAnEchoNotAPeer) {
@@ -184,11 +203,14 @@ TEST(NetQuestOptions, DefaultsAndEveryFlag) {
   EXPECT_TRUE(o.udp && o.ipx);
   EXPECT_EQ(o.udp_port, kDefaultUdpPort);
   EXPECT_EQ(o.duration_s, 0u);
+  EXPECT_FALSE(o.bind_own_address || o.ask_from_ephemeral);
 
   const char* all[] = {"netquest", "--name", "alice", "--transport", "ipx", "--duration", "12",
                        "--interval", "10", "--udp-port", "300", "--ipx-socket", "0x869c",
-                       "--machine", "--expect", "1", "--until-found", "--exit-code", "7"};
-  ASSERT_EQ(ParseOptions(19, all, &o, &error), ParseResult::kRun) << error;
+                       "--machine", "--expect", "1", "--until-found", "--exit-code", "7",
+                       "--bind-own-address", "--ask-from-ephemeral"};
+  ASSERT_EQ(ParseOptions(21, all, &o, &error), ParseResult::kRun) << error;
+  EXPECT_TRUE(o.bind_own_address && o.ask_from_ephemeral);
   EXPECT_EQ(o.name, "alice");
   EXPECT_FALSE(o.udp);
   EXPECT_TRUE(o.ipx);

@@ -218,7 +218,11 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_NE(expected, nullptr);
   const uint32_t stamp = orb::ParseIPv4(expected);
   EXPECT_EQ(r.data.substr(72 + 8, 4), std::string(reinterpret_cast<const char*>(&stamp), 4));
-  EXPECT_EQ(r.data.substr(72, 8), d.substr(0, 8));
+  EXPECT_EQ(r.data.substr(72, 6), d.substr(0, 6));
+  // The port of the socket it came from, for the far game to answer to.
+  uint16_t shim_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(shim_, &shim_port));
+  EXPECT_EQ(LinkGetSourcePort(r.data.data() + 72), shim_port);
   EXPECT_EQ(r.data.substr(72 + 12), d.substr(12));
 
   // 2048 payload bytes: a record of 72 + 2060 bytes, in two fragments.
@@ -232,9 +236,27 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_TRUE(ShimSends(LinkDatagram(2300, 0, 'e')));
   EXPECT_EQ(NextAtServer(3).data.size(), 72u + 12u);
 
+  // A game socket bound to this machine's own address counts as this machine (its shim sends
+  // to that address, port 3668).
+  {
+    orb::SocketHandle own = orb::UdpOpen();
+    ASSERT_TRUE(orb::UdpBind(own, stamp, 0));
+    const std::string o = LinkDatagram(2301, 3, 'o');
+    ASSERT_EQ(orb::UdpSendTo(own, o.data(), static_cast<int>(o.size()), {stamp, LINK_PORT}), 15);
+    EXPECT_EQ(LinkGetPort(NextAtServer(4).data.data() + 72), 2301);
+    orb::UdpClose(own);
+  }
+
   // ...but dropped when it comes back; a real one reaches the game from port 3668.
   orb::SocketHandle game = LoopbackSocket(2300);
   ASSERT_NE(game, orb::kInvalidSocket);
+  // Only to a port the shim announced (a published-format library ignores the notice).
+  uint8_t notice[LINK_NOTICE_SIZE];
+  ASSERT_EQ(LinkBuildNotice(notice, sizeof notice, {kNoticeBound, 2300, orb::ParseIPv4("127.0.0.1")}), 12);
+  ASSERT_TRUE(ShimSends(std::string(reinterpret_cast<const char*>(notice), sizeof notice)));
+  // The worker takes datagrams in order: once the next one reached the server, it knows.
+  ASSERT_TRUE(ShimSends(LinkDatagram(9, 1, 'n')));
+  ASSERT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 9);
   const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
   ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
   ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link.h"
+#include "local_source.h"
 #include "platform.h"
 #include "message_types.h"
 
@@ -82,6 +83,7 @@ class Relay : public ::testing::Test {
     EndSession(state_);
     WaitForRelayWorker(state_);
     orb::UdpClose(shim_);
+    for (orb::SocketHandle g : games_) orb::UdpClose(g);
   }
 
   // The worker listens once StartRelayWorker has returned: a game started next finds it.
@@ -125,6 +127,28 @@ class Relay : public ::testing::Test {
     return n;
   }
 
+  // The shim's word that a game socket bound to address:port exists (or is closed).
+  void Notice(LinkNoticeKind kind, uint32_t address, uint16_t port) {
+    uint8_t n[LINK_NOTICE_SIZE];
+    ASSERT_EQ(LinkBuildNotice(n, sizeof n, {kind, port, address}), 12);
+    ShimSends(std::vector<uint8_t>(n, n + sizeof n));
+    // The worker takes datagrams in order: once a later link datagram reached the server,
+    // the notice has been applied.
+    const size_t before = server_side_.got.size();
+    ShimSends(LinkDatagram(9, 1));
+    ASSERT_TRUE(PumpUntil([&] { return server_side_.got.size() > before; }));
+  }
+
+  // A game socket bound to address (port chosen by the system), non-blocking.
+  orb::SocketHandle GameSocket(uint32_t address, uint16_t* port) {
+    orb::SocketHandle g = orb::UdpOpen();
+    EXPECT_TRUE(orb::UdpBind(g, address, 0));
+    EXPECT_TRUE(orb::UdpSetNonBlocking(g));
+    EXPECT_TRUE(orb::UdpBoundPort(g, port));
+    games_.push_back(g);
+    return g;
+  }
+
   static std::vector<uint8_t> LinkDatagram(uint16_t port, size_t payload, uint8_t fill = 0x5A) {
     std::vector<uint8_t> d(LINK_HEADER_SIZE + payload, fill);
     std::vector<uint8_t> p(payload, fill);
@@ -140,6 +164,7 @@ class Relay : public ::testing::Test {
   orb::Transport client_;
   orb::SocketHandle shim_ = orb::kInvalidSocket;
   uint16_t shim_port_ = 0;
+  std::vector<orb::SocketHandle> games_;
 };
 
 TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
@@ -155,8 +180,10 @@ TEST_F(Relay, LinkDatagramReachesTheServerStampedInARelayRecord) {
   EXPECT_EQ(memcmp(r.data.data() + 64, member_and_n, 8), 0);
   const uint8_t stamped[] = {203, 0, 113, 7};
   EXPECT_EQ(memcmp(r.data.data() + 72 + 8, stamped, 4), 0);
+  // The port of the game socket it came from, where the far games answer.
+  EXPECT_EQ(LinkGetSourcePort(r.data.data() + 72), shim_port_);
   // Everything else passes untouched.
-  EXPECT_EQ(memcmp(r.data.data() + 72, d.data(), 8), 0);
+  EXPECT_EQ(memcmp(r.data.data() + 72, d.data(), 6), 0);
   EXPECT_EQ(memcmp(r.data.data() + 72 + 12, d.data() + 12, 20), 0);
 }
 
@@ -201,11 +228,9 @@ TEST_F(Relay, BurstIsRelayedWhole) {
 
 TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   StartWorker();
-  orb::SocketHandle game = orb::UdpOpen();
-  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
-  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
   uint16_t game_port = 0;
-  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+  orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
+  Notice(kNoticeBound, kLoopbackIp, game_port);
 
   // 12 bytes is header only: dropped by the receiving side. Then another type, then a
   // good one: the game sees only the good one.
@@ -222,18 +247,17 @@ TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   EXPECT_EQ(from.ip, kLoopbackIp);
   EXPECT_EQ(from.port, state_.link_port.load());
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
-  orb::UdpClose(game);
 }
 
 // The worker runs the session's passes itself as soon as the game or the server sends:
 // nothing else pumps the session's transport here (in the launcher a 20 ms timer would).
 TEST_F(Relay, WorkerPumpsAsSoonAsEitherSideSends) {
   StartWorker();
-  orb::SocketHandle game = orb::UdpOpen();
-  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
   uint16_t game_port = 0;
-  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
-  ShimSends(LinkDatagram(300, 20));
+  orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
+  const std::vector<uint8_t> out = LinkDatagram(300, 20);
+  const SocketAddress link = {kLoopbackIp, state_.link_port.load()};
+  ASSERT_EQ(orb::UdpSendTo(game, out.data(), static_cast<int>(out.size()), link), 32);
   ASSERT_TRUE(PumpUntil([&] { return server_side_.got.size() == 1; }, 5000, false));
   std::vector<uint8_t> back = LinkDatagram(game_port, 20, 0x44);
   ASSERT_EQ(server_.Send(server_side_.accepted, back.data(), 32, kMsgRelay), 0);
@@ -246,16 +270,13 @@ TEST_F(Relay, WorkerPumpsAsSoonAsEitherSideSends) {
   // Both messages were acknowledged, so neither side holds anything.
   EXPECT_TRUE(PumpUntil([&] { return client_.UnacknowledgedCount() == 0 &&
                                      server_.UnacknowledgedCount() == 0; }, 5000, false));
-  orb::UdpClose(game);
 }
 
 TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
   StartWorker();
-  orb::SocketHandle game = orb::UdpOpen();
-  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
-  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
   uint16_t game_port = 0;
-  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+  orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
+  Notice(kNoticeBound, kLoopbackIp, game_port);
   std::vector<uint8_t> d = LinkDatagram(game_port, 4);
   DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load() + 1);
   DeliverFromServer(state_, nullptr, 16, kMsgRelay, state_.server_connection.load());
@@ -264,7 +285,82 @@ TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
   DeliverFromServer(state_, d.data(), 16, kMsgRelay, state_.server_connection.load());
   EXPECT_EQ(GameReceives(game, &got, &from), 16);
-  orb::UdpClose(game);
+}
+
+// Where a relayed datagram goes: to every game socket on its port, once, whatever address the
+// socket is bound to, and nowhere when no game uses the port. 127.0.0.2 stands in for one of
+// the machine's own addresses: a socket bound there hears nothing sent to 127.0.0.1.
+struct DeliveryCase {
+  const char* bound;    // the game socket's address
+  bool by_notice;       // told of by the shim's notice, or seen sending a link datagram
+};
+
+class RelayDelivery : public Relay, public ::testing::WithParamInterface<DeliveryCase> {};
+
+TEST_P(RelayDelivery, EachGameSocketOnThePortGetsItOnce) {
+  StartWorker();
+  const DeliveryCase& c = GetParam();
+  const uint32_t bound = orb::ParseIPv4(c.bound);
+  uint16_t port = 0;
+  orb::SocketHandle game = GameSocket(bound, &port);
+  if (c.by_notice) {
+    Notice(kNoticeBound, bound, port);
+  } else {
+    const SocketAddress link = {kLoopbackIp, state_.link_port.load()};
+    const std::vector<uint8_t> d = LinkDatagram(300, 4);
+    ASSERT_EQ(orb::UdpSendTo(game, d.data(), static_cast<int>(d.size()), link), 16);
+    ASSERT_EQ(LinkGetSourcePort(NextAtServer(0).data.data() + 72), port);
+  }
+  const std::vector<uint8_t> d = LinkDatagram(port, 20, 0x61);
+  DeliverFromServer(state_, d.data(), 32, kMsgRelay, state_.server_connection.load());
+  std::vector<uint8_t> got;
+  SocketAddress from;
+  ASSERT_EQ(GameReceives(game, &got, &from), 32) << c.bound;
+  EXPECT_EQ(got, d);
+  EXPECT_LT(GameReceives(game, &got, &from, 100), 0) << "a second copy";
+  EXPECT_EQ(state_.undeliverable.load(), 0u);
+
+  // A port nobody uses: sent nowhere, counted.
+  const std::vector<uint8_t> stray = LinkDatagram(static_cast<uint16_t>(port + 1), 20);
+  DeliverFromServer(state_, stray.data(), 32, kMsgRelay, state_.server_connection.load());
+  EXPECT_EQ(state_.undeliverable.load(), 1u);
+
+  // Closed: nothing more for it.
+  Notice(kNoticeClosed, bound, port);
+  DeliverFromServer(state_, d.data(), 32, kMsgRelay, state_.server_connection.load());
+  EXPECT_LT(GameReceives(game, &got, &from, 100), 0);
+  EXPECT_EQ(state_.undeliverable.load(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sockets, RelayDelivery,
+    ::testing::Values(DeliveryCase{"0.0.0.0", true}, DeliveryCase{"0.0.0.0", false},
+                      DeliveryCase{"127.0.0.1", true}, DeliveryCase{"127.0.0.2", true},
+                      DeliveryCase{"127.0.0.2", false}));
+
+bool OnlyFirstLoopbackIsLocal(uint32_t address) { return address == orb::ParseIPv4("127.0.0.1"); }
+
+// Anything on the link socket from another machine (here: 127.0.0.2, declared foreign) is
+// dropped and counted, whether link datagram or notice, and nothing answers it.
+TEST_F(Relay, DatagramsFromAnotherMachineAreDroppedAndCounted) {
+  state_.is_local_address = OnlyFirstLoopbackIsLocal;
+  StartWorker();
+  uint16_t stranger_port = 0;
+  orb::SocketHandle stranger = GameSocket(orb::ParseIPv4("127.0.0.2"), &stranger_port);
+  const SocketAddress link = {kLoopbackIp, state_.link_port.load()};
+  const std::vector<uint8_t> d = LinkDatagram(300, 20);
+  uint8_t notice[LINK_NOTICE_SIZE];
+  LinkBuildNotice(notice, sizeof notice, {kNoticeBound, stranger_port, 0});
+  ASSERT_EQ(orb::UdpSendTo(stranger, d.data(), 32, link), 32);
+  ASSERT_EQ(orb::UdpSendTo(stranger, notice, 12, link), 12);
+  ShimSends(LinkDatagram(301, 4));
+  const Received r = NextAtServer(0);
+  EXPECT_EQ(LinkGetPort(r.data.data() + 72), 301) << "the stranger's datagram was relayed";
+  EXPECT_EQ(state_.link_foreign.load(), 2u);
+  EXPECT_EQ(state_.targets.Count(), 1u) << "only the shim's own socket became a target";
+  std::vector<uint8_t> got;
+  SocketAddress from;
+  EXPECT_LT(GameReceives(stranger, &got, &from, 100), 0) << "the stranger got an answer";
 }
 
 TEST_F(Relay, NoGroupNoRecord) {
@@ -281,7 +377,7 @@ TEST_F(Relay, WorkerEndsWhenTheSessionDoesAndFreesItsPort) {
   EXPECT_TRUE(state_.relay_running.load());
   EXPECT_FALSE(StartRelayWorker(state_, client_, 0));  // one worker at a time
   const uint16_t port = state_.link_port.load();
-  ApplyServerEvent(state_, state_.server_connection.load(), kEventPeerClose);
+  ApplyServerEvent(state_, state_.server_connection.load(), orb::EVENT_PEERCLOSE);
   WaitForRelayWorker(state_);
   EXPECT_FALSE(state_.relay_running.load());
   EXPECT_EQ(state_.link_socket.load(), kNoSocket);
@@ -341,6 +437,38 @@ TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
   WaitForRelayWorker(state);
   EXPECT_EQ(state.link_socket.load(), kNoSocket);
   orb::UdpClose(silent);
+}
+
+}  // namespace
+
+namespace {
+
+int g_probes = 0;
+bool CountingProbe(uint32_t address) {
+  ++g_probes;
+  return (address & 0xFF) == 10;  // first byte 10: "this machine"
+}
+
+TEST(LocalSource, LoopbackAndOwnAddressesAreThisMachine) {
+  EXPECT_TRUE(IsThisMachinesAddress(orb::ParseIPv4("127.0.0.1")));
+  EXPECT_TRUE(IsThisMachinesAddress(orb::ParseIPv4("127.9.8.7")));
+  EXPECT_FALSE(IsThisMachinesAddress(0));
+  EXPECT_FALSE(IsThisMachinesAddress(orb::ParseIPv4("192.0.2.44")));  // documentation range
+  uint32_t mine = 0;  // the address this machine would use towards another documentation range
+  if (orb::LocalAddressToward(orb::ParseIPv4("198.51.100.1"), &mine) && mine != 0) {
+    EXPECT_TRUE(IsThisMachinesAddress(mine));
+  }
+
+  // One probe per address, however many datagrams come from it, within the remembered few.
+  g_probes = 0;
+  LocalSourceCheck check(CountingProbe);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(check.IsLocal(orb::ParseIPv4("10.0.0.1")));
+    EXPECT_FALSE(check.IsLocal(orb::ParseIPv4("11.0.0.1")));
+  }
+  EXPECT_EQ(g_probes, 2);
+  for (uint32_t i = 0; i < LocalSourceCheck::kRemembered + 4; ++i) check.IsLocal(0x0B000000u + i);
+  EXPECT_TRUE(check.IsLocal(orb::ParseIPv4("10.0.0.1"))) << "a forgotten answer is asked again";
 }
 
 }  // namespace

@@ -19,15 +19,15 @@ TEST(SessionState, ServerEventsDriveTheFlagAndThePhase) {
   EXPECT_TRUE(s.active.load());
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
 
-  ApplyServerEvent(s, 4, kEventConnected);
+  ApplyServerEvent(s, 4, orb::EVENT_CONNECTED);
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
-  ApplyServerEvent(s, 4, kEventDisconnected);
+  ApplyServerEvent(s, 4, orb::EVENT_DISCONNECTED);
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_CONNECTED);
   EXPECT_TRUE(s.active.load());
 
-  ApplyServerEvent(s, 4, kEventPeerClose);
+  ApplyServerEvent(s, 4, orb::EVENT_PEERCLOSE);
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
@@ -35,7 +35,7 @@ TEST(SessionState, ServerEventsDriveTheFlagAndThePhase) {
 TEST(SessionState, TimeOutBeforeConfirmationLosesTheSession) {
   SessionState s;
   BeginSession(s, 1);
-  ApplyServerEvent(s, 1, kEventTimeout);
+  ApplyServerEvent(s, 1, orb::EVENT_TIMEOUT);
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_LOST);
   EXPECT_FALSE(s.active.load());
 }
@@ -45,10 +45,10 @@ TEST(SessionState, EarlierSessionsConnectionCannotTouchTheCurrentOne) {
   BeginSession(s, 1);
   EndSession(s);
   BeginSession(s, 2);
-  ApplyServerEvent(s, 1, kEventTimeout);  // the first session's connection timing out
+  ApplyServerEvent(s, 1, orb::EVENT_TIMEOUT);  // the first session's connection timing out
   EXPECT_TRUE(s.active.load());
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_WAITING);
-  ApplyServerEvent(s, 0, kEventTimeout);
+  ApplyServerEvent(s, 0, orb::EVENT_TIMEOUT);
   EXPECT_TRUE(s.active.load());
 }
 
@@ -57,7 +57,7 @@ TEST(SessionState, NothingRevivesAnEndedSession) {
   BeginSession(s, 3);
   EndSession(s);
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
-  ApplyServerEvent(s, 3, kEventConnected);  // a late confirmation
+  ApplyServerEvent(s, 3, orb::EVENT_CONNECTED);  // a late confirmation
   EXPECT_FALSE(s.active.load());
   EXPECT_EQ(s.phase.load(), ORBLAN_STATE_NONE);
 }

@@ -1,6 +1,7 @@
 // The datagram paths' decisions, natively: which road a send takes, the broadcast wrap and
 // its refusals, the launcher test, the unwrap and the choice of source record.
 #include "datapath/addr.h"
+#include "datapath/broadcast_peers.h"
 #include "datapath/plan.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,18 @@ TEST(LauncherSource, NeedsPort3668AndTheLoopbackText) {
   EXPECT_FALSE(IsLinkPortSource(nullptr));
 }
 
+// A socket bound to one of the machine's addresses gets relayed datagrams from that
+// address, port 3668; a socket bound to every address (0) never matches this form.
+TEST(LauncherSource, OnTheSocketsOwnAddress) {
+  auto from_own = Inet(203, 0, 113, 11, LINK_PORT);
+  auto other_port = Inet(203, 0, 113, 11, 3669);
+  EXPECT_TRUE(IsLauncherOnSocketAddress(from_own.data(), NetAddr(203, 0, 113, 11)));
+  EXPECT_FALSE(IsLauncherOnSocketAddress(from_own.data(), NetAddr(203, 0, 113, 12)));
+  EXPECT_FALSE(IsLauncherOnSocketAddress(from_own.data(), 0));
+  EXPECT_FALSE(IsLauncherOnSocketAddress(other_port.data(), NetAddr(203, 0, 113, 11)));
+  EXPECT_FALSE(IsLauncherOnSocketAddress(nullptr, NetAddr(203, 0, 113, 11)));
+}
+
 TEST(Unwrap, MovesThePayloadDownAndReportsTheOrigin) {
   uint8_t payload[20];
   for (int i = 0; i < 20; ++i) payload[i] = static_cast<uint8_t>(0xC0 + i);
@@ -167,6 +180,26 @@ TEST(Unwrap, MovesThePayloadDownAndReportsTheOrigin) {
   EXPECT_EQ(buf[32], 0x5A);
   EXPECT_EQ(origin.address_net, NetAddr(203, 0, 113, 5));
   EXPECT_EQ(origin.port_field, 300);
+}
+
+// The far game sees the sending socket's port when the header carries it (bytes 6 and 7),
+// and the port the datagram was sent to when they are 0, as a peer built to the first form
+// of the link leaves them.
+TEST(Unwrap, ReportsTheSendingSocketsPortWhenTheHeaderHasIt) {
+  struct Case {
+    uint16_t source_port;
+    uint16_t reported;
+  } cases[] = {{0, 300}, {50000, 50000}, {300, 300}, {1, 1}};
+  for (const Case& c : cases) {
+    uint8_t buf[LINK_HEADER_SIZE + 3];
+    ASSERT_EQ(LinkWrap(buf, sizeof buf, 300, NetAddr(203, 0, 113, 5), "abc", 3), 15);
+    LinkSetSourcePort(buf, c.source_port);
+    LinkOrigin origin{};
+    ASSERT_EQ(UnwrapLinkDatagram(buf, 15, &origin), 3);
+    EXPECT_EQ(origin.port_field, 300);
+    EXPECT_EQ(origin.source_port, c.source_port);
+    EXPECT_EQ(LinkOriginPort(origin), c.reported) << c.source_port;
+  }
 }
 
 TEST(Unwrap, HeaderOnlyGivesZeroBytes) {
@@ -194,32 +227,145 @@ TEST(Unwrap, RefusesShortOrForeignContentUntouched) {
 TEST(SourcePlan, NullSourceIsReceivedIntoTheShimsOwnRecord) {
   int len = 16;
   uint8_t rec[16] = {};
-  EXPECT_EQ(ChooseSourcePlan(false, nullptr, nullptr), SourcePlan::kOwnNoWrite);
-  EXPECT_EQ(ChooseSourcePlan(false, nullptr, &len), SourcePlan::kOwnNoWrite);
-  EXPECT_EQ(ChooseSourcePlan(true, nullptr, nullptr), SourcePlan::kOwnNoWrite);
-  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kGameRecord);
+  EXPECT_EQ(ChooseSourcePlan(false, false, nullptr, nullptr), SourcePlan::kOwnNoWrite);
+  EXPECT_EQ(ChooseSourcePlan(false, false, nullptr, &len), SourcePlan::kOwnNoWrite);
+  EXPECT_EQ(ChooseSourcePlan(true, false, nullptr, nullptr), SourcePlan::kOwnNoWrite);
+  EXPECT_EQ(ChooseSourcePlan(false, false, rec, &len), SourcePlan::kGameRecord);
 }
 
 TEST(SourcePlan, TcpipNeedsRoomForSixteenBytes) {
   uint8_t rec[16] = {};
   int len = 15;
-  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(false, false, rec, &len), SourcePlan::kFault);
   len = 0;
-  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kFault);
-  EXPECT_EQ(ChooseSourcePlan(false, rec, nullptr), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(false, false, rec, &len), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(false, false, rec, nullptr), SourcePlan::kFault);
   len = 64;
-  EXPECT_EQ(ChooseSourcePlan(false, rec, &len), SourcePlan::kGameRecord);
+  EXPECT_EQ(ChooseSourcePlan(false, false, rec, &len), SourcePlan::kGameRecord);
 }
 
 TEST(SourcePlan, IpxNeedsRoomForFourteenBytes) {
   uint8_t rec[16] = {};
   int len = 14;
-  EXPECT_EQ(ChooseSourcePlan(true, rec, &len), SourcePlan::kOwnRecord);
+  EXPECT_EQ(ChooseSourcePlan(true, false, rec, &len), SourcePlan::kOwnRecord);
   len = 13;
-  EXPECT_EQ(ChooseSourcePlan(true, rec, &len), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(true, false, rec, &len), SourcePlan::kFault);
   len = -1;
-  EXPECT_EQ(ChooseSourcePlan(true, rec, &len), SourcePlan::kFault);
-  EXPECT_EQ(ChooseSourcePlan(true, rec, nullptr), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(true, false, rec, &len), SourcePlan::kFault);
+  EXPECT_EQ(ChooseSourcePlan(true, false, rec, nullptr), SourcePlan::kFault);
+}
+
+// Winsock ignores the source record on connection-oriented sockets, whatever its length.
+TEST(SourcePlan, StreamSocketsIgnoreTheSourceRecord) {
+  uint8_t rec[16] = {};
+  int lens[] = {-1, 0, 8, 14, 16, 64};
+  for (bool ipx : {false, true}) {
+    EXPECT_EQ(ChooseSourcePlan(ipx, true, nullptr, nullptr), SourcePlan::kIgnore);
+    EXPECT_EQ(ChooseSourcePlan(ipx, true, rec, nullptr), SourcePlan::kIgnore);
+    for (int len : lens) EXPECT_EQ(ChooseSourcePlan(ipx, true, rec, &len), SourcePlan::kIgnore);
+  }
+  // A TCP/IP socket's kind matters (and is asked for) only when the record is too short.
+  int len = 15;
+  EXPECT_TRUE(SourceRecordTooShort(false, rec, &len));
+  EXPECT_TRUE(SourceRecordTooShort(false, rec, nullptr));
+  EXPECT_FALSE(SourceRecordTooShort(false, nullptr, &len));
+  EXPECT_FALSE(SourceRecordTooShort(true, rec, &len));
+  len = 16;
+  EXPECT_FALSE(SourceRecordTooShort(false, rec, &len));
+}
+
+// connect: only a broadcast destination of the socket's own family, given whole, is kept
+// from the real library.
+TEST(ConnectPath, BroadcastDestinationsOfFullLength) {
+  auto all = Inet(255, 255, 255, 255, 300);
+  auto one = Inet(203, 0, 113, 7, 300);
+  auto bc = Ipx({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0x34, 0x12);
+  auto node = Ipx({0x00, 0x00, 0xCB, 0x00, 0x71, 0x07}, 0x34, 0x12);
+  struct Case {
+    bool ipx;
+    const uint8_t* name;
+    int len;
+    ConnectPath want;
+  } cases[] = {
+      {false, all.data(), 16, ConnectPath::kInetBroadcast},
+      {false, all.data(), 15, ConnectPath::kPassThrough},
+      {false, one.data(), 16, ConnectPath::kPassThrough},
+      {false, bc.data(), 16, ConnectPath::kPassThrough},  // an IPX record on a TCP/IP socket
+      {false, nullptr, 16, ConnectPath::kPassThrough},
+      {true, bc.data(), 14, ConnectPath::kIpxBroadcast},
+      {true, bc.data(), 13, ConnectPath::kPassThrough},
+      {true, node.data(), 14, ConnectPath::kPassThrough},
+      {true, all.data(), 16, ConnectPath::kPassThrough},  // a sockaddr_in on an IPX socket
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChooseConnectPath(c.ipx, c.name, c.len), c.want) << c.ipx << " " << c.len;
+  }
+  // The link header's port field, as sendto to the same destination writes it.
+  EXPECT_EQ(BroadcastPortField(ConnectPath::kInetBroadcast, all.data()), 300);
+  EXPECT_EQ(BroadcastPortField(ConnectPath::kIpxBroadcast, bc.data()), IpxSocketRaw(bc.data()));
+  EXPECT_EQ(BroadcastPortField(ConnectPath::kIpxBroadcast, bc.data()), 0x1234);
+}
+
+// sendto without a destination on a socket connected to a broadcast goes to the launcher;
+// with one, it takes the usual road.
+TEST(SendPath, ConnectedBroadcastWithoutDestination) {
+  auto one = Inet(203, 0, 113, 7, 300);
+  EXPECT_EQ(ChooseSendPath(false, nullptr, 0, true), SendPath::kConnectedBroadcast);
+  EXPECT_EQ(ChooseSendPath(true, nullptr, 0, true), SendPath::kConnectedBroadcast);
+  EXPECT_EQ(ChooseSendPath(false, one.data(), 16, true), SendPath::kPassThrough);
+  EXPECT_EQ(ChooseSendPath(false, nullptr, 0, false), SendPath::kPassThrough);
+  EXPECT_EQ(ChooseSendPath(true, nullptr, 0, false), SendPath::kBadDestination);
+}
+
+TEST(BroadcastPeers, RememberedUntilForgottenAndBounded) {
+  auto all = Inet(255, 255, 255, 255, 300);
+  auto bc = Ipx({0xFF, 0xFF, 0, 0, 0, 0}, 0x2C, 0x01);
+  ASSERT_EQ(BroadcastPeerCount(), 0);
+  EXPECT_FALSE(FindBroadcastPeer(7, nullptr));
+  ASSERT_TRUE(RememberBroadcastPeer(7, 300, all.data(), 16));
+  ASSERT_TRUE(RememberBroadcastPeer(8, 300, bc.data(), 14));
+  ASSERT_TRUE(RememberBroadcastPeer(7, 301, all.data(), 16));  // connected again: replaced
+  BroadcastPeer p{};
+  ASSERT_TRUE(FindBroadcastPeer(7, &p));
+  EXPECT_EQ(p.port_field, 301);
+  EXPECT_EQ(p.length, 16);
+  EXPECT_EQ(memcmp(p.address, all.data(), 16), 0);
+  ASSERT_TRUE(FindBroadcastPeer(8, &p));
+  EXPECT_EQ(p.length, 14);
+  EXPECT_EQ(memcmp(p.address, bc.data(), 14), 0);
+  EXPECT_EQ(BroadcastPeerCount(), 2);
+  ForgetBroadcastPeer(7);
+  ForgetBroadcastPeer(99);
+  EXPECT_FALSE(FindBroadcastPeer(7, &p));
+  EXPECT_TRUE(FindBroadcastPeer(8, &p));
+  EXPECT_FALSE(RememberBroadcastPeer(9, 1, all.data(), 17));
+  EXPECT_FALSE(RememberBroadcastPeer(9, 1, nullptr, 16));
+  for (int h = 100; BroadcastPeerCount() < kBroadcastPeersMax; ++h) {
+    ASSERT_TRUE(RememberBroadcastPeer(h, 1, all.data(), 16));
+  }
+  EXPECT_FALSE(RememberBroadcastPeer(9, 1, all.data(), 16)) << "full";
+  EXPECT_TRUE(RememberBroadcastPeer(8, 2, all.data(), 16)) << "a known socket needs no room";
+  for (int h = 100; h < 100 + kBroadcastPeersMax; ++h) ForgetBroadcastPeer(h);
+  ForgetBroadcastPeer(8);
+  EXPECT_EQ(BroadcastPeerCount(), 0);
+}
+
+// A socket bound to one of the machine's addresses sends its link datagrams to that address;
+// every other socket to 127.0.0.1.
+TEST(LinkDestination, TheSocketsOwnAddressOrLoopback) {
+  EXPECT_EQ(LinkDestinationFor(0), NetAddr(127, 0, 0, 1));
+  EXPECT_EQ(LinkDestinationFor(NetAddr(127, 0, 0, 1)), NetAddr(127, 0, 0, 1));
+  EXPECT_EQ(LinkDestinationFor(NetAddr(127, 0, 0, 2)), NetAddr(127, 0, 0, 1));
+  EXPECT_EQ(LinkDestinationFor(NetAddr(255, 255, 255, 255)), NetAddr(127, 0, 0, 1));
+  EXPECT_EQ(LinkDestinationFor(NetAddr(203, 0, 113, 11)), NetAddr(203, 0, 113, 11));
+}
+
+TEST(PortOrder, HostAndNetworkOrderWithoutWinsock) {
+  const uint16_t raw = PortRawFromHost(300);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&raw)[0], 0x01);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&raw)[1], 0x2C);
+  EXPECT_EQ(PortHostFromRaw(raw), 300);
+  EXPECT_EQ(LoopbackAddressNet(), NetAddr(127, 0, 0, 1));
 }
 
 TEST(WsaRecvRewrite, OnlyOneBufferCompletingInsideTheCall) {

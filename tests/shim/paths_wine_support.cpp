@@ -48,6 +48,7 @@ bool LoadShim(const std::string& path, ShimApi* api, std::string* why) {
   ok &= Look(api->dll, "bind", &api->bind, why);
   ok &= Look(api->dll, "closesocket", &api->closesocket, why);
   ok &= Look(api->dll, "connect", &api->connect, why);
+  ok &= Look(api->dll, "getpeername", &api->getpeername, why);
   ok &= Look(api->dll, "sendto", &api->sendto, why);
   ok &= Look(api->dll, "send", &api->send, why);
   ok &= Look(api->dll, "recvfrom", &api->recvfrom, why);

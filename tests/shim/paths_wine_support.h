@@ -23,6 +23,7 @@ struct ShimApi {
   decltype(&::bind) bind = nullptr;
   decltype(&::closesocket) closesocket = nullptr;
   decltype(&::connect) connect = nullptr;
+  decltype(&::getpeername) getpeername = nullptr;
   decltype(&::sendto) sendto = nullptr;
   decltype(&::send) send = nullptr;
   decltype(&::recvfrom) recvfrom = nullptr;

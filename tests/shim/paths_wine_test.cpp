@@ -83,20 +83,38 @@ class Paths : public ::testing::Test {
     return s;
   }
 
-  // One datagram on the launcher's socket, with its source.
-  std::vector<uint8_t> AtLauncher(sockaddr_in* from = nullptr) {
-    std::vector<uint8_t> d;
-    if (!Readable(launcher_.get(), kWait)) return d;
-    char buf[4096];
-    sockaddr_in src = {};
-    int len = sizeof src;
-    const int r = ::recvfrom(launcher_.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
-    if (r >= 0) d.assign(buf, buf + r);
-    if (from) *from = src;
-    return d;
+  // The next datagram on the launcher's socket within ms, with its source; socket notices
+  // are set aside into notices_ (a session library that knows only link datagrams drops them).
+  std::vector<uint8_t> NextAtLauncher(int ms, sockaddr_in* from) {
+    for (;;) {
+      std::vector<uint8_t> d;
+      if (!Readable(launcher_.get(), ms)) return d;
+      char buf[4096];
+      sockaddr_in src = {};
+      int len = sizeof src;
+      const int r = ::recvfrom(launcher_.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
+      if (r < 0) return d;
+      LinkNotice notice;
+      if (LinkParseNotice(buf, static_cast<size_t>(r), &notice)) {
+        notices_.push_back(notice);
+        continue;
+      }
+      d.assign(buf, buf + r);
+      if (from) *from = src;
+      return d;
+    }
   }
+  std::vector<uint8_t> AtLauncher(sockaddr_in* from = nullptr) { return NextAtLauncher(kWait, from); }
+  bool LauncherQuiet() { return NextAtLauncher(kQuiet, nullptr).empty(); }
 
-  bool LauncherQuiet() { return !Readable(launcher_.get(), kQuiet); }
+  // The notices the shim sent since the last call (waiting a moment for stragglers).
+  std::vector<LinkNotice> TakeNotices() {
+    const bool quiet = LauncherQuiet();
+    EXPECT_TRUE(quiet) << "a datagram other than a notice reached the launcher";
+    std::vector<LinkNotice> n;
+    n.swap(notices_);
+    return n;
+  }
 
   // Sends from the launcher's socket (source 127.0.0.1:3668) to the game's port.
   void FromLauncher(SOCKET game, const std::vector<uint8_t>& d) {
@@ -112,6 +130,7 @@ class Paths : public ::testing::Test {
 
   RealSocket launcher_;
   std::vector<SOCKET> game_;
+  std::vector<LinkNotice> notices_;
   Trace trace_;
 };
 
@@ -294,6 +313,95 @@ TEST_F(Paths, SendPassesThroughAndDumpsOnlyWhatWasSent) {
   const std::vector<TraceLine> lines = Lines();
   EXPECT_EQ(CountText(lines, "dump of 5 bytes"), 1) << Dump(lines);
   EXPECT_EQ(CountText(lines, "dump of 0 bytes"), 0) << Dump(lines);
+}
+
+// A datagram socket connected to a broadcast destination sends through the link (send, and
+// sendto without a destination), names that destination as its peer, and hears the relayed
+// broadcasts for its port, which a socket really connected there would filter out.
+TEST_F(Paths, SocketConnectedToABroadcastUsesTheLink) {
+  for (bool ipx : {false, true}) {
+    SOCKET g = ipx ? Shim().socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX) : Shim().socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(g, INVALID_SOCKET);
+    game_.push_back(g);
+    RealSocket lan(RealUdp("0.0.0.0", 4000));  // would see the broadcast if it reached the network
+    sockaddr_in all = Inet("255.255.255.255", 4000);
+    SOCKADDR_IPX bc = IpxDest({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0xA0, 0x0F);  // socket 4000
+    const sockaddr* to = ipx ? reinterpret_cast<sockaddr*>(&bc) : reinterpret_cast<sockaddr*>(&all);
+    const int tolen = ipx ? sizeof bc : sizeof all;
+    ASSERT_EQ(Shim().connect(g, to, tolen), 0) << ipx;
+    // Bound as a real connect would bind it, and announced.
+    const std::vector<LinkNotice> notices = TakeNotices();
+    ASSERT_EQ(notices.size(), 1u) << ipx;
+    EXPECT_EQ(notices[0].kind, kNoticeBound);
+    EXPECT_EQ(notices[0].port, LocalPort(g));
+
+    unsigned char peer[16] = {};
+    int peerlen = sizeof peer;
+    ASSERT_EQ(Shim().getpeername(g, reinterpret_cast<sockaddr*>(peer), &peerlen), 0);
+    EXPECT_EQ(peerlen, tolen);
+    EXPECT_EQ(memcmp(peer, to, tolen), 0);
+
+    ASSERT_EQ(Shim().send(g, "hello", 5, 0), 5) << ipx;
+    ASSERT_EQ(Shim().sendto(g, "again", 5, 0, nullptr, 0), 5) << ipx;
+    for (const char* text : {"hello", "again"}) {
+      sockaddr_in from = {};
+      const std::vector<uint8_t> d = AtLauncher(&from);
+      ASSERT_EQ(d.size(), 17u) << text;
+      EXPECT_EQ(LinkGetPort(d.data()), 4000);
+      EXPECT_EQ(memcmp(d.data() + 12, text, 5), 0);
+      EXPECT_EQ(ntohs(from.sin_port), LocalPort(g)) << "sent from the game's own socket";
+    }
+    EXPECT_FALSE(Readable(lan.get(), kQuiet)) << "the broadcast reached the network";
+
+    const std::vector<uint8_t> p = Payload(9);
+    FromLauncher(g, LinkDatagram(4000, "203.0.113.5", p));
+    char buf[64];
+    ASSERT_EQ(Shim().recv(g, buf, sizeof buf, 0), 9) << ipx;
+    EXPECT_EQ(memcmp(buf, p.data(), 9), 0);
+  }
+}
+
+// The shim tells the session library of every datagram socket it binds and closes, with the
+// address and port it is bound to; a stream socket is none of its business.
+TEST_F(Paths, BindAndCloseOfDatagramSocketsAreAnnounced) {
+  struct Case {
+    int family;
+    int type;
+    int protocol;
+    const char* address;  // for AF_INET
+    bool announced;
+  } cases[] = {{AF_INET, SOCK_DGRAM, 0, "0.0.0.0", true},
+               {AF_INET, SOCK_DGRAM, 0, kHere, true},
+               {AF_INET, SOCK_DGRAM, 0, kLoopback, true},
+               {AF_IPX, SOCK_DGRAM, NSPROTO_IPX, nullptr, true},
+               {AF_INET, SOCK_STREAM, 0, "0.0.0.0", false},
+               {AF_IPX, SOCK_SEQPACKET, NSPROTO_SPX, nullptr, false}};
+  for (const Case& c : cases) {
+    SOCKET g = Shim().socket(c.family, c.type, c.protocol);
+    ASSERT_NE(g, INVALID_SOCKET);
+    sockaddr_in in = Inet(c.address ? c.address : "0.0.0.0", 0);
+    SOCKADDR_IPX ipx = {};
+    ipx.sa_family = AF_IPX;
+    const int r = c.family == AF_IPX ? Shim().bind(g, reinterpret_cast<sockaddr*>(&ipx), sizeof ipx)
+                                     : Shim().bind(g, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    ASSERT_EQ(r, 0);
+    const u_short port = LocalPort(g);
+    std::vector<LinkNotice> n = TakeNotices();
+    ASSERT_EQ(n.size(), c.announced ? 1u : 0u) << (c.address ? c.address : "ipx") << " " << c.type;
+    if (c.announced) {
+      EXPECT_EQ(n[0].kind, kNoticeBound);
+      EXPECT_EQ(n[0].port, port);
+      EXPECT_EQ(n[0].address_net, in.sin_addr.s_addr);
+    }
+    ASSERT_EQ(Shim().closesocket(g), 0);
+    n = TakeNotices();
+    ASSERT_EQ(n.size(), c.announced ? 1u : 0u);
+    if (c.announced) {
+      EXPECT_EQ(n[0].kind, kNoticeClosed);
+      EXPECT_EQ(n[0].port, port);
+      EXPECT_EQ(n[0].address_net, in.sin_addr.s_addr);
+    }
+  }
 }
 
 // ---- inbound -----------------------------------------------------------------------------
@@ -487,18 +595,131 @@ TEST_F(Paths, TcpipSourceRecordTooShortIsAFaultAndKeepsTheDatagram) {
   EXPECT_EQ(memcmp(buf, p.data(), 20), 0);
 }
 
-TEST_F(Paths, RecvNeverUnwrapsAndFionreadCountsTheHeader) {
-  SOCKET g = GameUdp();
-  const std::vector<uint8_t> d = LinkDatagram(300, "203.0.113.5", Payload(20));
-  FromLauncher(g, d);
-  u_long pending = 0;
-  trace_.Mark();
-  ASSERT_EQ(Shim().ioctlsocket(g, FIONREAD, &pending), 0);
-  EXPECT_EQ(pending, 32u);
-  EXPECT_EQ(CountText(Lines(), Tagged("mp_ioctlsocket called with a command of FIONREAD")), 1) << Dump(Lines());
-  char buf[64];
-  ASSERT_EQ(Shim().recv(g, buf, sizeof buf, 0), 32);
-  EXPECT_EQ(memcmp(buf, d.data(), 32), 0);
+// recv unwraps as recvfrom does, so a game that peeks with one and reads with the other gets
+// the same bytes both times. (FIONREAD still counts the datagram as it waits, header and all:
+// a game that sizes its buffer by it has room to spare.)
+TEST_F(Paths, PeekThenReadGivesTheSameBytesThroughEitherCall) {
+  enum Call { kRecv, kRecvfrom };
+  const Call pairs[][2] = {{kRecvfrom, kRecv}, {kRecv, kRecvfrom}, {kRecv, kRecv}};
+  for (bool ipx : {false, true}) {
+    SOCKET g = ipx ? GameIpx() : GameUdp();
+    for (const auto& pair : pairs) {
+      const std::vector<uint8_t> p = Payload(20, static_cast<uint8_t>(0x30 + pair[0] * 2 + pair[1]));
+      FromLauncher(g, LinkDatagram(300, "203.0.113.5", p));
+      u_long pending = 0;
+      ASSERT_EQ(Shim().ioctlsocket(g, FIONREAD, &pending), 0);
+      EXPECT_EQ(pending, 32u);
+      for (int step = 0; step < 2; ++step) {
+        char buf[64];
+        unsigned char from[16];
+        int fromlen = sizeof from;
+        const int flags = step == 0 ? MSG_PEEK : 0;
+        const int n = pair[step] == kRecv
+                          ? Shim().recv(g, buf, sizeof buf, flags)
+                          : Shim().recvfrom(g, buf, sizeof buf, flags, reinterpret_cast<sockaddr*>(from), &fromlen);
+        ASSERT_EQ(n, 20) << "ipx " << ipx << " step " << step << " call " << pair[step];
+        EXPECT_EQ(memcmp(buf, p.data(), 20), 0) << "ipx " << ipx << " step " << step;
+      }
+      EXPECT_FALSE(Readable(g, 0)) << "the read did not take the datagram";
+    }
+  }
+}
+
+// The sending socket's port travels in the header; the far game sees it as the source port,
+// in either address form. 0 there means the port the datagram was sent to.
+TEST_F(Paths, SourcePortComesFromTheHeader) {
+  for (bool ipx : {false, true}) {
+    for (u_short source : {static_cast<u_short>(50000), static_cast<u_short>(0)}) {
+      SOCKET g = ipx ? GameIpx() : GameUdp();
+      std::vector<uint8_t> d = LinkDatagram(300, "203.0.113.5", Payload(5));
+      LinkSetSourcePort(d.data(), source);
+      FromLauncher(g, d);
+      char buf[64];
+      unsigned char from[16] = {};
+      int fromlen = sizeof from;
+      ASSERT_EQ(Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(from), &fromlen), 5);
+      const u_short want = source != 0 ? source : 300;
+      if (ipx) {
+        EXPECT_EQ(from[12] | (from[13] << 8), want) << source;  // sa_socket, as it lies in memory
+      } else {
+        EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in*>(from)->sin_port), want) << source;
+      }
+    }
+  }
+}
+
+// A game socket bound to the machine's own address gets relayed datagrams sent to that
+// address, so they come from it, port 3668: unwrapped. The same source is nothing special to
+// a socket bound to every address (the session library reaches that one on 127.0.0.1).
+TEST_F(Paths, SocketOnTheMachinesOwnAddressUnwrapsFromThatAddress) {
+  launcher_.reset(INVALID_SOCKET);  // Wine refuses a second address on port 3668
+  RealSocket own_link(RealUdp(kHere, LINK_PORT));
+  ASSERT_NE(own_link.get(), INVALID_SOCKET) << WSAGetLastError();
+  SOCKET bound = Shim().socket(AF_INET, SOCK_DGRAM, 0);
+  game_.push_back(bound);
+  sockaddr_in here = Inet(kHere, 0);
+  ASSERT_EQ(Shim().bind(bound, reinterpret_cast<sockaddr*>(&here), sizeof here), 0);
+  SOCKET wildcard = GameUdp();
+  const std::vector<uint8_t> p = Payload(20);
+  const std::vector<uint8_t> d = LinkDatagram(300, "198.51.100.9", p);
+  for (SOCKET g : {bound, wildcard}) {
+    sockaddr_in to = Inet(kHere, LocalPort(g));
+    ASSERT_EQ(::sendto(own_link.get(), reinterpret_cast<const char*>(d.data()), 32, 0,
+                       reinterpret_cast<sockaddr*>(&to), sizeof to), 32);
+    ASSERT_TRUE(Readable(g, kWait));
+    char buf[64];
+    sockaddr_in from = {};
+    int fromlen = sizeof from;
+    const int n = Shim().recvfrom(g, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
+    if (g == bound) {
+      ASSERT_EQ(n, 20);
+      EXPECT_EQ(memcmp(buf, p.data(), 20), 0);
+      EXPECT_EQ(from.sin_addr.s_addr, inet_addr("198.51.100.9"));
+    } else {
+      ASSERT_EQ(n, 32) << "unwrapped for a socket the session library never sends to that way";
+      EXPECT_EQ(from.sin_addr.s_addr, inet_addr(kHere));
+    }
+  }
+}
+
+// Stream sockets: what arrives is what was sent, whatever it looks like and wherever it comes
+// from, and recvfrom ignores the source record as Winsock does, short or not.
+TEST_F(Paths, StreamSocketsPassDataThroughAndIgnoreTheSourceRecord) {
+  for (bool spx : {false, true}) {
+    RealSocket listener(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in at = Inet(kLoopback, LINK_PORT);  // TCP port 3668: nothing to do with the link
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << spx;
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    SOCKET g = spx ? Shim().socket(AF_IPX, SOCK_SEQPACKET, NSPROTO_SPX) : Shim().socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(g, INVALID_SOCKET);
+    game_.push_back(g);
+    ASSERT_EQ(Shim().connect(g, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << spx;
+    RealSocket peer(::accept(listener.get(), nullptr, nullptr));
+    ASSERT_NE(peer.get(), INVALID_SOCKET);
+    const std::vector<uint8_t> d = LinkDatagram(300, "203.0.113.5", Payload(20));
+    for (int call = 0; call < 4; ++call) {
+      ASSERT_EQ(::send(peer.get(), reinterpret_cast<const char*>(d.data()), 32, 0), 32);
+      ASSERT_TRUE(Readable(g, kWait));
+      char buf[32];
+      unsigned char from[16];
+      memset(from, 0xEE, sizeof from);
+      int fromlen = call == 1 ? 4 : sizeof from;
+      int got = 0;
+      while (got < 32) {
+        int n;
+        if (call == 0) n = Shim().recv(g, buf + got, 32 - got, 0);
+        else if (call == 3) n = Shim().recvfrom(g, buf + got, 32 - got, 0, reinterpret_cast<sockaddr*>(from), nullptr);
+        else n = Shim().recvfrom(g, buf + got, 32 - got, 0, reinterpret_cast<sockaddr*>(from), &fromlen);
+        ASSERT_GT(n, 0) << "spx " << spx << " call " << call << " error " << Shim().WSAGetLastError();
+        got += n;
+      }
+      EXPECT_EQ(memcmp(buf, d.data(), 32), 0) << "spx " << spx << " call " << call;
+      EXPECT_EQ(from[0], 0xEE) << "the source record was written: spx " << spx << " call " << call;
+      if (call == 1) {
+        EXPECT_EQ(fromlen, 4);
+      }
+    }
+  }
 }
 
 TEST_F(Paths, FionbioSwitchesTheRealSocketForIpxSocketsToo) {
@@ -733,16 +954,27 @@ TEST_F(WsaPaths, IpxSourceRecordTooShortIsAFault) {
   EXPECT_EQ(got, 20u);
 }
 
-TEST_F(WsaPaths, WsaRecvIsAPassThrough) {
-  SOCKET g = GameUdp();
-  const std::vector<uint8_t> d = LinkDatagram(300, "203.0.113.5", Payload(20));
-  FromLauncher(g, d);
-  char buf[64];
-  WSABUF wb = {sizeof buf, buf};
-  DWORD got = 0, flags = 0;
-  ASSERT_EQ(Shim().WSARecv(g, &wb, 1, &got, &flags, nullptr, nullptr), 0);
-  EXPECT_EQ(got, 32u);
-  EXPECT_EQ(memcmp(buf, d.data(), 32), 0);
+// WSARecv unwraps as recv does; several buffers still reach the real library unchanged.
+TEST_F(WsaPaths, WsaRecvUnwrapsIntoTheOnlyBuffer) {
+  for (bool ipx : {false, true}) {
+    SOCKET g = ipx ? GameIpx() : GameUdp();
+    const std::vector<uint8_t> p = Payload(20);
+    const std::vector<uint8_t> d = LinkDatagram(300, "203.0.113.5", p);
+    FromLauncher(g, d);
+    char buf[64];
+    WSABUF wb = {sizeof buf, buf};
+    DWORD got = 0, flags = 0;
+    ASSERT_EQ(Shim().WSARecv(g, &wb, 1, &got, &flags, nullptr, nullptr), 0) << ipx;
+    EXPECT_EQ(got, 20u) << ipx;
+    EXPECT_EQ(memcmp(buf, p.data(), 20), 0) << ipx;
+
+    FromLauncher(g, d);
+    char first[8], rest[64];
+    WSABUF two[2] = {{sizeof first, first}, {sizeof rest, rest}};
+    ASSERT_EQ(Shim().WSARecv(g, two, 2, &got, &flags, nullptr, nullptr), 0);
+    EXPECT_EQ(got, 32u);
+    EXPECT_EQ(memcmp(first, d.data(), 8), 0);
+  }
 }
 
 }  // namespace

@@ -117,7 +117,9 @@ class Network {
   uint64_t order_ = 0;
   intptr_t next_handle_ = 100;
   uint16_t next_ephemeral_ = 49152;
-  static uint64_t Key(uint32_t ip, uint16_t port) { return (static_cast<uint64_t>(ip) << 16) | port; }
+  static uint64_t Key(uint32_t ip, uint16_t port) {
+    return (static_cast<uint64_t>(ip) << 16) | port;
+  }
 
   std::map<intptr_t, Socket> sockets_;
   std::map<uint64_t, intptr_t> bound_;  // Key(ip, port) -> handle

@@ -1,8 +1,8 @@
 // The platform differences of the shim's portable parts, all here: a recursive lock, and
 // keeping the thread's last-error code across trace calls (on Windows it is the Winsock
 // error the game reads; natively there is nothing to keep).
-#ifndef ORB_ORBWS_PLATFORM_H
-#define ORB_ORBWS_PLATFORM_H
+#ifndef ORB_ORBWS_SHIM_PLATFORM_H
+#define ORB_ORBWS_SHIM_PLATFORM_H
 
 #ifdef _WIN32
 #include <windows.h>

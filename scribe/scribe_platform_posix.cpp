@@ -1,5 +1,5 @@
 // POSIX side of the platform layer: the native build, where the trace log is tested.
-#include "platform.h"
+#include "scribe_platform.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,5 +1,5 @@
 // Windows side of the platform layer: what SCRIBE.DLL runs on.
-#include "platform.h"
+#include "scribe_platform.h"
 
 #include <windows.h>
 

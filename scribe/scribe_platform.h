@@ -1,8 +1,9 @@
 // The few operating-system services the trace log needs, behind one thin layer:
-// platform_win.cpp for Windows, platform_posix.cpp for the native build and its tests.
+// scribe_platform_win.cpp for Windows, scribe_platform_posix.cpp for the native build and
+// its tests.
 // Nothing here throws; every failure is a false or kNoFile result.
-#ifndef ORB_SCRIBE_PLATFORM_H
-#define ORB_SCRIBE_PLATFORM_H
+#ifndef ORB_SCRIBE_SCRIBE_PLATFORM_H
+#define ORB_SCRIBE_SCRIBE_PLATFORM_H
 
 #include <stddef.h>
 #include <stdint.h>
