@@ -30,6 +30,11 @@
 //   offset 8  4 bytes  the address the socket is bound to, network byte order (0 for every
 //                      address of the machine)
 //
+// From the shim the address field is 127.0.0.1 for a broadcast; for a datagram the game sent
+// to a group member the session library routes (route_table.h) it is that member's address,
+// with the destination port in the port field; with port 0 it is a notice about that member
+// (member_notice.h).
+//
 // Plain functions over caller buffers: no allocation, no sockets, safe on any input.
 #ifndef ORB_COMMON_LINK_H
 #define ORB_COMMON_LINK_H

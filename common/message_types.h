@@ -15,11 +15,12 @@ enum OrbMessageType : uint16_t {
                             // server to member: the bare link datagram
   kMsgRelayUnicast = 9,     // a game datagram for one member, through the server
   kMsgLeave = 10,           // the session ends: leave the group now
+  kMsgPathReport = 20,      // takes relayed datagrams; path key, local candidates
   // Server to member.
   kMsgJoinOutcome = 16,     // joined (with the members present) or refused, with why
   kMsgMembers = 17,         // who is in the group: joins, leaves, round-trip times
-  kMsgUnicastDelivery = 18, // a game datagram from one member, through the server
-  kMsgPathInfo = 19,        // the address the server sees this member at
+  kMsgUnicastDelivery = 18, // a game datagram of another member, with the sender named
+  kMsgPathInfo = 19,        // where the server sees this member and the other members
 };
 
 #endif

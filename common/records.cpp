@@ -33,12 +33,23 @@ bool GroupNameFits(const char* group) {
   return strnlen(group, kGroupField) < kGroupField;
 }
 
-bool BuildJoinRecord(const char* group, uint8_t out[kJoinRecordSize]) {
-  if (!GroupNameFits(group) || out == nullptr) return false;
+bool PlayerNameFits(const char* player) {
+  if (player == nullptr || player[0] == '\0') return false;
+  const size_t n = strnlen(player, kPlayerField);
+  if (n >= kPlayerField) return false;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(player[i]);
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+bool BuildJoinRecord(const char* group, uint8_t out[kJoinRecordSize], const char* player) {
+  if (!GroupNameFits(group) || !PlayerNameFits(player) || out == nullptr) return false;
   memset(out, 0, kJoinRecordSize);
   PutGroup(out, group);
   WriteU32(out + 64, 0);
-  memcpy(out + 68, "NoName", 7);
+  memcpy(out + 68, player, strlen(player));
   return true;
 }
 

@@ -4,7 +4,7 @@
 // Join record, message type 0, exactly 92 bytes, once per game launch:
 //   offset 0   64 bytes  group name, zero-terminated
 //   offset 64   4 bytes  unsigned, always 0 (not read)
-//   offset 68  24 bytes  player name, zero-terminated: always "NoName" from this library
+//   offset 68  24 bytes  player name, zero-terminated: "NoName" unless the launcher named one
 //
 // Relay record, message type 8, 72 + n bytes, one per game broadcast:
 //   offset 0   64 bytes  group name, zero-terminated
@@ -60,9 +60,17 @@ struct RelayRecord {
 // True when group is a non-empty text that fits the 64-byte group field.
 bool GroupNameFits(const char* group);
 
-// Writes the join record into out. Returns false, writing nothing, when the group does
-// not fit its field.
-bool BuildJoinRecord(const char* group, uint8_t out[kJoinRecordSize]);
+// The player name of a launcher that names nobody.
+#define ORB_DEFAULT_PLAYER_NAME "NoName"
+
+// True when player is 1 to 23 bytes, none of them a control character: it fits the
+// 24-byte player field of the join record.
+bool PlayerNameFits(const char* player);
+
+// Writes the join record into out. Returns false, writing nothing, when the group or the
+// player name does not fit its field.
+bool BuildJoinRecord(const char* group, uint8_t out[kJoinRecordSize],
+                     const char* player = ORB_DEFAULT_PLAYER_NAME);
 
 // Writes the relay record for the n-byte link datagram into out (capacity bytes).
 // Returns 72 + n, or 0 (nothing written) when the group does not fit, datagram is null

@@ -12,6 +12,19 @@
 # orblan and the group server. Unicast between the hosts is routed. Nothing is created in
 # the root namespace, and no traffic leaves these namespaces.
 #
+# With "lab_up ID home", the players sit behind home routers instead, as almost every player
+# does: each router has a public address on the router's segment and a home network of its
+# own, masquerades what leaves it (nftables), and lets nothing in that the home did not ask
+# for, like a home router with no port forwarded:
+#
+#   <id>-ra   203.0.113.21 outside, 198.51.100.1 at home    <id>-a 198.51.100.2   player A
+#   <id>-rb   203.0.113.22 outside, 198.51.100.65 at home   <id>-b 198.51.100.66  player B
+#
+# "lab_up ID home-random" gives the routers a new random port for every destination (a
+# "symmetric" NAT), so that no direct path between the players can ever be opened.
+# LAB_A_ADDR and LAB_B_ADDR are then the home addresses; LAB_A_PUBLIC and LAB_B_PUBLIC the
+# routers' outside ones (in the flat lab they are the same).
+#
 # Name look-ups inside the hosts use their own /etc/hosts ("orbserver.lab" is the server)
 # and a resolver on 127.0.0.1 where nothing answers, so an unknown name fails at once and
 # no query leaves the host.
@@ -22,7 +35,10 @@
 LAB_SERVER_ADDR=203.0.113.1
 LAB_A_ADDR=203.0.113.11
 LAB_B_ADDR=203.0.113.12
+LAB_A_PUBLIC=$LAB_A_ADDR
+LAB_B_PUBLIC=$LAB_B_ADDR
 LAB_ROUTER_ADDR=203.0.113.254
+LAB_HOSTS=(srv a b net)  # every namespace of the lab, for lab_down
 LAB_SERVER_NAME=orbserver.lab
 LAB_ID=""
 LAB_PIDS=()
@@ -37,6 +53,9 @@ lab_need_root() {
   fi
   command -v ip >/dev/null || { echo "$1: needs iproute2 (the ip command)" >&2; exit 1; }
 }
+
+# lab_can_home: true when the home routers can be made (nftables' nft command).
+lab_can_home() { command -v nft >/dev/null; }
 
 # lab_host_addr HOST: the address of srv, a or b.
 lab_host_addr() {
@@ -56,35 +75,91 @@ lab_exec() {
   ip netns exec "$(lab_ns "$host")" "$@" {LAB_LOCK_FD}>&-
 }
 
-# lab_up ID: creates the hosts and the router. ID must be unique on the machine (it names
-# the namespaces) and at most 10 characters.
+# lab_names NS: the host's own /etc/hosts and resolver, read by "ip netns exec" in place of
+# the machine's.
+lab_names() {
+  mkdir -p "/etc/netns/$1"
+  printf '127.0.0.1 localhost\n%s %s\n' "$LAB_SERVER_ADDR" "$LAB_SERVER_NAME" > "/etc/netns/$1/hosts"
+  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$1/resolv.conf"
+}
+
+# lab_host_on_net HOST ADDR [IFNAME]: a namespace with one veth link to the router's segment.
+lab_host_on_net() {
+  local host=$1 addr=$2 ifname=${3:-eth0} ns
+  ns=$(lab_ns "$host")
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  ip -n "$ns" link add "$ifname" type veth peer name "to-$host" netns "$(lab_ns net)"
+  ip -n "$ns" addr add "$addr/24" dev "$ifname"
+  ip -n "$ns" link set "$ifname" up
+  # A default route makes 255.255.255.255 routable, as on any LAN machine.
+  ip -n "$ns" route add default via "$LAB_ROUTER_ADDR" dev "$ifname"
+  ip -n "$(lab_ns net)" addr add "$LAB_ROUTER_ADDR/32" dev "to-$host"
+  ip -n "$(lab_ns net)" link set "to-$host" up
+  ip -n "$(lab_ns net)" route add "$addr/32" dev "to-$host"
+  ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.proxy_arp=1"
+  ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.rp_filter=0"
+  lab_names "$ns"
+}
+
+# lab_home ROUTER HOST PUBLIC HOME RANDOM: a home router on the router's segment at PUBLIC
+# and at HOME (a /26) on the home network, with HOST behind it.
+lab_home() {
+  local router=$1 host=$2 public=$3 home=$4 random=$5 rns hns
+  lab_host_on_net "$router" "$public" wan
+  rns=$(lab_ns "$router")
+  hns=$(lab_ns "$host")
+  ip netns exec "$rns" sysctl -qw net.ipv4.ip_forward=1
+  ip netns add "$hns"
+  ip -n "$hns" link set lo up
+  ip -n "$hns" link add eth0 type veth peer name lan netns "$rns"
+  ip -n "$rns" addr add "$home/26" dev lan
+  ip -n "$rns" link set lan up
+  ip -n "$hns" addr add "$(lab_host_addr "$host")/26" dev eth0
+  ip -n "$hns" link set eth0 up
+  ip -n "$hns" route add default via "$home" dev eth0
+  lab_names "$hns"
+  # What leaves through the outside gets the router's address; from outside, only answers
+  # to what the home sent come in, to the router itself or through it.
+  ip netns exec "$rns" nft -f - <<NFT
+table ip home {
+  chain post { type nat hook postrouting priority srcnat; oifname "wan" masquerade $random; }
+  chain input { type filter hook input priority filter; policy accept;
+    iifname "wan" ct state established,related accept; iifname "wan" drop; }
+  chain forward { type filter hook forward priority filter; policy accept;
+    iifname "wan" ct state established,related accept; iifname "wan" drop; }
+}
+NFT
+}
+
+# lab_up ID [home|home-random]: creates the hosts and the router (see the top of this
+# file). ID must be unique on the machine (it names the namespaces) and at most 10
+# characters.
 lab_up() {
   LAB_ID=$1
-  local host ns addr
+  local mode=${2:-flat}
   ip netns add "$(lab_ns net)"
   ip -n "$(lab_ns net)" link set lo up
   ip netns exec "$(lab_ns net)" sysctl -qw net.ipv4.ip_forward=1
   ip netns exec "$(lab_ns net)" sysctl -qw net.ipv4.conf.all.rp_filter=0
-  for host in srv a b; do
-    ns=$(lab_ns "$host")
-    addr=$(lab_host_addr "$host")
-    ip netns add "$ns"
-    ip -n "$ns" link set lo up
-    ip -n "$ns" link add eth0 type veth peer name "to-$host" netns "$(lab_ns net)"
-    ip -n "$ns" addr add "$addr/24" dev eth0
-    ip -n "$ns" link set eth0 up
-    # A default route makes 255.255.255.255 routable, as on any LAN machine.
-    ip -n "$ns" route add default via "$LAB_ROUTER_ADDR" dev eth0
-    ip -n "$(lab_ns net)" addr add "$LAB_ROUTER_ADDR/32" dev "to-$host"
-    ip -n "$(lab_ns net)" link set "to-$host" up
-    ip -n "$(lab_ns net)" route add "$addr/32" dev "to-$host"
-    ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.proxy_arp=1"
-    ip netns exec "$(lab_ns net)" sysctl -qw "net.ipv4.conf.to-$host.rp_filter=0"
-    # Read by "ip netns exec" in place of /etc/hosts and /etc/resolv.conf.
-    mkdir -p "/etc/netns/$ns"
-    printf '127.0.0.1 localhost\n%s %s\n' "$LAB_SERVER_ADDR" "$LAB_SERVER_NAME" > "/etc/netns/$ns/hosts"
-    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$ns/resolv.conf"
-  done
+  lab_host_on_net srv "$LAB_SERVER_ADDR"
+  case "$mode" in
+    flat)
+      LAB_HOSTS=(srv a b net)
+      lab_host_on_net a "$LAB_A_ADDR"
+      lab_host_on_net b "$LAB_B_ADDR"
+      ;;
+    home|home-random)
+      local random=""
+      [ "$mode" = home-random ] && random="random"
+      LAB_HOSTS=(srv ra rb a b net)
+      LAB_A_ADDR=198.51.100.2 LAB_B_ADDR=198.51.100.66
+      LAB_A_PUBLIC=203.0.113.21 LAB_B_PUBLIC=203.0.113.22
+      lab_home ra a "$LAB_A_PUBLIC" 198.51.100.1 "$random"
+      lab_home rb b "$LAB_B_PUBLIC" 198.51.100.65 "$random"
+      ;;
+    *) echo "netlab: unknown lab '$mode'" >&2; return 1 ;;
+  esac
 }
 
 # lab_bg HOST LOG CMD...: starts CMD inside HOST in the background, its output into LOG;
@@ -123,21 +198,24 @@ lab_down() {
     sleep 0.1
   done
   for host in a b; do
+    [ -n "${LAB_WINE_ROOT:-}" ] || break
     ns=$(lab_ns "$host")
     ip netns exec "$ns" env WINEPREFIX="$(lab_prefix "$host")" wineserver -k >/dev/null 2>&1 || true
   done
   # Whatever still runs inside our namespaces was started by us (wine's helpers included).
-  for host in srv a b net; do
+  for host in "${LAB_HOSTS[@]}"; do
     for pid in $(ip netns pids "$(lab_ns "$host")" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
   done
   for pid in "${LAB_PIDS[@]+"${LAB_PIDS[@]}"}"; do wait "$pid" 2>/dev/null || true; done
-  for host in srv a b net; do
+  for host in "${LAB_HOSTS[@]}"; do
     ns=$(lab_ns "$host")
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "/etc/netns/$ns"
   done
   LAB_PIDS=()
   LAB_ID=""
+  LAB_A_ADDR=203.0.113.11 LAB_B_ADDR=203.0.113.12
+  LAB_A_PUBLIC=$LAB_A_ADDR LAB_B_PUBLIC=$LAB_B_ADDR
 }
 
 # lab_lossy_links PROGRAM LOG DELAY_MS JITTER_MS LOSS [SEED]: from now on PROGRAM (the native

@@ -2,8 +2,9 @@
 # The orblan demo: a group server and two players on one machine, each player's LAN game
 # finding the other's across the server, over UDP and over IPX. See demo/README.md.
 #
-#   sudo bash demo/run.sh [--duration SECONDS] [--rebuild]
+#   sudo bash demo/run.sh [--duration SECONDS] [--home] [--rebuild]
 #
+# --home puts each player behind a home router that forwards nothing (demo/netlab.sh).
 # Needs root (network namespaces). Runs without a terminal, ends by itself after the
 # duration, and removes its namespaces and processes on every exit, Ctrl+C included.
 set -euo pipefail
@@ -13,11 +14,13 @@ source "$top/demo/netlab.sh"
 
 duration=15
 rebuild=0
+lab=flat
 while [ $# -gt 0 ]; do
   case "$1" in
     --duration) duration=${2:-}; shift 2 ;;
     --rebuild) rebuild=1; shift ;;
-    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --home) lab=home; shift ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -74,8 +77,9 @@ trap on_interrupt INT TERM HUP
 trap 'exit 141' PIPE
 
 lab_wine_setup "$win/wine"
-lab_up "orbdemo$$"
+lab_up "orbdemo$$" "$lab"
 echo "demo: hosts ready: server $LAB_SERVER_ADDR ($LAB_SERVER_NAME), alice $LAB_A_ADDR, bob $LAB_B_ADDR"
+[ "$lab" = home ] && echo "demo: each behind a home router that forwards nothing: alice's is $LAB_A_PUBLIC, bob's $LAB_B_PUBLIC"
 echo "demo: a broadcast of one player's machine does not reach the other: only orblan carries it"
 
 lab_bg srv "$run/server.log" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0
@@ -145,8 +149,8 @@ summary() {  # NAME OTHER OTHER_ADDR
   [ -e "$run/$1/game/wsock32.dll" ] && { echo "  the shim was NOT removed from $1's game directory"; status=1; }
   return 0
 }
-summary alice bob "$LAB_B_ADDR"
-summary bob alice "$LAB_A_ADDR"
+summary alice bob "$LAB_B_PUBLIC"
+summary bob alice "$LAB_A_PUBLIC"
 echo "  launchers exited with $alice_rc (alice) and $bob_rc (bob)"
 [ "$alice_rc" -eq 0 ] && [ "$bob_rc" -eq 0 ] || status=1
 echo "demo: logs are in $run"

@@ -57,6 +57,24 @@ bool GoalReached(const Options& o, const LanGame& game,
   return true;
 }
 
+// Opens a TCP connection to the player at `from`, port --tcp-port, without waiting for it
+// (games that find each other over UDP and then play over TCP do this). Kept open to the end.
+void OpenTcp(const Options& o, const LanAddress& from, std::vector<SOCKET>* open) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return;
+  u_long on = 1;
+  ioctlsocket(s, FIONBIO, &on);
+  sockaddr_in to = from.u.in;
+  to.sin_port = htons(o.tcp_port);
+  const int rc = connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  const int error = rc == 0 ? 0 : WSAGetLastError();
+  char line[160];
+  std::snprintf(line, sizeof line, "NQ tcp to=%s:%u result=%d", inet_ntoa(to.sin_addr),
+                static_cast<unsigned>(o.tcp_port), error == WSAEWOULDBLOCK ? 0 : error);
+  if (o.machine) Print(line);
+  open->push_back(s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +152,7 @@ int main(int argc, char** argv) {
   uint64_t next_hello = start;
   unsigned sent = 0;
   char buf[1500];
+  std::vector<SOCKET> tcp;
   while (!g_stop && !sockets.empty()) {
     uint64_t now = MonotonicMs();
     if (now >= end) break;
@@ -171,7 +190,11 @@ int main(int argc, char** argv) {
       }
       Reaction r = game.OnDatagram(s->transport(), AddressText(s->transport(), from), buf,
                                    static_cast<size_t>(n), WallClockUs());
-      for (const Event& e : r.events) Print(FormatEvent(e, o.machine));
+      for (const Event& e : r.events) {
+        Print(FormatEvent(e, o.machine));
+        if (e.kind == EventKind::kPeer && s->transport() == Transport::kUdp && o.tcp_port != 0)
+          OpenTcp(o, from, &tcp);
+      }
       if (r.reply) {
         err = s->SendTo(from, r.reply_bytes);
         if (err != 0) PrintError(o, s->transport(), "sendto", err);
@@ -189,6 +212,7 @@ int main(int argc, char** argv) {
     std::snprintf(line, sizeof line, "NetQuest ends: %zu player(s) over UDP, %zu over IPX", udp_peers, ipx_peers);
   Print(line);
   sockets.clear();
+  for (SOCKET s : tcp) closesocket(s);
   WSACleanup();
   return goal ? o.exit_code : kExitGoalMissed;
 }

@@ -36,7 +36,8 @@ const char* UsageText() {
       "                       take the answers there; the game's port only listens\n"
       "  --expect N           exit 3 unless N players were found both ways on each transport\n"
       "  --until-found        end as soon as the --expect goal is reached\n"
-      "  --exit-code N        exit code of a run that reached its goal (default 0)\n";
+      "  --exit-code N        exit code of a run that reached its goal (default 0)\n"
+      "  --tcp-port N         open a TCP connection to each new UDP player at port N\n";
 }
 
 ParseResult ParseOptions(int argc, const char* const* argv, Options* out, std::string* error) {
@@ -116,6 +117,13 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options* out, std::s
         return ParseResult::kError;
       }
       o.expect = static_cast<uint32_t>(n);
+    } else if (std::strcmp(flag, "--tcp-port") == 0) {
+      if (!value(&v)) return ParseResult::kError;
+      if (!ToNumber(v, 10, 65535, &n) || n == 0) {
+        *error = std::string("--tcp-port takes 1 to 65535, not ") + v;
+        return ParseResult::kError;
+      }
+      o.tcp_port = static_cast<uint16_t>(n);
     } else if (std::strcmp(flag, "--exit-code") == 0) {
       if (!value(&v)) return ParseResult::kError;
       if (!ToNumber(v, 10, 255, &n)) {

@@ -31,6 +31,8 @@ struct Options {
   uint32_t expect = 0;              // peers to find both ways on every transport in use
   bool until_found = false;         // end as soon as the --expect goal is reached
   int exit_code = 0;                // exit code of a run that reached its goal
+  uint16_t tcp_port = 0;            // when not 0: open a TCP connection to each new UDP
+                                    // player at this port, as games that move to TCP do
 };
 
 enum class ParseResult { kRun, kHelp, kError };

@@ -12,6 +12,8 @@ enum ExitCode : int {
   kExitNoConfirmation = 6,   // the server did not confirm in time, or refused
   kExitShim = 7,             // the Winsock shim could not be placed in the game's directory
   kExitGameStart = 8,        // the game could not be started
+  kExitJoinRefused = 9,      // the server refused to let the player join the group
+  kExitOtherSession = 10,    // another orblan session on this machine holds the game link
   kExitInterrupted = 130,    // Ctrl+C before the game ran, or a game that had to be stopped
 };
 

@@ -22,15 +22,41 @@ bool ToNumber(const std::string& text, unsigned long min, unsigned long max, uns
 
 const char* LaunchUsageText() {
   return
-      "usage: orblaunch --server HOST[:PORT] --group NAME [--wait SECONDS] GAME.EXE [GAME ARGS...]\n"
+      "usage: orblaunch --server HOST[:PORT] --group NAME [--name PLAYER] [--wait SECONDS]\n"
+      "                 [--verbose] GAME.EXE [GAME ARGS...]\n"
       "Starts GAME.EXE so that its LAN games reach the other members of group NAME through\n"
       "the group server at HOST (UDP port PORT, default 3669).\n"
       "  --server HOST[:PORT]  the group server, by name or IPv4 address\n"
-      "  --group NAME          the group to play in (1 to 63 characters)\n"
+      "  --group NAME          the group to play in (1 to 63 characters; the case of letters\n"
+      "                        and spaces around the name do not matter)\n"
+      "  --name PLAYER         the name the others see (1 to 23 characters; default: your\n"
+      "                        Windows user name)\n"
       "  --wait SECONDS        how long to wait for the server to answer (default 15)\n"
+      "  --verbose             show the connection's trace lines here instead of writing\n"
+      "                        them to orblan-trace.log beside orblaunch.exe\n"
       "Exit code: the game's own, or 2 bad command line, 3 orblan.dll unusable, 4 server name\n"
-      "unknown, 5 no session could be opened, 6 the server did not answer, 7 the Winsock shim\n"
-      "could not be placed, 8 the game could not be started, 130 ended by Ctrl+C.\n";
+      "unknown, 5 no session could be opened, 6 the server did not answer or refused the\n"
+      "connection, 7 the Winsock shim could not be placed, 8 the game could not be started,\n"
+      "9 the server refused to let you join the group, 10 another orblan session runs on\n"
+      "this machine, 130 ended by Ctrl+C.\n";
+}
+
+bool PlayerNameUsable(const std::string& name) {
+  if (name.empty() || name.size() > kMaxPlayerLength) return false;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
+  }
+  return true;
+}
+
+std::string PlayerNameFrom(const std::string& user_name) {
+  std::string name = user_name.substr(0, kMaxPlayerLength);
+  for (char& c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return name;
 }
 
 bool ParseServer(const std::string& text, std::string* host, uint16_t* port) {
@@ -58,7 +84,11 @@ ParseResult ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions*
     std::string flag = argv[i];
     if (flag == "--help" || flag == "-h" || flag == "/?") return ParseResult::kHelp;
     if (flag.empty() || flag[0] != '-') break;  // the game's program
-    if (flag != "--server" && flag != "--group" && flag != "--wait") {
+    if (flag == "--verbose") {
+      o.verbose = true;
+      continue;
+    }
+    if (flag != "--server" && flag != "--group" && flag != "--wait" && flag != "--name") {
       *error = "unknown option " + flag;
       return ParseResult::kError;
     }
@@ -78,8 +108,18 @@ ParseResult ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions*
         *error = "--group takes a name of 1 to 63 characters";
         return ParseResult::kError;
       }
+      if (value.find_first_not_of(" \t") == std::string::npos) {
+        *error = "--group takes a name with more than spaces in it";
+        return ParseResult::kError;
+      }
       o.group = value;
       have_group = true;
+    } else if (flag == "--name") {
+      if (!PlayerNameUsable(value)) {
+        *error = "--name takes a name of 1 to 23 characters, without control characters";
+        return ParseResult::kError;
+      }
+      o.player = value;
     } else {
       unsigned long v = 0;
       if (!ToNumber(value, 1, 3600, &v)) {

@@ -1,5 +1,6 @@
 // orblaunch.exe: starts a LAN game inside an orblan session.
-//   orblaunch --server HOST[:PORT] --group NAME [--wait SECONDS] GAME.EXE [GAME ARGS...]
+//   orblaunch --server HOST[:PORT] --group NAME [--name PLAYER] [--wait SECONDS] [--verbose]
+//             GAME.EXE [GAME ARGS...]
 // orblan.dll (and orbws.dll, which it places beside the game) lie in orblaunch's directory.
 #include <windows.h>
 
@@ -17,6 +18,14 @@
 using namespace orblaunch;
 
 namespace {
+
+// The Windows user name, as a player name; "" when Windows does not say.
+std::string UserName() {
+  char name[256];
+  DWORD size = sizeof name;
+  if (!GetUserNameA(name, &size)) return "";
+  return PlayerNameFrom(name);
+}
 
 std::string OwnDirectory() {
   char path[MAX_PATH];
@@ -42,6 +51,8 @@ int main(int argc, char** argv) {
       break;
   }
 
+  if (options.player.empty()) options.player = UserName();
+  options.trace_path = OwnDirectory() + "\\orblan-trace.log";
   std::string dll = OwnDirectory() + "\\orblan.dll";
   std::unique_ptr<SessionLibrary> library = LoadOrbLan(dll, &error);
   if (!library) {

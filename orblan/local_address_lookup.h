@@ -4,9 +4,9 @@
 
 #include <stddef.h>
 
-// Fills text (size bytes, 128 in the session) with the host name, then replaces it with
-// the dotted text of the host's first address that qualifies (ChooseLocalAddress). An
-// unknown host name leaves it empty; a name without a qualifying address stays the name.
+// Fills text (size bytes, 128 in the session) with the dotted text of the host's address
+// that qualifies (ChooseLocalAddress): empty when the host name is unknown or no address
+// qualifies.
 void FindLocalAddress(char* text, size_t size);
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "link.h"
 #include "local_source.h"
+#include "member_link.h"
 #include "message_types.h"
 #include "platform.h"
 #include "records.h"
@@ -43,6 +44,17 @@ void TakeDatagram(SessionState& s, orb::Transport& t, LocalSourceCheck& local, u
   }
   // At least the magic must have arrived: shorter reads would test stale bytes.
   if (!LinkHasMagic(buffer, static_cast<size_t>(n))) return;
+  // The shim writes 127.0.0.1 into a broadcast, and a member's address into a datagram for
+  // that member (or, with port 0, into a notice about it).
+  if (n >= static_cast<int>(LINK_HEADER_SIZE) && buffer[8] != 127 && s.router != nullptr) {
+    if (LinkGetPort(buffer) == 0) {
+      NoteFromGame(s, buffer, n);
+    } else {
+      s.targets.Seen(from.ip, from.port);
+      RouteFromGame(s, t, buffer, n, from.port);
+    }
+    return;
+  }
   // The game socket it came from: where the far games answer, and where relayed datagrams
   // for that port are handed from now on. Stamped inside the buffer whatever n is.
   LinkSetSourcePort(buffer, from.port);
@@ -89,9 +101,10 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
 
 }  // namespace
 
-bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
+                      bool keep_game_sockets) {
   if (s.relay_running.exchange(true)) return false;
-  s.targets.Clear();  // the sockets of an earlier launch are gone
+  if (!keep_game_sockets) s.targets.Clear();  // the sockets of an earlier launch are gone
   try {
     std::thread(RelayWorker, std::ref(s), std::ref(t), port).detach();
   } catch (const std::system_error&) {
@@ -126,7 +139,10 @@ void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port) {
   s.relay_bound.store(true);
   // Without non-blocking mode a drained socket would block the worker: one per wake then.
   const int burst = orb::UdpSetNonBlocking(sock) ? kRelayBurst : 1;
-  const uint32_t stamp = orb::ParseIPv4(s.local_address);  // a host name gives all ones
+  // No address to give (text empty): 0.0.0.0, never the all-ones a failed parse returns,
+  // which a far game would take for a broadcast.
+  uint32_t stamp = orb::ParseIPv4(s.local_address);
+  if (stamp == orb::kAddressNone) stamp = 0;
 
   uint8_t buffer[LINK_DATAGRAM_MAX];
   try {
@@ -161,15 +177,19 @@ void DeliverFromServer(SessionState& s, const uint8_t* data, int32_t length, int
   if (type != kMsgRelay) return;
   if (data == nullptr || length <= static_cast<int32_t>(LINK_HEADER_SIZE)) return;
   if (!LinkIsDatagram(data, static_cast<size_t>(length))) return;
+  DeliverToGame(s, data, length);
+}
+
+void DeliverToGame(SessionState& s, const uint8_t* link, int32_t length) {
   if (!s.active.load()) return;
   const intptr_t h = s.link_socket.load();
   if (h == kNoSocket) return;
-  const uint16_t port = LinkGetPort(data);
+  const uint16_t port = LinkGetPort(link);
   uint32_t addresses[kRelayDeliveriesMax];
   const int n = s.targets.AddressesFor(port, addresses, kRelayDeliveriesMax);
   if (n == 0) {
     s.undeliverable.fetch_add(1);  // no game here uses the port: sent nowhere
     return;
   }
-  for (int i = 0; i < n; ++i) orb::UdpSendTo(h, data, length, {addresses[i], port});
+  for (int i = 0; i < n; ++i) orb::UdpSendTo(h, link, length, {addresses[i], port});
 }

@@ -5,7 +5,9 @@
 // (UDP, every interface, port 3668), drops (and counts) whatever comes from another machine,
 // stamps this machine's address into bytes 8 to 11 and the port of the game socket it came
 // from into bytes 6 and 7, and queues each as a relay record (type 8) to the server
-// connection. It also takes the shim's socket notices, and so knows which game sockets exist
+// connection; a datagram the shim addressed to another member (its address field is not the
+// loopback address a broadcast carries) goes to the member router (member_link.h). It also
+// takes the shim's socket notices, and so knows which game sockets exist
 // (delivery_targets.h). Inbound, the server connection's data callback hands the bare link
 // datagrams the server passes on from the other members to the game sockets bound to the
 // header's port, from the link socket: one copy to each address such a socket is bound to
@@ -41,12 +43,14 @@ const int kRelayDeliveriesMax = 8;
 // and a game that starts before the link listens loses its first broadcasts.
 const uint32_t kRelaySetUpWaitMs = 5000;
 
-// Marks the worker running, forgets the game sockets of an earlier launch and starts the
+// Marks the worker running, forgets the game sockets of an earlier launch (unless
+// keep_game_sockets: the same game goes on after the connection came back) and starts the
 // worker on a thread of its own, bound to port (LINK_PORT; tests pass 0), then waits until
 // it listens or has ended (at most kRelaySetUpWaitMs), so a game started next finds the link
 // open. Returns false, and leaves the flag clear, when the thread cannot start or a worker
 // is already running.
-bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
+bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
+                      bool keep_game_sockets = false);
 
 // The worker's body: set-up, then while the active flag holds, waits for the link socket
 // or the server endpoint to become readable (or the transport to have something due),
@@ -61,6 +65,11 @@ void WaitForRelayWorker(SessionState& s);
 // Queues the n-byte link datagram to the server connection as a relay record. Dropped
 // when no group is set or it does not fit.
 void ForwardToServer(SessionState& s, orb::Transport& t, const uint8_t* datagram, int n);
+
+// Sends a link datagram of length bytes to the game sockets on its header's port, from the
+// link socket: one copy to each address such a socket is bound to; none (counted as
+// undeliverable) when no game uses the port, or while no link socket is open.
+void DeliverToGame(SessionState& s, const uint8_t* link, int32_t length);
 
 // The server connection's data: a type 8 link datagram of more than 12 bytes from the
 // current server connection goes to the game sockets on its header's port (counted as

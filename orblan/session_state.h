@@ -32,6 +32,11 @@ struct SessionState {
   std::atomic<uint64_t> undeliverable{0};  // server data for a port no game socket here uses
   // Which link sources count as this machine; null: the real test (local_source.h). Tests set it.
   bool (*is_local_address)(uint32_t address_net) = nullptr;
+  // Play behind home routers (member_link.h): set up by the library before the session
+  // starts, read by both threads.
+  class MemberRouter* router = nullptr;
+  void* route_table = nullptr;  // shared with the shim; null when it could not be made
+  class NoticeBoard* notices = nullptr;  // lines for the player from the shim's notices
 
   char group[kPathBytes] = {};
   uint32_t member = 0;  // sent in every relay record; nothing changes it

@@ -42,7 +42,8 @@ bool SocketErrorWouldBlock(int error);
 // datagram drew an ICMP port-unreachable. It concerns an old datagram, not the socket.
 bool SocketErrorConnReset(int error);
 
-// Creates an IPv4 datagram socket. kInvalidSocket on failure.
+// Creates an IPv4 datagram socket, not inherited by processes this one starts.
+// kInvalidSocket on failure.
 SocketHandle UdpOpen();
 // Binds to ip (network order; 0 for every interface) and port (0: the platform chooses).
 bool UdpBind(SocketHandle socket, uint32_t ip, uint16_t port);
@@ -58,14 +59,32 @@ bool UdpSetNonBlocking(SocketHandle socket);
 // datagram; kInvalidSocket entries are left out. Returns how many are readable, with
 // readable[i] set for each, 0 when the time ran out, -1 on failure (a closed socket).
 int UdpWaitReadable(const SocketHandle* sockets, bool* readable, int count, uint32_t timeout_ms);
+// The same for one socket: 1 readable, 0 not, -1 error.
+inline int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms) {
+  bool readable = false;
+  return UdpWaitReadable(&socket, &readable, 1, timeout_ms);
+}
 // Reads one datagram into buffer. Returns its length, or -1 on failure. A datagram larger
 // than capacity fails on every platform with the message-size error (WSAEMSGSIZE, EMSGSIZE)
 // and is consumed. A non-blocking socket with nothing pending fails with "would block".
 int UdpReceiveFrom(SocketHandle socket, void* buffer, int capacity, SocketAddress* from);
 // Sends one datagram. Returns the bytes sent, or -1 on failure.
 int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAddress& to);
+// Sends one datagram with the IP time-to-live set to ttl for it alone (the socket's own
+// is put back afterwards). Returns the bytes sent, or -1 on failure.
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl);
 // Closes the socket; kInvalidSocket is ignored.
 void UdpClose(SocketHandle socket);
+// Connects a UDP socket to one address: it then sends there with UdpSend and hears of
+// that address refusing (UdpRefused). false on failure.
+bool UdpConnect(SocketHandle socket, const SocketAddress& to);
+// Sends one datagram (0 bytes allowed) on a connected socket. Bytes sent, or -1.
+int UdpSend(SocketHandle socket, const void* data, int length);
+// True when a connected, non-blocking socket has heard that nothing listens at its
+// address (an ICMP port unreachable, reported as a failed receive or as the socket's
+// pending error, whichever the platform uses). Reads and discards what is pending.
+bool UdpRefused(SocketHandle socket);
 
 // Dotted IPv4 text to an address (inet_addr). kAddressNone when text is not dotted IPv4
 // (note that "255.255.255.255" also gives kAddressNone, as with inet_addr).

@@ -124,8 +124,48 @@ int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAdd
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl) {
+  const int fd = static_cast<int>(socket);
+  int old_ttl = 64;
+  socklen_t size = sizeof old_ttl;
+  const bool have_old = getsockopt(fd, IPPROTO_IP, IP_TTL, &old_ttl, &size) == 0;
+  setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+  const int n = UdpSendTo(socket, data, length, to);
+  if (have_old) setsockopt(fd, IPPROTO_IP, IP_TTL, &old_ttl, sizeof old_ttl);
+  return n;
+}
+
 void UdpClose(SocketHandle socket) {
   if (socket != kInvalidSocket) close(static_cast<int>(socket));
+}
+
+bool UdpConnect(SocketHandle socket, const SocketAddress& to) {
+  sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = to.ip;
+  sa.sin_port = htons(to.port);
+  return connect(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+int UdpSend(SocketHandle socket, const void* data, int length) {
+  ssize_t n = send(static_cast<int>(socket), data, length < 0 ? 0 : length, MSG_NOSIGNAL);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+bool UdpRefused(SocketHandle socket) {
+  const int fd = static_cast<int>(socket);
+  char byte;
+  for (int i = 0; i < 16; ++i) {  // bounded: a flood of datagrams must not hold the caller
+    if (recv(fd, &byte, 1, MSG_TRUNC) >= 0) continue;
+    if (errno == ECONNREFUSED || errno == ECONNRESET) return true;
+    break;
+  }
+  int error = 0;
+  socklen_t len = sizeof error;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+  return error == ECONNREFUSED || error == ECONNRESET;
 }
 
 uint32_t ParseIPv4(const char* text) {

@@ -26,6 +26,9 @@ bool SocketErrorConnReset(int error) { return error == WSAECONNRESET; }
 SocketHandle UdpOpen() {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   if (s == INVALID_SOCKET) return kInvalidSocket;
+  // Windows sockets are inheritable handles: a game the launcher starts would otherwise
+  // keep the session's sockets, and their ports, open after the session closed them.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   return static_cast<SocketHandle>(s);
 }
 
@@ -116,8 +119,55 @@ int UdpSendTo(SocketHandle socket, const void* data, int length, const SocketAdd
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int UdpSendToWithTtl(SocketHandle socket, const void* data, int length, const SocketAddress& to,
+                     int ttl) {
+  // IP_TTL is the Winsock 1.1 option (7 in winsock.h), as this library links wsock32.
+  const SOCKET s = static_cast<SOCKET>(socket);
+  int old_ttl = 128;
+  int size = sizeof old_ttl;
+  const bool have_old =
+      getsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&old_ttl), &size) == 0;
+  setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
+  const int n = UdpSendTo(socket, data, length, to);
+  if (have_old) {
+    setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&old_ttl), sizeof old_ttl);
+  }
+  return n;
+}
+
 void UdpClose(SocketHandle socket) {
   if (socket != kInvalidSocket) closesocket(static_cast<SOCKET>(socket));
+}
+
+bool UdpConnect(SocketHandle socket, const SocketAddress& to) {
+  sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = to.ip;
+  sa.sin_port = htons(to.port);
+  return connect(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+int UdpSend(SocketHandle socket, const void* data, int length) {
+  int n = send(static_cast<SOCKET>(socket), static_cast<const char*>(data), length, 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+// Windows fails the next receive with WSAECONNRESET; Wine keeps the refusal as the
+// socket's pending error (WSAECONNREFUSED) instead.
+bool UdpRefused(SocketHandle socket) {
+  const SOCKET s = static_cast<SOCKET>(socket);
+  char buffer[64];
+  for (int i = 0; i < 16; ++i) {  // bounded: a flood of datagrams must not hold the caller
+    if (recv(s, buffer, sizeof buffer, 0) != SOCKET_ERROR) continue;
+    const int error = WSAGetLastError();
+    if (error == WSAECONNRESET || error == WSAECONNREFUSED) return true;
+    if (error != WSAEMSGSIZE) break;
+  }
+  int error = 0;
+  int len = sizeof error;
+  getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len);
+  return error == WSAECONNRESET || error == WSAECONNREFUSED;
 }
 
 uint32_t ParseIPv4(const char* text) {

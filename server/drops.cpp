@@ -18,6 +18,13 @@ const char* DropReasonName(DropReason reason) {
     case DropReason::kRelayUnproven: return "relay_unproven";
     case DropReason::kRelayRateLimited: return "relay_rate_limited";
     case DropReason::kRelayOverloaded: return "relay_overloaded";
+    case DropReason::kUnicastMalformed: return "unicast_malformed";
+    case DropReason::kUnicastNotJoined: return "unicast_not_joined";
+    case DropReason::kUnicastNoTarget: return "unicast_no_target";
+    case DropReason::kUnicastUnproven: return "unicast_unproven";
+    case DropReason::kUnicastRateLimited: return "unicast_rate_limited";
+    case DropReason::kUnicastOverloaded: return "unicast_overloaded";
+    case DropReason::kPathReportMalformed: return "path_report_malformed";
     case DropReason::kUnknownType: return "unknown_type";
     case DropReason::kMemberLimit: return "member_limit";
     case DropReason::kCount: break;

@@ -27,6 +27,13 @@ enum class DropReason {
   kRelayUnproven,      // the member has not yet acknowledged our CONFIRM_CONNECT
   kRelayRateLimited,   // the member's token bucket is empty
   kRelayOverloaded,    // --max-pending messages already wait to be sent or acknowledged
+  kUnicastMalformed,   // relayed unicast without a member number and a link datagram
+  kUnicastNotJoined,   // relayed unicast from a member in no group
+  kUnicastNoTarget,    // the receiver is unknown, in another group, or takes no relays
+  kUnicastUnproven,    // sender or receiver has not yet acknowledged our CONFIRM_CONNECT
+  kUnicastRateLimited, // the member's relayed-unicast token bucket is empty
+  kUnicastOverloaded,  // --max-pending messages already wait
+  kPathReportMalformed,  // a path report whose length disagrees with its candidates
   kUnknownType,        // a data message of a type this server does not serve
   kMemberLimit,        // a new connection beyond --max-members
   kCount

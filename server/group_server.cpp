@@ -5,11 +5,24 @@
 #include "bytes.h"
 #include "message_types.h"
 #include "records.h"
+#include "stats_line.h"
 
 namespace orb {
 namespace server {
 
 namespace {
+
+// Connections beyond --max-members the transport still accepts, to answer them.
+const size_t kFullServerAnswers = 16;
+
+// "alice, 203.0.113.10:4000" for the log; a member without a join yet has no name.
+std::string Who(const Member& m) {
+  return (m.player.empty() ? std::string("no name") : m.player) + ", " + m.peer;
+}
+
+std::string Quoted(const std::string& raw) {
+  return "'" + PrintableText(raw.data(), raw.size()) + "'";
+}
 
 TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logger,
                                       const std::function<uint64_t()>& clock, DatagramIo* io,
@@ -29,7 +42,9 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
   } else {
     t.trace = nullptr;
   }
-  t.max_connections = options.max_members;
+  // A few places beyond the member limit, so a player who finds the server full is told
+  // so (and closed) instead of meeting silence.
+  t.max_connections = options.max_members + kFullServerAnswers;
   t.reuse_repeated_connect = true;
   t.anti_amplification = true;
   // A forged PEERCLOSE or CONFIRM_DISCONNECT naming a guessed address would otherwise
@@ -54,9 +69,12 @@ GroupServer::GroupServer(const ServerOptions& options, Logger* logger,
       io_(io),
       registry_(RegistryLimits{options.max_members, options.max_groups,
                                options.max_group_members}),
+      notices_(nullptr, &registry_),
       warnings_(static_cast<size_t>(DropReason::kCount), kWarningIntervalMs) {
   transport_.reset(new Transport(MakeTransportOptions(options_, logger_, clock_, io_, this)));
-  next_stats_ms_ = clock_() + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
+  notices_ = MembershipNotices(transport_.get(), &registry_);
+  last_stats_ms_ = clock_();
+  next_stats_ms_ = last_stats_ms_ + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
 }
 
 GroupServer::~GroupServer() = default;
@@ -81,6 +99,8 @@ intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1
 
 void GroupServer::RunOnce() {
   transport_->Pump(0);
+  notices_.RunOnce(clock_());
+  FlushPathInfo();
   if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
@@ -97,16 +117,27 @@ void GroupServer::LogStatistics() {
                                t.dropped_control_length + t.dropped_control_source +
                                t.dropped_control_unknown + t.dropped_unknown_sender +
                                t.dropped_malformed + t.dropped_incomplete_limit;
+  // Only members whose connection is proven count: a forged CONNECT is nobody.
+  size_t members = 0, unproven = 0;
+  registry_.ForEachMember([&](Member& m) { ++(Proven(&m) ? members : unproven); });
+  const uint64_t now = clock_();
+  StatsCounts before{counters_at_last_stats_.joins, counters_at_last_stats_.leaves,
+                     counters_at_last_stats_.records_in, counters_at_last_stats_.records_relayed,
+                     counters_at_last_stats_.datagrams_out};
+  StatsCounts after{counters_.joins, counters_.leaves, counters_.records_in,
+                    counters_.records_relayed, counters_.datagrams_out};
   logger_->Log(LogLevel::kInfo,
-               "stats: members=%zu groups=%zu records_in=%llu relayed=%llu "
-               "datagrams_out=%llu drops: %s | transport: in=%llu out=%llu resends=%llu "
-               "timeouts=%llu refused_connects=%llu bad_datagrams=%llu duplicates=%llu "
-               "held_back=%llu",
-               registry_.member_count(), registry_.group_count(),
-               static_cast<unsigned long long>(counters_.records_in),
-               static_cast<unsigned long long>(counters_.records_relayed),
-               static_cast<unsigned long long>(counters_.datagrams_out),
-               drops_.Summary().c_str(),
+               "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
+               "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
+               "transport: in=%llu out=%llu resends=%llu timeouts=%llu refused_connects=%llu "
+               "bad_datagrams=%llu duplicates=%llu held_back=%llu",
+               members, unproven, registry_.group_count(),
+               IntervalText(before, after, now - last_stats_ms_).c_str(),
+               TotalsText(after).c_str(), drops_.Summary().c_str(),
+               static_cast<unsigned long long>(counters_.unicast_in),
+               static_cast<unsigned long long>(counters_.unicast_relayed),
+               static_cast<unsigned long long>(counters_.path_reports),
+               static_cast<unsigned long long>(counters_.path_infos_out),
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
@@ -115,6 +146,27 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(transport_dropped),
                static_cast<unsigned long long>(t.dropped_duplicate),
                static_cast<unsigned long long>(t.sends_suppressed));
+  counters_at_last_stats_ = counters_;
+  last_stats_ms_ = now;
+}
+
+void GroupServer::LogGroups() {
+  size_t alone = 0;
+  registry_.ForEachMember([&](Member& m) { alone += m.group == nullptr; });
+  logger_->Log(LogLevel::kInfo, "groups: %zu, members: %zu (%zu in no group)",
+               registry_.group_count(), registry_.member_count(), alone);
+  registry_.ForEachGroup([this](Group& g) {
+    std::string line;
+    for (const Member* m : g.members) {
+      const int32_t rtt = transport_->RoundTripMs(m->address);
+      line += line.empty() ? "" : ", ";
+      line += "member " + std::to_string(m->address) + " (" + Who(*m) +
+              (rtt < 0 ? std::string(", round trip unknown)")
+                       : ", " + std::to_string(rtt) + " ms)");
+    }
+    logger_->Log(LogLevel::kInfo, "group %s (%zu of %u): %s", Quoted(g.name).c_str(),
+                 g.members.size(), options_.max_group_members, line.c_str());
+  });
 }
 
 void GroupServer::Drop(DropReason reason, const Member* member, const char* detail) {
@@ -146,14 +198,23 @@ void GroupServer::OnAccepted(int32_t address) {
     int32_t old = previous->second;
     logger_->Log(LogLevel::kInfo, "member %d replaced by a new connection from %s", old,
                  PeerText(peer).c_str());
-    RemoveMember(old, nullptr);
+    RemoveMember(old, nullptr, kLeftReplaced);
     transport_->RemoveConnection(old);
   }
   Member* member = registry_.AddMember(
       address, PeerText(peer),
       TokenBucket(options_.relay_rate, options_.relay_burst, clock_()));
   if (member == nullptr) {
-    Drop(DropReason::kMemberLimit, nullptr, "member limit reached, connection closed");
+    drops_.Add(DropReason::kMemberLimit);
+    // Told before it is closed; its join record, on its way, finds no connection.
+    JoinOutcome full;
+    full.outcome = kJoinServerFull;
+    full.reason = "the server holds its maximum of " + std::to_string(options_.max_members) +
+                  " players";
+    transport_->Send(address, BuildJoinOutcome(full).data(),
+                     static_cast<int32_t>(kJoinOutcomeSize), kMsgJoinOutcome);
+    logger_->Log(LogLevel::kInfo, "connection from %s refused: %s", PeerText(peer).c_str(),
+                 full.reason.c_str());
     SendPeerClose(address);
     transport_->RemoveConnection(address);
     return;
@@ -165,20 +226,22 @@ void GroupServer::OnAccepted(int32_t address) {
   if (shutting_down_) SendPeerClose(address);
 }
 
-void GroupServer::RemoveMember(int32_t address, const char* how) {
+void GroupServer::RemoveMember(int32_t address, const char* how, LeaveReason why) {
   Member* member = registry_.Find(address);
   if (member == nullptr) return;
   if (how != nullptr) {
-    const char* group = member->group ? member->group->name.c_str() : nullptr;
-    std::string printable =
-        group ? PrintableText(group, strlen(group)) : std::string();
-    logger_->Log(LogLevel::kInfo, "member %d (%s, %s) %s%s%s%s", address,
-                 member->player.empty() ? "no name" : member->player.c_str(),
-                 member->peer.c_str(), how, group ? ", left group '" : "",
-                 printable.c_str(), group ? "'" : "");
+    logger_->Log(LogLevel::kInfo, "member %d (%s) %s%s%s", address, Who(*member).c_str(), how,
+                 member->group ? ", left group " : "",
+                 member->group ? Quoted(member->group->name).c_str() : "");
   }
+  if (member->group != nullptr) {
+    ++counters_.leaves;
+    notices_.Leaving(*member, why);
+  }
+  notices_.Forget(address);
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
+  if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
   registry_.RemoveMember(address);
 }
 
@@ -186,14 +249,14 @@ void GroupServer::OnEvent(int32_t address, int32_t code) {
   switch (code) {
     case EVENT_PEERCLOSE:
       // The member asked to end; the transport has queued our CONFIRM_DISCONNECT.
-      RemoveMember(address, "closed the connection");
+      RemoveMember(address, "closed the connection", kLeftClosed);
       transport_->RemoveConnection(address);
       break;
     case EVENT_DISCONNECTED:
-      RemoveMember(address, "disconnected");
+      RemoveMember(address, "disconnected", kLeftClosed);
       break;
     case EVENT_TIMEOUT:
-      RemoveMember(address, "timed out");
+      RemoveMember(address, "timed out", kLeftTimedOut);
       break;
     default:
       break;
@@ -209,6 +272,12 @@ void GroupServer::OnData(const uint8_t* data, int32_t length, int32_t type,
     HandleRelay(member, data, n);
   } else if (type == kMsgJoin) {
     HandleJoin(member, data, n);
+  } else if (type == kMsgLeave) {
+    HandleLeave(member);
+  } else if (type == kMsgRelayUnicast) {
+    HandleUnicast(member, data, n);
+  } else if (type == kMsgPathReport) {
+    HandlePathReport(member, data, n);
   } else {
     char detail[48];
     snprintf(detail, sizeof detail, "message type %d", type);
@@ -228,34 +297,77 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
   ++counters_.joins;
   member->player = PrintableText(join.player, join.player_length, kPlayerField);
   const std::string group_name(join.group, join.group_length);
-  std::string group_text = PrintableText(join.group, join.group_length);
+  if (member->group != nullptr &&
+      !SameGroup(member->group->key.data(), member->group->key.size(), join.group,
+                 join.group_length)) {
+    logger_->Log(LogLevel::kInfo, "member %d (%s) left group %s for another",
+                 member->address, Who(*member).c_str(), Quoted(member->group->name).c_str());
+    ++counters_.leaves;
+    notices_.Leaving(*member, kLeftMovedAway);
+  }
   std::string left;
   JoinResult result = registry_.Join(member->address, group_name, &left);
-  if (!left.empty()) {
-    logger_->Log(LogLevel::kInfo, "member %d (%s) left group '%s'", member->address,
-                 member->player.c_str(), PrintableText(left.data(), left.size()).c_str());
+  if (member->path.takes_relayed) {
+    if (!left.empty()) PathInfoDue(left);
+    if (result == JoinResult::kJoined) PathInfoDue(group_name);
   }
+  const Group* group = member->group;
+  JoinOutcome outcome;
+  outcome.capacity = static_cast<uint16_t>(options_.max_group_members);
+  outcome.group = TrimGroupName(join.group, join.group_length);
   switch (result) {
-    case JoinResult::kJoined: {
-      const Group* group = registry_.FindGroup(group_name);
-      logger_->Log(LogLevel::kInfo, "member %d (%s, %s) joined group '%s' (%zu members)",
-                   member->address, member->player.c_str(), member->peer.c_str(),
-                   group_text.c_str(), group ? group->members.size() : 0);
+    case JoinResult::kJoined:
+    case JoinResult::kAlreadyMember:
+      outcome.outcome = kJoinJoined;
+      outcome.group = group->name;
+      outcome.members = static_cast<uint16_t>(group->members.size());
+      notices_.SendOutcome(*member, outcome);
+      if (result == JoinResult::kJoined) {
+        logger_->Log(LogLevel::kInfo, "member %d (%s) joined group %s (%zu of %u)",
+                     member->address, Who(*member).c_str(), Quoted(group->name).c_str(),
+                     group->members.size(), options_.max_group_members);
+        notices_.Joined(*member);
+      }
+      break;
+    case JoinResult::kGroupFull: {
+      const Group* full = registry_.FindGroup(group_name);
+      outcome.outcome = kJoinGroupFull;
+      outcome.group = full->name;
+      outcome.members = static_cast<uint16_t>(full->members.size());
+      outcome.reason = "group " + Quoted(full->name) + " is full (" +
+                       std::to_string(full->members.size()) + " of " +
+                       std::to_string(options_.max_group_members) + " players)";
+      RefuseJoin(member, outcome, DropReason::kJoinGroupFull);
       break;
     }
-    case JoinResult::kAlreadyMember:
-      logger_->Log(LogLevel::kDebug, "member %d joined group '%s' again", member->address,
-                   group_text.c_str());
-      break;
     case JoinResult::kGroupLimit:
-      Drop(DropReason::kJoinGroupLimit, member, ("group '" + group_text + "'").c_str());
+      outcome.outcome = kJoinServerFull;
+      outcome.reason = "the server holds its maximum of " +
+                       std::to_string(options_.max_groups) + " groups";
+      RefuseJoin(member, outcome, DropReason::kJoinGroupLimit);
       break;
-    case JoinResult::kGroupFull:
-      Drop(DropReason::kJoinGroupFull, member, ("group '" + group_text + "'").c_str());
+    case JoinResult::kBadName:
+      outcome.outcome = kJoinRefused;
+      outcome.reason = "a group name needs more than spaces";
+      RefuseJoin(member, outcome, DropReason::kJoinMalformed);
       break;
     case JoinResult::kUnknownMember:
       break;
   }
+}
+
+void GroupServer::RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted) {
+  drops_.Add(counted);
+  logger_->Log(LogLevel::kInfo, "member %d (%s) refused from group %s: %s", member->address,
+               Who(*member).c_str(), Quoted(outcome.group).c_str(), outcome.reason.c_str());
+  notices_.SendOutcome(*member, outcome);
+}
+
+void GroupServer::HandleLeave(Member* member) {
+  const int32_t address = member->address;
+  RemoveMember(address, "ended its session", kLeftEnded);
+  // Its session library will not use this connection again.
+  transport_->RemoveConnection(address);
 }
 
 void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length) {
@@ -274,8 +386,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(DropReason::kRelayNotJoined, member, "relay before any join");
     return;
   }
-  if (group->name.size() != record.group_length ||
-      memcmp(group->name.data(), record.group, record.group_length) != 0) {
+  if (!SameGroup(group->key.data(), group->key.size(), record.group, record.group_length)) {
     Drop(DropReason::kRelayWrongGroup, member, "record names another group");
     return;
   }
@@ -301,12 +412,7 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   ++counters_.records_relayed;
-  for (int32_t to : recipients_) {
-    if (transport_->Send(to, record.link, static_cast<int32_t>(record.link_length),
-                         kMsgRelay) == 0) {
-      ++counters_.datagrams_out;
-    }
-  }
+  FanOut(member, record.link, record.link_length);
 }
 
 bool GroupServer::Proven(Member* member) {

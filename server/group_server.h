@@ -6,13 +6,26 @@
 // What happens to one data message from member M (in this order):
 //   type 0, join:  92 bytes with a group name, else dropped (join_malformed); M leaves its
 //                  group and enters the named one unless --max-groups or
-//                  --max-group-members refuses it.
+//                  --max-group-members refuses it. M is sent the outcome (type 16), and
+//                  the group's members hear of M (type 17, membership_notices.h).
+//   type 10, leave: M's session ended: M leaves its group and its connection is closed.
 //   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
 //                  names that group, M's connection is proven, fewer than --max-pending
 //                  messages wait in the transport, M's token bucket pays one token per
 //                  recipient. The link datagram then goes, byte for byte, to
 //                  every other proven member of the group as a type 8 message.
+//   type 20, path report: M takes relayed datagrams and path info from now on, or not
+//                  (unicast_relay.cpp); its group's path info is refreshed.
+//   type 9, relayed unicast: M is in a group and proven, the receiver is a proven member
+//                  of the same group that takes relayed datagrams, the pending limit, M's
+//                  own unicast bucket pays one token. The link datagram goes to the
+//                  receiver alone as a type 18 message naming M.
 //   other types:   dropped (unknown_type).
+// Every link datagram the server passes on carries, in its address field, the address it
+// sees the sender at (whatever the sender wrote there), so no member can speak in
+// another's name and no far game is told a private address it cannot reach. A member that
+// takes relayed datagrams gets broadcasts as type 18 too (the sender named); every other
+// member gets them as type 8, as before.
 // Every drop is counted by reason and warned about, rate-limited.
 #ifndef ORB_SERVER_GROUP_SERVER_H
 #define ORB_SERVER_GROUP_SERVER_H
@@ -27,6 +40,7 @@
 
 #include "drops.h"
 #include "log.h"
+#include "membership_notices.h"
 #include "options.h"
 #include "registry.h"
 #include "transport.h"
@@ -37,15 +51,21 @@ namespace server {
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
-  uint64_t joins = 0;
+  uint64_t joins = 0;            // join records that parsed, refused ones included
+  uint64_t leaves = 0;           // members that left a group, for whatever reason
   uint64_t records_in = 0;       // relay records received, valid or not
   uint64_t records_relayed = 0;  // relay records that passed every check
   uint64_t datagrams_out = 0;    // link datagrams queued to recipients
+  uint64_t unicast_in = 0;       // relayed unicast messages received, valid or not
+  uint64_t unicast_relayed = 0;  // relayed unicast messages passed to their receiver
+  uint64_t path_reports = 0;     // path reports accepted
+  uint64_t path_infos_out = 0;   // path info messages queued to members
 };
 
 class GroupServer : public TransportObserver {
  public:
   static const uint64_t kWarningIntervalMs = 10000;
+  static const uint64_t kPathInfoIntervalMs = 200;
 
   // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
   // platform's sockets on every interface). logger: not owned.
@@ -71,8 +91,11 @@ class GroupServer : public TransportObserver {
   // BeginShutdown.
   bool ShutdownFinished();
 
-  // Writes the statistics line now.
+  // Writes the statistics line now: current members and groups, what happened since the
+  // previous line (with rates per second) and since the start.
   void LogStatistics();
+  // Writes one line per group with its members, for an operator asking what runs.
+  void LogGroups();
 
   Transport* transport() { return transport_.get(); }
   Logger* logger() { return logger_; }
@@ -88,10 +111,25 @@ class GroupServer : public TransportObserver {
  private:
   void HandleJoin(Member* member, const uint8_t* data, size_t length);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
+  void HandleLeave(Member* member);
   void Drop(DropReason reason, const Member* member, const char* detail);
-  void RemoveMember(int32_t address, const char* how);
+  // Takes the member out of the registry, telling its group why; how, when not null, is
+  // logged ("timed out", ...).
+  void RemoveMember(int32_t address, const char* how, LeaveReason why);
+  void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
+  // Relayed unicast and path info (unicast_relay.cpp).
+  void HandleUnicast(Member* member, const uint8_t* data, size_t length);
+  void HandlePathReport(Member* member, const uint8_t* data, size_t length);
+  // Sends the link datagram of `from` to every recipient, stamped with from's address: as
+  // type 18 to members that take relayed datagrams, as type 8 to the others.
+  void FanOut(Member* from, const uint8_t* link, size_t length);
+  // The group's path info is sent again at the next flush (at most every
+  // kPathInfoIntervalMs, so join or report spam costs the server little).
+  void PathInfoDue(const std::string& group);
+  void FlushPathInfo();
+  void SendPathInfo(Member* to);
   static uint64_t SocketKey(const SocketAddress& a) {
     return static_cast<uint64_t>(a.ip) << 16 | a.port;
   }
@@ -104,13 +142,21 @@ class GroupServer : public TransportObserver {
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;
+  MembershipNotices notices_;
   // Which member a socket address belongs to: a second connection from the same address
   // and port replaces the first (the transport would hand the first all the data).
   std::unordered_map<uint64_t, int32_t> by_socket_;
   DropCounters drops_;
   ServerCounters counters_;
+  ServerCounters counters_at_last_stats_;
+  uint64_t last_stats_ms_ = 0;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
+  std::vector<uint8_t> stamped_;     // a link datagram with the sender's address, reused
+  std::vector<uint8_t> relayed_;     // the same as a type 18 message, reused
+  std::vector<std::string> path_info_due_;  // groups whose path info is to be sent
+  std::vector<int32_t> path_info_owed_;     // reporting members not yet proven
+  uint64_t next_path_info_ms_ = 0;
   uint64_t next_stats_ms_ = 0;
   bool shutting_down_ = false;
   uint64_t shutdown_deadline_ms_ = 0;

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <atomic>
 
 #include "group_server.h"
 #include "listen_io.h"
@@ -16,6 +15,9 @@ int main(int argc, char** argv) {
   switch (orb::server::ParseOptions(argc, argv, &options, &message)) {
     case orb::server::ParseOutcome::kHelp:
       fputs(orb::server::HelpText().c_str(), stdout);
+      return 0;
+    case orb::server::ParseOutcome::kVersion:
+      fputs(orb::server::VersionText().c_str(), stdout);
       return 0;
     case orb::server::ParseOutcome::kError:
       fprintf(stderr, "orbserver: %s\nTry 'orbserver --help'.\n", message.c_str());
@@ -37,12 +39,12 @@ int main(int argc, char** argv) {
             options.port, io.last_open_error() ? strerror(io.last_open_error()) : error.c_str());
     return 1;
   }
-  std::atomic<int> stops(0);
-  if (!orb::server::InstallStopSignals(&stops)) {
+  orb::server::SignalCounts signals;
+  if (!orb::server::InstallSignals(&signals)) {
     fprintf(stderr, "orbserver: cannot install signal handlers\n");
     return 1;
   }
-  int status = orb::server::RunServer(&server, &stops);
+  int status = orb::server::RunServer(&server, &signals);
   logger.Log(orb::server::LogLevel::kInfo, "orbserver stopped");
   return status;
 }

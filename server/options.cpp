@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "version.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <stdlib.h>
@@ -48,6 +50,8 @@ const Limit kLimits[] = {
     {"--max-group-members", &ServerOptions::max_group_members, 2, 10000},
     {"--relay-rate", &ServerOptions::relay_rate, 0, 100000000},
     {"--relay-burst", &ServerOptions::relay_burst, 1, 100000000},
+    {"--unicast-rate", &ServerOptions::unicast_rate, 0, 100000000},
+    {"--unicast-burst", &ServerOptions::unicast_burst, 1, 100000000},
     {"--max-pending", &ServerOptions::max_pending, 0, 100000000},
     {"--stats-interval", &ServerOptions::stats_interval_s, 0, 86400},
     {"--shutdown-wait", &ServerOptions::shutdown_wait_ms, 0, 60000},
@@ -55,11 +59,18 @@ const Limit kLimits[] = {
 
 }  // namespace
 
+std::string VersionText() {
+  return std::string("orbserver ") + ORBSERVER_VERSION + "\n"
+         "serves join (0), relay (8) and leave (10); answers with join outcomes (16) and "
+         "member lists (17)\n";
+}
+
 std::string HelpText() {
   return
       "Usage: orbserver [OPTIONS]\n"
       "Group server for orblan: players' session libraries connect here, join a named\n"
-      "group, and each member's LAN broadcasts are passed to the other members of its group.\n"
+      "group, and each member's LAN broadcasts are passed to the other members of its group;\n"
+      "a game's datagrams to one member pass through here when no direct path exists.\n"
       "\n"
       "  --listen ADDR[:PORT]       IPv4 address and UDP port to listen on\n"
       "                             (default 0.0.0.0:3669)\n"
@@ -75,6 +86,10 @@ std::string HelpText() {
       "                             0 = unlimited)\n"
       "  --relay-burst N            datagrams a member may save up for a burst (default 4000;\n"
       "                             must be at least --max-group-members minus 1)\n"
+      "  --unicast-rate N           game datagrams per second that one member may send\n"
+      "                             through the server to single members, when no direct\n"
+      "                             path between them exists (default 2000, 0 = unlimited)\n"
+      "  --unicast-burst N          such datagrams a member may save up (default 4000)\n"
       "  --max-pending N            messages waiting to be sent or acknowledged at most;\n"
       "                             beyond it broadcasts are dropped, which bounds memory\n"
       "                             when members cannot keep up (default 150000, 0 = none)\n"
@@ -84,8 +99,11 @@ std::string HelpText() {
       "  --log-level LEVEL          error, warn, info or debug (default info; debug also\n"
       "                             shows the transport's per-datagram trace)\n"
       "  --help                     show this text\n"
+      "  --version                  show the version\n"
       "\n"
-      "Log lines go to standard output. Nothing is kept on disk.\n"
+      "Log lines go to standard output (one per member joining, leaving, refused or timed\n"
+      "out). Nothing is kept on disk. SIGUSR1 logs every group and its members; SIGHUP is\n"
+      "logged and changes nothing.\n"
       "Exit status: 0 after a clean shutdown, 1 when the port cannot be opened, 2 for bad\n"
       "options.\n";
 }
@@ -103,12 +121,12 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* opti
       flag = flag.substr(0, eq);
       inline_value = true;
     }
-    if (flag == "--help" || flag == "-h") {
+    if (flag == "--help" || flag == "-h" || flag == "--version") {
       if (inline_value) {
-        *message = "--help takes no value";
+        *message = flag + " takes no value";
         return ParseOutcome::kError;
       }
-      return ParseOutcome::kHelp;
+      return flag == "--version" ? ParseOutcome::kVersion : ParseOutcome::kHelp;
     }
     auto take_value = [&]() -> bool {
       if (inline_value) return true;

@@ -22,20 +22,26 @@ struct ServerOptions {
   uint32_t max_group_members = 32;
   uint32_t relay_rate = 2000;        // datagrams out per second, per member; 0 = unlimited
   uint32_t relay_burst = 4000;
+  uint32_t unicast_rate = 2000;      // relayed unicast datagrams per second, per member
+  uint32_t unicast_burst = 4000;     // 0 rate = unlimited
   uint32_t max_pending = 150000;     // messages queued or unacknowledged; 0 = no limit
   uint32_t stats_interval_s = 60;    // 0 = no statistics line
   uint32_t shutdown_wait_ms = 2000;  // how long to wait for CONFIRM_DISCONNECTs
   LogLevel log_level = LogLevel::kInfo;
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
-// Fills *options from argv. kHelp: print HelpText() and exit 0. kError: *message says
-// what is wrong, in one line, to print with a hint to --help; exit 2.
+// Fills *options from argv. kHelp: print HelpText() and exit 0; kVersion: print
+// VersionText() and exit 0. kError: *message says what is wrong, in one line, to print
+// with a hint to --help; exit 2.
 ParseOutcome ParseOptions(int argc, const char* const* argv, ServerOptions* options,
                           std::string* message);
 
 std::string HelpText();
+
+// "orbserver 1.1.0\n" and the message types it serves, one line each.
+std::string VersionText();
 
 }  // namespace server
 }  // namespace orb

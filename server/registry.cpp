@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "membership.h"
+
 namespace orb {
 namespace server {
 
@@ -31,7 +33,7 @@ void GroupRegistry::Leave(Member* member) {
     *pos = list.back();  // order within a group does not matter
     list.pop_back();
   }
-  if (list.empty()) groups_.erase(group->name);
+  if (list.empty()) groups_.erase(group->key);
 }
 
 JoinResult GroupRegistry::Join(int32_t address, const std::string& name,
@@ -39,15 +41,17 @@ JoinResult GroupRegistry::Join(int32_t address, const std::string& name,
   if (left_group) left_group->clear();
   Member* member = Find(address);
   if (member == nullptr) return JoinResult::kUnknownMember;
+  const std::string key = GroupKey(name.data(), name.size());
   if (member->group != nullptr) {
-    if (member->group->name == name) return JoinResult::kAlreadyMember;
+    if (member->group->key == key) return JoinResult::kAlreadyMember;
     if (left_group) *left_group = member->group->name;
     Leave(member);
   }
-  auto it = groups_.find(name);
+  if (key.empty()) return JoinResult::kBadName;
+  auto it = groups_.find(key);
   if (it == groups_.end()) {
     if (groups_.size() >= limits_.max_groups) return JoinResult::kGroupLimit;
-    it = groups_.emplace(name, Group{name, {}}).first;
+    it = groups_.emplace(key, Group{TrimGroupName(name.data(), name.size()), key, {}}).first;
   }
   Group& group = it->second;
   if (group.members.size() >= limits_.max_group_members) {
@@ -66,7 +70,7 @@ Member* GroupRegistry::Find(int32_t address) {
 }
 
 const Group* GroupRegistry::FindGroup(const std::string& name) const {
-  auto it = groups_.find(name);
+  auto it = groups_.find(GroupKey(name.data(), name.size()));
   return it == groups_.end() ? nullptr : &it->second;
 }
 

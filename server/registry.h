@@ -1,6 +1,7 @@
 // Who is connected and which group each member is in. A member is named by the address
-// of its connection; a group by the name in its members' join records. Groups exist
-// while they have members. Look-ups are hashed, so the cost does not grow with the
+// of its connection; a group by the name in its members' join records, matched as
+// GroupKey (membership.h) says: without surrounding spaces, A to Z in either case. Groups
+// exist while they have members. Look-ups are hashed, so the cost does not grow with the
 // number of members; a group keeps its members in a small vector for the relay fan-out.
 #ifndef ORB_SERVER_REGISTRY_H
 #define ORB_SERVER_REGISTRY_H
@@ -12,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "member_path.h"
 #include "token_bucket.h"
 
 namespace orb {
@@ -34,17 +36,20 @@ struct Member {
   bool proven = false;       // once the transport says so; a connection stays proven
   TokenBucket bucket;
   uint64_t records_in = 0;
+  MemberPath path;  // relayed unicast and path info (unicast_relay.cpp)
 
   Member(int32_t addr, std::string peer_text, TokenBucket b)
       : address(addr), peer(std::move(peer_text)), bucket(b) {}
 };
 
 struct Group {
-  std::string name;
+  std::string name;  // as its first member wrote it, surrounding spaces removed
+  std::string key;   // what names are matched by
   std::vector<Member*> members;
 };
 
-enum class JoinResult { kJoined, kAlreadyMember, kGroupLimit, kGroupFull, kUnknownMember };
+// kBadName: a name of nothing but spaces.
+enum class JoinResult { kJoined, kAlreadyMember, kGroupLimit, kGroupFull, kBadName, kUnknownMember };
 
 class GroupRegistry {
  public:
@@ -64,10 +69,11 @@ class GroupRegistry {
 
   // Puts the member into the named group. A member in another group leaves it first,
   // even when the new group refuses it, because it asked to leave. *left_group, when
-  // given, receives the group it left ("" if none).
+  // given, receives the name of the group it left ("" if none).
   JoinResult Join(int32_t address, const std::string& group, std::string* left_group = nullptr);
 
   Member* Find(int32_t address);
+  // The group that name matches, or null.
   const Group* FindGroup(const std::string& name) const;
   size_t member_count() const { return members_.size(); }
   size_t group_count() const { return groups_.size(); }
@@ -76,6 +82,10 @@ class GroupRegistry {
   template <typename F>
   void ForEachMember(F f) {
     for (auto& entry : members_) f(entry.second);
+  }
+  template <typename F>
+  void ForEachGroup(F f) {
+    for (auto& entry : groups_) f(entry.second);
   }
 
  private:

@@ -8,10 +8,15 @@ namespace orb {
 namespace server {
 
 namespace {
-std::atomic<int>* g_stops = nullptr;
+SignalCounts* g_signals = nullptr;
 
-extern "C" void OnStopSignal(int) {
-  if (g_stops != nullptr) g_stops->fetch_add(1);
+extern "C" void OnSignal(int signal) {
+  if (g_signals == nullptr) return;
+  switch (signal) {
+    case SIGHUP: g_signals->hangups.fetch_add(1); break;
+    case SIGUSR1: g_signals->listings.fetch_add(1); break;
+    default: g_signals->stops.fetch_add(1); break;
+  }
 }
 
 void WaitReadable(intptr_t handle, int timeout_ms) {
@@ -23,20 +28,33 @@ void WaitReadable(intptr_t handle, int timeout_ms) {
 }
 }  // namespace
 
-bool InstallStopSignals(std::atomic<int>* stops) {
-  g_stops = stops;
+bool InstallSignals(SignalCounts* counts) {
+  g_signals = counts;
   struct sigaction sa;
-  sa.sa_handler = OnStopSignal;
+  sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;
   return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0 &&
+         sigaction(SIGHUP, &sa, nullptr) == 0 && sigaction(SIGUSR1, &sa, nullptr) == 0 &&
          signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }
 
-int RunServer(GroupServer* server, std::atomic<int>* stops) {
+int RunServer(GroupServer* server, SignalCounts* signals) {
+  std::atomic<int>* stops = &signals->stops;
+  int hangups = 0, listings = 0;
   while (stops->load() == 0) {
     WaitReadable(server->handle(), kTickMs);
     server->RunOnce();
+    if (signals->hangups.load() != hangups) {
+      hangups = signals->hangups.load();
+      server->logger()->Log(LogLevel::kInfo,
+                            "SIGHUP: nothing to reload or reopen (options are read at start, "
+                            "the log is standard output); still serving");
+    }
+    if (signals->listings.load() != listings) {
+      listings = signals->listings.load();
+      server->LogGroups();
+    }
   }
   server->BeginShutdown();
   while (!server->ShutdownFinished() && stops->load() < 2) {

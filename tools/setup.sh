@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-             clang libclang-rt-14-dev valgrind iproute2 binutils)
+             clang libclang-rt-14-dev valgrind iproute2 nftables binutils)
 win_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
           binutils-mingw-w64-i686 wine wine32:i386)
 

@@ -48,6 +48,7 @@ struct Connection {
   DeliveredWindow delivered;    // ids of messages recently handed to the data callback
   uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
 };
+
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.
 typedef std::shared_ptr<Connection> ConnectionRef;
@@ -129,9 +130,10 @@ class Transport::Core {
   // Files a fragment just transmitted for the first time in the resend and time-out
   // indexes (resend.cpp).
   void ScheduleFirstResend(Outgoing* fragment);
-  // Takes a fragment out of the unacknowledged list and its indexes; for one that was
-  // acknowledged, also takes the round-trip sample it gives (resend.cpp).
-  std::unique_ptr<Outgoing> Retire(UnackedList::iterator at, bool acknowledged);
+  // Takes the round-trip sample an acknowledged fragment gives, if any (resend.cpp).
+  void NoteAcknowledged(Outgoing* fragment);
+  // Takes a fragment out of the unacknowledged list and its indexes (resend.cpp).
+  std::unique_ptr<Outgoing> Retire(UnackedList::iterator at);
   // Monotonic ms of the earliest thing a pass has to do without any datagram arriving.
   uint64_t NextDue();
 

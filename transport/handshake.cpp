@@ -25,9 +25,11 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
   Trace("CONNECT: The remote user '%s:%u' is using version (%d,%d)\n", p.host,
         static_cast<unsigned>(p.port), p.version_first, p.version_second);
 
+  // The connection is answered where the CONNECT came from. Its payload names the port the
+  // far side bound, which a home router in between may have changed: answers sent there
+  // would never arrive.
   if (options_.reuse_repeated_connect) {
-    SocketAddress where = {from.ip, p.port};
-    auto it = by_socket_.find(SocketKey(where));
+    auto it = by_socket_.find(SocketKey(from));
     if (it != by_socket_.end()) {
       for (int32_t address : it->second) {
         Connection* c = Find(address);
@@ -51,7 +53,8 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
 
   char source[16];
   FormatIPv4(from.ip, source, sizeof source);
-  const int32_t address = Connect(endpoint, source, p.port, p.address);
+  // A payload that names no port is refused as before, whatever the source.
+  const int32_t address = Connect(endpoint, source, p.port != 0 ? from.port : 0, p.address);
   if (address == 0) return;  // refused: nothing is sent, the CONNECT stays unacknowledged
   Find(address)->bytes_received += static_cast<uint64_t>(size);
   Find(address)->connect_id = h.id;

@@ -57,6 +57,11 @@ class PlatformIo : public DatagramIo {
     UdpSendTo(handle, data, length, to);
   }
 
+  void SendToWithTtl(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to,
+                     int ttl) override {
+    UdpSendToWithTtl(handle, data, length, to, ttl);
+  }
+
   void Close(intptr_t handle) override { UdpClose(handle); }
 
  private:

@@ -1,6 +1,7 @@
 // The receive path: draining every endpoint and dispatching each datagram.
 //
 // Order of the checks on one datagram (each failing check drops it quietly and counts it):
+//   0. from a socket address no connection uses: offered to the stray hook first, if set;
 //   1. a failed read is logged "recv error: %d" and skipped; a read of 0 bytes is skipped;
 //   2. fewer than 12 bytes: dropped (dropped_short);
 //   3. a header length beyond the bytes that arrived: dropped (dropped_truncated);
@@ -63,6 +64,10 @@ void Transport::Core::ReceiveAll() {
 
 void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int size,
                               const SocketAddress& from) {
+  if (options_.stray && LowestAt(from) == nullptr && options_.stray(datagram, size, from)) {
+    ++counters_.strays_taken;
+    return;
+  }
   if (size < kPeerHeaderBytes) {
     ++counters_.dropped_short;
     return;
@@ -112,8 +117,12 @@ void Transport::Core::OnAcknowledge(const uint8_t* payload, const SocketAddress&
   }
   UnackedList::iterator at = it->second;
   Outgoing* f = at->get();
-  if (f->connection->remote_socket == from) f->connection->proven = true;
-  Retire(at, true);
+  // Only an acknowledgement from where the connection is says anything about its path.
+  if (f->connection->remote_socket == from) {
+    f->connection->proven = true;
+    NoteAcknowledged(f);
+  }
+  Retire(at);
 }
 
 }  // namespace orb

@@ -28,11 +28,14 @@ void Transport::Core::ScheduleFirstResend(Outgoing* f) {
   f->timeout_it = timeout_due_.emplace(f->created, f);
 }
 
-std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedList::iterator at, bool acknowledged) {
-  Outgoing* f = at->get();
+void Transport::Core::NoteAcknowledged(Outgoing* f) {
   // Only a fragment sent once gives a sample: the acknowledgement of a repeated one may
   // answer any of its copies.
-  if (acknowledged && f->tries == 0) f->connection->rtt.Sample(options_.clock() - f->last_sent);
+  if (f->tries == 0) f->connection->rtt.Sample(options_.clock() - f->last_sent);
+}
+
+std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedList::iterator at) {
+  Outgoing* f = at->get();
   resend_due_.erase(f->resend_it);
   timeout_due_.erase(f->timeout_it);
   unacked_by_id_seq_.erase(IdSeqKey(f->header.id, f->header.seq));
@@ -58,7 +61,7 @@ void Transport::Core::ResendAndTimeOut() {
       f->timeout_it = timeout_due_.emplace(counts_from, f);
       continue;
     }
-    std::unique_ptr<Outgoing> gone = Retire(f->list_it, false);
+    std::unique_ptr<Outgoing> gone = Retire(f->list_it);
     ++counters_.timeouts;
     Trace("Message %u timed out on address %d. %d bytes, %d of %d, %s:%u\n", gone->header.id,
           gone->address, gone->header.length, gone->header.seq, gone->header.of,

@@ -110,6 +110,28 @@ int32_t Transport::Send(int32_t address, const void* data, int32_t length, uint1
   }
 }
 
+int32_t Transport::SendDatagram(int32_t via, const void* data, int32_t length,
+                                const SocketAddress& to, uint8_t ttl) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(via);
+  if (c == nullptr || c->endpoint == nullptr) {
+    core_->SetResult(RESULT_NO_ADDRESS);
+    return -1;
+  }
+  if (data == nullptr || length < 0 || length > kReceiveBufferBytes) {
+    core_->SetResult(RESULT_INVALID_ARGUMENTS);
+    return -1;
+  }
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (ttl != 0) {
+    core_->io_->SendToWithTtl(c->endpoint->handle, bytes, length, to, ttl);
+  } else {
+    core_->io_->SendTo(c->endpoint->handle, bytes, length, to);
+  }
+  ++core_->counters_.datagrams_sent;
+  return 0;
+}
+
 int32_t Transport::Pump(uint32_t timeout_ms) {
   const uint64_t entered = core_->options_.clock();
   for (;;) {
@@ -158,6 +180,13 @@ bool Transport::IsProven(int32_t address) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   Connection* c = core_->Find(address);
   return c && c->proven;
+}
+
+int32_t Transport::RoundTripMs(int32_t address) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(address);
+  if (c == nullptr || !c->rtt.Measured()) return -1;
+  return static_cast<int32_t>(c->rtt.SmoothedMs());
 }
 
 uint64_t Transport::BytesReceived(int32_t address) {

@@ -111,6 +111,13 @@ class DatagramIo {
   // Sends one datagram; the outcome is not reported.
   virtual void SendTo(intptr_t handle, const uint8_t* data, int length,
                       const SocketAddress& to) = 0;
+  // Sends one datagram with the IP time-to-live set to ttl for it alone. The default
+  // ignores ttl and sends as SendTo does.
+  virtual void SendToWithTtl(intptr_t handle, const uint8_t* data, int length,
+                             const SocketAddress& to, int ttl) {
+    (void)ttl;
+    SendTo(handle, data, length, to);
+  }
   // Closes a handle that Open returned.
   virtual void Close(intptr_t handle) = 0;
   // Host text to an IPv4 address: dotted text first, then a name look-up (the first
@@ -151,6 +158,11 @@ struct TransportOptions {
   std::function<void(const char* line)> trace = TraceToStdout;
   // Not owned. Null: none.
   TransportObserver* observer = nullptr;
+  // Datagrams that reach an endpoint from a socket address that no connection uses are
+  // offered here before anything else looks at them; returning true takes the datagram,
+  // and the transport does no more with it. Called inside Pump with the lock held. Empty:
+  // nothing is offered (the session library's direct datagrams between members use it).
+  std::function<bool(const uint8_t* data, int size, const SocketAddress& from)> stray;
 
   // Connections in the table at most; Connect and arriving CONNECTs beyond it are refused.
   size_t max_connections = 1024;
@@ -197,6 +209,7 @@ struct TransportCounters {
   uint64_t connects_repeated = 0;        // answered on an existing connection
   uint64_t incomplete_expired = 0;       // unfinished messages dropped after 30 s
   uint64_t sends_suppressed = 0;         // anti_amplification held a datagram back
+  uint64_t strays_taken = 0;             // taken by the stray hook
   uint64_t datagrams_sent = 0;
   uint64_t resends = 0;
   uint64_t timeouts = 0;
@@ -237,6 +250,13 @@ class Transport {
   // positive length, or a message of more than 65535 fragments).
   int32_t Send(int32_t address, const void* data, int32_t length, uint16_t type);
 
+  // Sends length bytes as one datagram, outside every connection, from the endpoint of
+  // connection `via` to `to`, at once; ttl above 0 sets the IP time-to-live for this
+  // datagram alone. Returns 0, or -1 with the last result -8 (no such connection) or -6
+  // (data missing, or more than kReceiveBufferBytes).
+  int32_t SendDatagram(int32_t via, const void* data, int32_t length, const SocketAddress& to,
+                       uint8_t ttl = 0);
+
   // Runs pump passes (receive, deliver, transmit, resend and time out, heartbeats): one
   // pass for 0, passes without end for kPumpForever, otherwise passes with a 1 ms sleep
   // after each until timeout_ms have passed. Returns 0. A call from inside a callback
@@ -261,6 +281,9 @@ class Transport {
   // Whether the far side has acknowledged, from the connection's socket address, a
   // fragment we sent to it (for an accepted connection: our CONFIRM_CONNECT).
   bool IsProven(int32_t address);
+  // The smoothed time in ms between sending a fragment to the connection and its
+  // acknowledgement (fragments that had to be resent do not count); -1 until measured.
+  int32_t RoundTripMs(int32_t address);
   // Datagram bytes (headers included) received from / transmitted to the connection.
   uint64_t BytesReceived(int32_t address);
   uint64_t BytesSent(int32_t address);

@@ -5,11 +5,13 @@
 // its port. The shim remembers the destination instead (broadcast_peers.h): send() goes to the
 // session library as sendto to that destination does, getpeername names it, and the socket
 // is bound (as a real connect would bind it) and announced to the session library. Every
-// other connect reaches the real library unchanged.
+// other connect reaches the real library unchanged; a TCP connection to a group member
+// behind a home router is told to the session library as well (member_tcp.h).
 #include "frame/shim.h"
 
 #include "datapath/addr.h"
 #include "datapath/broadcast_peers.h"
+#include "datapath/member_tcp.h"
 #include "datapath/notice.h"
 #include "datapath/plan.h"
 #include "datapath/socket_facts.h"
@@ -50,7 +52,12 @@ extern "C" int WINAPI orb_connect(SOCKET s, const struct sockaddr* name, int nam
   const ConnectPath path = ChooseConnectPath(ipx, name, namelen);
   if (path == ConnectPath::kPassThrough || !SocketIsDatagram(s)) {
     ForgetBroadcastPeer(SockHandle(s));  // a new destination ends a broadcast one
-    return real(s, name, namelen);
+    uint32_t member_ip = 0;
+    uint16_t member_port = 0;
+    const bool member = MemberConnectBegins(s, name, namelen, &member_ip, &member_port);
+    const int result = real(s, name, namelen);
+    if (member) MemberConnectEnded(member_ip, member_port, result, orb_WSAGetLastError());
+    return result;
   }
 
   const int error = BindIfUnbound(s);

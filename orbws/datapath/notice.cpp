@@ -71,6 +71,11 @@ void NoticeSocket(SOCKET s, LinkNoticeKind kind) {
            static_cast<unsigned>(notice.port), sent ? "is told" : "could not be told");
 }
 
+bool SendToSessionLibrary(const uint8_t* bytes, int length) {
+  LastErrorKeeper keep;
+  return SendNotice(bytes, length);
+}
+
 void CloseNoticeSocket() {
   LastErrorKeeper keep;
   Hold hold;

@@ -15,6 +15,10 @@
 // changes the Winsock error the game reads; failures are only traced.
 void NoticeSocket(SOCKET s, LinkNoticeKind kind);
 
+// Sends length bytes of another notice form (member_notice.h) from the same socket of the
+// shim's own. Returns whether they left; never changes the Winsock error the game reads.
+bool SendToSessionLibrary(const uint8_t* bytes, int length);
+
 // Closes the shim's own socket (the game's WSACleanup may end Winsock under it, and its
 // handle could then be given to a socket of the game). The next notice opens a new one.
 void CloseNoticeSocket();

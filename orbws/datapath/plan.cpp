@@ -3,15 +3,33 @@
 #include <string.h>
 
 #include "datapath/addr.h"
+#include "route_table.h"
 
-SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen, bool broadcast_connected) {
+uint32_t DestinationIpv4(bool ipx_socket, const void* to) {
+  if (!ipx_socket) return InetAddressNet(to);
+  uint32_t ip;
+  memcpy(&ip, IpxNodeBytes(to) + 2, 4);
+  return ip;
+}
+
+SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen, bool broadcast_connected,
+                        const void* route_table, int len) {
   if (broadcast_connected && to == nullptr) return SendPath::kConnectedBroadcast;
+  const bool fits = len >= 0 && static_cast<size_t>(len) <= LINK_PAYLOAD_MAX;
   if (ipx_socket) {
     if (to == nullptr || tolen < kIpxAddrLen) return SendPath::kBadDestination;
-    return IpxIsBroadcastNode(to) ? SendPath::kIpxBroadcast : SendPath::kIpxDirect;
+    if (IpxIsBroadcastNode(to)) return SendPath::kIpxBroadcast;
+    if (fits && RouteTableLookup(route_table, DestinationIpv4(true, to), nullptr)) {
+      return SendPath::kIpxMember;
+    }
+    return SendPath::kIpxDirect;
   }
   if (to == nullptr || tolen < kInetAddrLen) return SendPath::kPassThrough;
-  return IsInetBroadcast(to) ? SendPath::kInetBroadcast : SendPath::kPassThrough;
+  if (IsInetBroadcast(to)) return SendPath::kInetBroadcast;
+  if (fits && RouteTableLookup(route_table, DestinationIpv4(false, to), nullptr)) {
+    return SendPath::kInetMember;
+  }
+  return SendPath::kPassThrough;
 }
 
 ConnectPath ChooseConnectPath(bool ipx_socket, const void* name, int namelen) {

@@ -27,6 +27,9 @@ enum class SendPath {
   kBadDestination,      // the path would read a destination the caller did not give: WSAEFAULT
   kConnectedBroadcast,  // no destination on a socket connected to a broadcast: wrapped, sent
                         // to the launcher with the connected destination's port
+  kInetMember,          // TCP/IP socket to a group member the session library routes:
+                        // wrapped with the member's address, sent to the launcher
+  kIpxMember,           // IPX socket to such a member's node: likewise
 };
 
 // Chooses the road of one sendto. A socket connected to a broadcast destination (connect
@@ -34,9 +37,17 @@ enum class SendPath {
 // reads its destination, so a null one or one shorter than 14 bytes is refused. A TCP/IP
 // socket reads it only to test for a broadcast, and only when 16 bytes are there; otherwise
 // the real library gets the call as it came (a connected socket may send with no
-// destination, and Winsock answers a short one itself).
+// destination, and Winsock answers a short one itself). A datagram to one address that the
+// session library's member route table (route_table.h; null: none) lists goes to the
+// launcher, so that it reaches a member behind a home router; one larger than a link
+// datagram carries goes out as before.
 SendPath ChooseSendPath(bool ipx_socket, const void* to, int tolen,
-                        bool broadcast_connected = false);
+                        bool broadcast_connected = false, const void* route_table = nullptr,
+                        int len = 0);
+
+// The IPv4 address (network order) a destination stands for: a sockaddr_in's address, or
+// the last four node bytes of an emulated IPX address.
+uint32_t DestinationIpv4(bool ipx_socket, const void* to);
 
 // ---- connecting ------------------------------------------------------------------------
 

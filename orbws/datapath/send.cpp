@@ -1,14 +1,18 @@
 // sendto and send. sendto is where the game's LAN broadcasts are caught: a datagram to
 // 255.255.255.255 (or, on an emulated IPX socket, to a node beginning FF FF) is wrapped in
 // a link header and sent from the game's own socket to the session library on port 3668 of
-// 127.0.0.1 (or of the address the socket is bound to); an IPX datagram to one node goes to the IPv4 address and port the node
-// stands for; everything else reaches the real library unchanged. send, and sendto without a
+// 127.0.0.1 (or of the address the socket is bound to); so is a datagram to a group member
+// that the session library's route table lists (its address in the header), which the
+// session library carries to that member whether or not its router lets anything in; an IPX
+// datagram to another node goes to the IPv4 address and port the node stands for; everything
+// else reaches the real library unchanged. send, and sendto without a
 // destination, on a socket connected to a broadcast destination (connect.cpp) go to the
 // session library the same way; otherwise send is a traced pass-through.
 #include "frame/shim.h"
 
 #include "datapath/addr.h"
 #include "datapath/broadcast_peers.h"
+#include "datapath/member_route.h"
 #include "datapath/plan.h"
 #include "datapath/socket_facts.h"
 
@@ -39,9 +43,11 @@ Outcome Finish(int result) {
 }
 
 // Wraps the game's datagram and sends it to the session library. port_field is the port
-// the link header carries (host order for TCP/IP, the raw sa_socket value for IPX).
+// the link header carries (host order for TCP/IP, the raw sa_socket value for IPX); the
+// address field is 127.0.0.1 for a broadcast and member_net, the member's address, for a
+// datagram the session library is to carry to one member.
 Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char* buf, int len,
-                       int flags, const char* banner) {
+                       int flags, const char* banner, uint32_t member_net = 0) {
   const int refusal = BroadcastRefusal(buf, len);
   if (refusal == kWsaEMsgSize) {
     SHIM_LOG(SHIM_FAILED,
@@ -55,7 +61,8 @@ Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char*
   }
   const unsigned long loopback = orb_inet_addr(LINK_LOOPBACK_TEXT);
   LinkBuffer link;
-  const int total = WrapBroadcast(&link, port_field, static_cast<uint32_t>(loopback), buf, len);
+  const uint32_t address = member_net != 0 ? member_net : static_cast<uint32_t>(loopback);
+  const int total = WrapBroadcast(&link, port_field, address, buf, len);
 
   struct sockaddr_in dest;
   struct sockaddr_in own;
@@ -78,7 +85,8 @@ Outcome SendToLauncher(SendtoFn real, SOCKET s, uint16_t port_field, const char*
 }
 
 Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
-                const struct sockaddr* to, bool broadcast) {
+                const struct sockaddr* to, SendPath path) {
+  const bool broadcast = path == SendPath::kIpxBroadcast;
   SHIM_LOG(SHIM_NOTABLE,
            "mp_sendto() - IPX - We need to broadcast this message to everone in our virtual "
            "IPX LAN list via TCPIP");
@@ -105,6 +113,11 @@ Outcome SendIpx(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
              socket_value);
     return SendToLauncher(real, s, socket_value, buf, len, flags, Banner(true));
   }
+  if (path == SendPath::kIpxMember) {
+    SHIM_LOG(SHIM_TRACE, "mp_sendto() - %s is a group member: through the launcher", text);
+    return SendToLauncher(real, s, socket_value, buf, len, flags, "TO A MEMBER OVER VIRTUAL LAN",
+                          static_cast<uint32_t>(address));
+  }
 
   SHIM_LOG(SHIM_TRACE,
            "mp_sendto() - we are sending this packet directly to %s on our lan listening to "
@@ -124,6 +137,18 @@ Outcome SendInetBroadcast(SendtoFn real, SOCKET s, const char* buf, int len, int
   SHIM_LOG(SHIM_TRACE, "This is a LAN broadcast udp request from the game");
   const u_short port = orb_ntohs(InetPortRaw(to));
   return SendToLauncher(real, s, port, buf, len, flags, Banner(false));
+}
+
+Outcome SendInetMember(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
+                       const struct sockaddr* to) {
+  struct in_addr address;
+  address.s_addr = InetAddressNet(to);
+  const char* text = orb_inet_ntoa(address);
+  const u_short port = orb_ntohs(InetPortRaw(to));
+  SHIM_LOG(SHIM_TRACE, "mp_sendto(%d) -> %s:%u is a group member: through the launcher",
+           SockHandle(s), text ? text : "", static_cast<unsigned>(port));
+  return SendToLauncher(real, s, port, buf, len, flags, "TO A MEMBER (TCPIP) OVER VIRTUAL LAN",
+                        InetAddressNet(to));
 }
 
 Outcome SendDirect(SendtoFn real, SOCKET s, const char* buf, int len, int flags,
@@ -151,7 +176,9 @@ extern "C" int WINAPI orb_sendto(SOCKET s, const char* buf, int len, int flags,
   BroadcastPeer peer;
   const bool broadcast_connected = to == nullptr && FindBroadcastPeer(SockHandle(s), &peer);
   Outcome out;
-  switch (ChooseSendPath(ipx, to, tolen, broadcast_connected)) {
+  const SendPath path =
+      ChooseSendPath(ipx, to, tolen, broadcast_connected, MemberRouteTable(), len);
+  switch (path) {
     case SendPath::kConnectedBroadcast:
       out = SendToLauncher(real, s, peer.port_field, buf, len, flags, Banner(ipx));
       break;
@@ -163,13 +190,15 @@ extern "C" int WINAPI orb_sendto(SOCKET s, const char* buf, int len, int flags,
       out = Failed(kWsaEFault);
       break;
     case SendPath::kIpxBroadcast:
-      out = SendIpx(real, s, buf, len, flags, to, true);
-      break;
     case SendPath::kIpxDirect:
-      out = SendIpx(real, s, buf, len, flags, to, false);
+    case SendPath::kIpxMember:
+      out = SendIpx(real, s, buf, len, flags, to, path);
       break;
     case SendPath::kInetBroadcast:
       out = SendInetBroadcast(real, s, buf, len, flags, to);
+      break;
+    case SendPath::kInetMember:
+      out = SendInetMember(real, s, buf, len, flags, to);
       break;
     case SendPath::kPassThrough:
     default:

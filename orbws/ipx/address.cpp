@@ -57,8 +57,17 @@ void InetWrite(void* sin, uint16_t port_raw, uint32_t address_net) {
 
 void AddressOctets(uint32_t address_net, uint8_t out[4]) { memcpy(out, &address_net, 4); }
 
-bool IsNodeCandidate(uint32_t address_net) {
-  uint8_t o[4];
-  AddressOctets(address_net, o);
-  return o[0] != 0 && o[0] != 127 && o[0] != 169 && o[0] != 192;
+uint32_t ChooseNodeAddress(const uint32_t* addresses, int count) {
+  uint32_t first_private = 0;
+  for (int i = 0; addresses != nullptr && i < count; ++i) {
+    uint8_t o[4];
+    AddressOctets(addresses[i], o);
+    const bool usable = o[0] != 0 && o[0] != 127 && !(o[0] == 169 && o[1] == 254) && o[0] < 224;
+    if (!usable) continue;
+    const bool own_network = o[0] == 10 || (o[0] == 172 && (o[1] & 0xF0) == 16) ||
+                             (o[0] == 192 && o[1] == 168) || (o[0] == 100 && (o[1] & 0xC0) == 64);
+    if (!own_network) return addresses[i];
+    if (first_private == 0) first_private = addresses[i];
+  }
+  return first_private;
 }

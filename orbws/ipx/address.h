@@ -52,8 +52,10 @@ void InetWrite(void* sin, uint16_t port_raw, uint32_t address_net);
 // The four bytes of an s_addr-form address, in their dotted order.
 void AddressOctets(uint32_t address_net, uint8_t out[4]);
 
-// True when an address may stand for this machine in an emulated IPX node: its first byte is
-// none of 0, 127, 169 and 192 (unset, loopback, link-local and private ranges are passed over).
-bool IsNodeCandidate(uint32_t address_net);
+// The address that stands for this machine in an emulated IPX node, from its count
+// addresses in list order: the first public one, else the first private one (10.x,
+// 172.16-31.x, 192.168.x, 100.64-127.x); never 0.x, loopback, link-local or 224.x and above.
+// 0 when none qualifies.
+uint32_t ChooseNodeAddress(const uint32_t* addresses, int count);
 
 #endif

@@ -8,6 +8,9 @@
 #include "datapath/notice.h"
 #include "frame/shim.h"
 
+#include "datapath/member_route.h"
+#include "route_table.h"
+
 namespace {
 
 SHIM_SLOT(g_socket, "socket");
@@ -33,21 +36,24 @@ void LogIpxAddress(const void* ipx) {
   SHIM_LOG(SHIM_TRACE, "    sa_socket = %d", IpxSocketRaw(ipx));
 }
 
-// This machine's address for an IPX node: the first address of its host entry whose first
-// byte is none of 0, 127, 169 and 192; 0.0.0.0 when there is none.
+// This machine's address for an IPX node: where the group server sees it, when the session
+// library has said (other members reach it there), else the best of its host entry
+// (ChooseNodeAddress); 0.0.0.0 when there is none.
 uint32_t LookUpOwnAddress(int s) {
   SHIM_LOG(SHIM_TRACE, "mp_getsockname(%d) looking up our ip address", s);
+  const uint32_t seen = RouteTablePublicAddress(MemberRouteTable());
+  if (seen != 0) return seen;
   char host[128];
   if (orb_gethostname(host, sizeof host) != 0) return 0;
   host[sizeof host - 1] = '\0';
   struct hostent* entry = orb_gethostbyname(host);
   if (!entry || !entry->h_addr_list) return 0;
-  for (int i = 0; entry->h_addr_list[i]; ++i) {
-    uint32_t a;
-    memcpy(&a, entry->h_addr_list[i], sizeof a);
-    if (IsNodeCandidate(a)) return a;
+  uint32_t list[32];
+  int count = 0;
+  for (int i = 0; entry->h_addr_list[i] && count < 32; ++i) {
+    memcpy(&list[count++], entry->h_addr_list[i], sizeof list[0]);
   }
-  return 0;
+  return ChooseNodeAddress(list, count);
 }
 
 }  // namespace

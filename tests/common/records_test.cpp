@@ -96,6 +96,30 @@ TEST(JoinRecord, PlayerFieldIsReadRawAndNeverBeyondItsField) {
   EXPECT_EQ(Text(j.player, j.player_length), std::string(kPlayerField, 'x'));
 }
 
+// The name a launcher gives travels in the player field, or the record is not built.
+TEST(JoinRecord, PlayerNameTravelsOrIsRefused) {
+  const struct {
+    std::string name;
+    bool fits;
+  } cases[] = {{"alice", true}, {std::string(23, 'n'), true}, {"J\xFCrgen", true},
+               {std::string(24, 'n'), false}, {"", false}, {"tab\there", false},
+               {"del\x7F", false}};
+  for (const auto& c : cases) {
+    uint8_t rec[kJoinRecordSize];
+    memset(rec, 0xEE, sizeof rec);
+    EXPECT_EQ(PlayerNameFits(c.name.c_str()), c.fits) << c.name;
+    ASSERT_EQ(BuildJoinRecord("lobby", rec, c.name.c_str()), c.fits) << c.name;
+    if (!c.fits) {
+      EXPECT_EQ(rec[0], 0xEE) << "nothing written";
+      continue;
+    }
+    JoinRecord j;
+    ASSERT_EQ(ParseJoinRecord(rec, sizeof rec, &j), RecordError::kNone);
+    EXPECT_EQ(Text(j.player, j.player_length), c.name);
+  }
+  EXPECT_FALSE(PlayerNameFits(nullptr));
+}
+
 TEST(RelayRecord, BuildsHeaderThenDatagramAndParsesItBack) {
   std::vector<uint8_t> dgram(LINK_DATAGRAM_MAX);
   for (size_t i = 0; i < dgram.size(); ++i) dgram[i] = static_cast<uint8_t>(i * 7);

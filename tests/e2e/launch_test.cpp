@@ -2,6 +2,7 @@
 // fake session library and a fake Windows whose clock the tests move.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "exit_codes.h"
 #include "launch_flow.h"
 #include "launch_options.h"
+#include "member_view.h"
 
 namespace orblaunch {
 namespace {
@@ -31,10 +33,24 @@ TEST(LaunchOptions, GameArgumentsStayTheGames) {
   EXPECT_EQ(o.game, "C:\\q\\q.exe");
   EXPECT_EQ(o.game_args, (std::vector<std::string>{"--server", "x", "-h"}));
 
-  ASSERT_EQ(Parse({"--group", "g", "--server", "orb.example", "q.exe"}, &o, &error), ParseResult::kRun);
+  EXPECT_TRUE(o.player.empty()) << "the program fills in the Windows user name";
+  EXPECT_FALSE(o.verbose);
+
+  ASSERT_EQ(Parse({"--group", "g", "--server", "orb.example", "--verbose", "--name", "Big Al",
+                   "q.exe", "--verbose"}, &o, &error), ParseResult::kRun);
   EXPECT_EQ(o.server_port, kDefaultServerPort);
   EXPECT_EQ(o.wait_s, kDefaultWaitSeconds);
-  EXPECT_TRUE(o.game_args.empty());
+  EXPECT_EQ(o.player, "Big Al");
+  EXPECT_TRUE(o.verbose);
+  EXPECT_EQ(o.game_args, std::vector<std::string>{"--verbose"});
+}
+
+TEST(LaunchOptions, WindowsUserNameBecomesAPlayerName) {
+  EXPECT_EQ(PlayerNameFrom("alice"), "alice");
+  EXPECT_EQ(PlayerNameFrom("a very long windows user name"), "a very long windows use");
+  EXPECT_EQ(PlayerNameFrom("tab\tbell\a"), "tab?bell?");
+  EXPECT_EQ(PlayerNameFrom(""), "");
+  EXPECT_TRUE(PlayerNameUsable(PlayerNameFrom("J\xFCrgen")));
 }
 
 TEST(LaunchOptions, MistakesAreNamed) {
@@ -53,6 +69,11 @@ TEST(LaunchOptions, MistakesAreNamed) {
       {{"--server", "h", "--group", "g", "--wait", "0", "q.exe"}, "--wait"},
       {{"--server", "h", "--group", "g", "--wait"}, "--wait"},
       {{"--server", "h", "--group", "g", "--fast", "q.exe"}, "--fast"},
+      {{"--server", "h", "--group", "   ", "q.exe"}, "spaces"},
+      {{"--server", "h", "--group", "g", "--name", "", "q.exe"}, "--name"},
+      {{"--server", "h", "--group", "g", "--name", "twenty-four characters!!", "q.exe"}, "23"},
+      {{"--server", "h", "--group", "g", "--name", "tab\there", "q.exe"}, "--name"},
+      {{"--server", "h", "--group", "g", "--name"}, "--name"},
   };
   for (const Case& c : cases) {
     LaunchOptions o;
@@ -106,7 +127,54 @@ class FakeLibrary : public SessionLibrary {
   int State() override { return state; }
   int LastResult() override { return last_result; }
   std::string ResultText(int code) override { return "[" + std::to_string(code) + "] text"; }
+
+  // The added exports: a server that answers joins at once, by default.
+  bool extended = true;
+  std::string player, trace = "(not set)";
+  SessionStatus status = Joined();
+  std::vector<GroupMember> members;
+  std::deque<GroupNotice> notices;
+  std::function<bool()> on_reconnect = [] { return false; };
+  bool SetPlayerName(const std::string& name) override {
+    player = name;
+    return true;
+  }
+  bool SetTraceFile(const char* path) override {
+    trace = path ? path : "(standard output)";
+    return true;
+  }
+  SessionStatus Status() override { return status; }
+  std::vector<GroupMember> Members() override { return members; }
+  bool NextNotice(GroupNotice* out) override {
+    if (notices.empty()) return false;
+    *out = notices.front();
+    notices.pop_front();
+    return true;
+  }
+  bool Reconnect() override {
+    calls.push_back("Reconnect");
+    return on_reconnect();
+  }
+  bool Extended() override { return extended; }
+
+  static SessionStatus Joined() {
+    SessionStatus st;
+    st.join = JoinAnswer::kJoined;
+    st.link = LinkState::kListening;
+    st.members = 2;
+    st.capacity = 8;
+    st.group = "lan";
+    return st;
+  }
 };
+
+GroupMember Member(const char* name, int rtt, bool you = false) {
+  GroupMember m;
+  m.name = name;
+  m.round_trip_ms = rtt;
+  m.you = you;
+  return m;
+}
 
 // Windows as a script: Pump moves the clock and runs the test's hooks at given times.
 class FakeHost : public LauncherHost {
@@ -160,10 +228,11 @@ class FakeHost : public LauncherHost {
   }
   void Say(const std::string& line) override { said.push_back(line); }
 
-  bool SaidSomething(const std::string& part) const {
-    for (const auto& s : said)
-      if (s.find(part) != std::string::npos) return true;
-    return false;
+  bool SaidSomething(const std::string& part) const { return Count(part) > 0; }
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const auto& s : said) n += s.find(part) != std::string::npos;
+    return n;
   }
 };
 
@@ -329,12 +398,294 @@ TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
   EXPECT_EQ(lib2.calls.back(), "EndSession");
 }
 
+PeerPath Peer(unsigned member, PathKind path, unsigned rtt = 0) {
+  PeerPath p;
+  p.member = member;
+  p.address = 0x167100CB;  // 203.0.113.22: bytes CB 00 71 16 in memory
+  p.port = 40002;
+  p.path = path;
+  p.rtt_ms = rtt;
+  return p;
+}
+
+std::vector<PathNews> NewsOf(const std::vector<PathEvent>& events) {
+  std::vector<PathNews> news;
+  for (const PathEvent& e : events) news.push_back(e.news);
+  return news;
+}
+
+TEST(PathReport, TellsOutcomesAndChangesNotEveryLook) {
+  using N = PathNews;
+  using K = PathKind;
+  struct Step {
+    std::vector<PeerPath> peers;
+    std::string public_address;
+    std::vector<N> expected;
+  } steps[] = {
+      {{Peer(2, K::kTrying), Peer(3, K::kTrying)}, "", {}},  // probing is not news
+      {{Peer(2, K::kTrying), Peer(3, K::kTrying)}, "203.0.113.21:40001", {N::kPublicAddress}},
+      {{Peer(2, K::kDirect, 31), Peer(3, K::kTrying)}, "203.0.113.21:40001", {N::kDirect}},
+      {{Peer(2, K::kDirect, 33), Peer(3, K::kServer)}, "203.0.113.21:40001", {N::kThroughServer}},
+      {{Peer(2, K::kDirect, 30), Peer(3, K::kTrying)}, "203.0.113.21:40001", {}},  // a retry
+      {{Peer(2, K::kDirect, 30), Peer(3, K::kServer)}, "203.0.113.21:40001", {}},  // told once
+      {{Peer(2, K::kTrying), Peer(3, K::kServer)}, "203.0.113.21:40001", {N::kDirectLost}},
+      {{Peer(2, K::kServer), Peer(3, K::kDirect, 80)}, "203.0.113.21:40001", {N::kDirect}},
+      {{Peer(2, K::kDirect, 31)}, "203.0.113.21:40001", {N::kDirect}},  // 3 left: no news
+  };
+  PathReport report;
+  int i = 0;
+  for (const Step& step : steps) {
+    const std::vector<PathEvent> events = report.Update(step.peers, step.public_address);
+    EXPECT_EQ(NewsOf(events), step.expected) << "step " << i;
+    for (const PathEvent& e : events) EXPECT_FALSE(e.line.empty()) << "step " << i;
+    ++i;
+  }
+}
+
+TEST(PathReport, SummaryHasALinePerMemberWithItsCounts) {
+  PeerPath p = Peer(2, PathKind::kDirect, 31);
+  p.sent_direct = 1187;
+  p.sent_server = 13;
+  const std::vector<std::string> lines = PathReport::Summary({p, Peer(3, PathKind::kServer)});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("1187"), std::string::npos);
+  EXPECT_NE(lines[0].find("203.0.113.22"), std::string::npos);
+  EXPECT_EQ(AddressText(0x167100CB), "203.0.113.22");
+}
+
+TEST_F(LaunchTest, PathsAreReportedWhileTheGameRunsAndSummedUpAtItsEnd) {
+  struct PathLibrary : FakeLibrary {
+    std::vector<PeerPath> peers;
+    bool Peers(std::vector<PeerPath>* out) override {
+      *out = peers;
+      return true;
+    }
+    std::string PublicAddress() override { return "203.0.113.21:40001"; }
+  } paths;
+  paths.state = ORBLAN_STATE_CONNECTED;
+  paths.peers = {Peer(2, PathKind::kTrying)};
+  host.on_time = [&](uint64_t t) {
+    if (t >= 2000) paths.peers = {Peer(2, PathKind::kDirect, 31)};
+    if (t >= 6000) host.game_ended = true;
+  };
+  EXPECT_EQ(RunLaunch(options, paths, host), 0);
+  int direct = 0;
+  for (const auto& line : host.said) direct += line.find("direct path to member 2") != std::string::npos;
+  EXPECT_EQ(direct, 1) << Said();
+  EXPECT_TRUE(host.SaidSomething("the game sent 0 datagrams directly")) << Said();
+  EXPECT_TRUE(host.SaidSomething("203.0.113.21:40001")) << Said();
+}
+
 TEST_F(LaunchTest, LibraryWithoutStateReportGoesOnWithoutWaiting) {
   lib.state = kStateUnknown;
+  lib.extended = false;
   host.on_time = [&](uint64_t) { if (host.game_running) host.game_ended = true; };
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(host.SaidSomething("cannot tell when the server confirms")) << Said();
 }
+
+// --- The group: the server's answer to the join, who is in it, and losing the server ----
+
+struct RefusalCase {
+  JoinAnswer answer;
+  int members, capacity;
+  const char* reason;
+  const char* told;
+};
+
+class JoinRefusal : public LaunchTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(JoinRefusal, OneLineNamingTheGroupAndNoGame) {
+  const RefusalCase& c = GetParam();
+  lib.state = ORBLAN_STATE_CONNECTED;
+  lib.status.join = JoinAnswer::kPending;
+  host.on_time = [&](uint64_t t) {
+    if (t >= 300) {
+      lib.status.join = c.answer;
+      lib.status.members = c.members;
+      lib.status.capacity = c.capacity;
+      lib.status.reason = c.reason;
+      lib.status.group = "Lan";
+    }
+  };
+  EXPECT_EQ(Run(), kExitJoinRefused);
+  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669",
+                                                 "PreLaunch C:\\Games\\Quest lan", "EndSession"}));
+  EXPECT_EQ(host.Count("cannot join group 'Lan' on 203.0.113.1:3669: "), 1) << Said();
+  EXPECT_TRUE(host.SaidSomething(c.told)) << Said();
+  EXPECT_LT(host.now, 1000u) << "told as soon as the server answers";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, JoinRefusal,
+    ::testing::Values(
+        RefusalCase{JoinAnswer::kGroupFull, 2, 2, "group 'Lan' is full", "the group is full (2 of 2 players)"},
+        RefusalCase{JoinAnswer::kServerFull, 0, 8, "the server holds its maximum of 256 groups",
+                    "the server is full (the server holds its maximum of 256 groups)"},
+        RefusalCase{JoinAnswer::kRefused, 0, 8, "a group name needs more than spaces",
+                    "refused: a group name needs more than spaces"}));
+
+TEST_F(LaunchTest, JoinedPlayerSeesWhoIsThereAndHowTheGroupIsSpelled) {
+  options.group = "lan ";
+  lib.state = ORBLAN_STATE_CONNECTED;
+  lib.status.group = "LAN";
+  lib.members = {Member("alice", 12, true), Member("bob", 40)};
+  host.on_time = [&](uint64_t t) {
+    if (t == 2000) lib.notices.push_back(GroupNotice{true, 0, Member("carol", 80)});
+    if (t == 2000) lib.members.push_back(Member("carol", 80)), lib.status.members = 3;
+    if (t == 3000) {
+      lib.notices.push_back(GroupNotice{false, 2, Member("bob", 40)});
+      lib.notices.push_back(GroupNotice{false, 1, Member("carol", 80)});
+      lib.members = {Member("alice", 12, true)};
+      lib.status.members = 1;
+    }
+    if (t >= 4000 && host.game_running) host.game_ended = true;
+  };
+  EXPECT_EQ(Run(), 0);
+  const std::vector<std::string> expected = {
+      "orblaunch: joined group 'LAN'",
+      "orblaunch: group names ignore the case of letters and spaces around them: 'lan ' is group 'LAN'",
+      "orblaunch: in group 'LAN' (2 of 8 players): alice (you, 12 ms), bob (40 ms)",
+      "orblaunch: game started: C:\\Games\\Quest\\quest.exe",
+      "orblaunch: carol joined the group",
+      "orblaunch: in group 'LAN' (3 of 8 players): alice (you, 12 ms), bob (40 ms), carol (80 ms)",
+      "orblaunch: bob left the group (stopped answering)",
+      "orblaunch: carol left the group",
+      "orblaunch: in group 'LAN' (1 of 8 players): alice (you, 12 ms)",
+  };
+  size_t at = 0;
+  for (const std::string& line : host.said) {
+    if (at < expected.size() && line == expected[at]) ++at;
+  }
+  EXPECT_EQ(at, expected.size()) << "missing or out of order: " << expected[at] << "\n" << Said();
+  EXPECT_EQ(host.Count("you are alone in group 'LAN' so far"), 1) << Said();
+  EXPECT_EQ(lib.player, "") << "no --name: the program sets the user name, the flow passes none";
+}
+
+TEST_F(LaunchTest, NameAndTraceFileGoToTheLibrary) {
+  options.player = "alice";
+  options.trace_path = "C:\\orblan\\orblan-trace.log";
+  lib.state = ORBLAN_STATE_CONNECTED;
+  host.on_time = [&](uint64_t) { if (host.game_running) host.game_ended = true; };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(lib.player, "alice");
+  EXPECT_EQ(lib.trace, options.trace_path);
+  EXPECT_TRUE(host.SaidSomething("for group 'lan' as alice"));
+
+  FakeLibrary verbose;
+  verbose.state = ORBLAN_STATE_CONNECTED;
+  FakeHost host2;
+  host2.on_time = [&](uint64_t) { if (host2.game_running) host2.game_ended = true; };
+  options.verbose = true;
+  EXPECT_EQ(RunLaunch(options, verbose, host2), 0);
+  EXPECT_EQ(verbose.trace, "(standard output)");
+}
+
+TEST_F(LaunchTest, ServerThatNeverAnswersJoinsStillGetsTheGameStarted) {
+  lib.state = ORBLAN_STATE_CONNECTED;
+  lib.status.join = JoinAnswer::kPending;
+  uint64_t started_at = 0;
+  host.on_time = [&](uint64_t t) {
+    if (host.game_running && started_at == 0) started_at = t;
+    if (t >= 8000) lib.status.join = JoinAnswer::kGroupFull, lib.status.members = 8;
+    if (t >= 9000) host.game_ended = true;
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_GE(started_at, kJoinAnswerWaitMs);
+  EXPECT_LT(started_at, kJoinAnswerWaitMs + 2 * kPumpSliceMs);
+  EXPECT_TRUE(host.SaidSomething("has not answered the join")) << Said();
+  EXPECT_TRUE(host.SaidSomething("the group is full (8 of 8 players); try again when someone "
+                                 "leaves, or pick another group; the game runs on without the group"))
+      << Said();
+}
+
+TEST_F(LaunchTest, SecondSessionOnTheMachineIsRefusedBeforeTheGame) {
+  lib.state = ORBLAN_STATE_CONNECTED;
+  lib.pre_launch_ok = false;
+  lib.status.link = LinkState::kPortTaken;
+  EXPECT_EQ(Run(), kExitOtherSession);
+  EXPECT_TRUE(host.SaidSomething("another orblan session is using port 3668 on this machine")) << Said();
+  EXPECT_FALSE(host.game_running);
+  EXPECT_EQ(lib.calls.back(), "EndSession");
+}
+
+TEST_F(LaunchTest, RefusedConnectionFailsAtOnceAndSilenceShowsProgress) {
+  host.on_time = [&](uint64_t t) { if (t >= 100) lib.status.refused = true; };
+  EXPECT_EQ(Run(), kExitNoConfirmation);
+  EXPECT_LT(host.now, 1000u);
+  EXPECT_TRUE(host.SaidSomething("the group server 203.0.113.1:3669 refused the connection: "
+                                 "nothing listens on UDP port 3669 there")) << Said();
+
+  FakeLibrary silent;
+  FakeHost host2;
+  EXPECT_EQ(RunLaunch(options, silent, host2), kExitNoConfirmation);
+  EXPECT_EQ(host2.Count("still waiting for the group server 203.0.113.1:3669"), 2) << "at 5 and 10 s";
+  EXPECT_TRUE(host2.SaidSomething("(10 of 15 s)"));
+}
+
+TEST_F(LaunchTest, LostServerIsReconnectedWithBackOffWhileTheGameRuns) {
+  lib.state = ORBLAN_STATE_CONNECTED;
+  std::vector<uint64_t> attempts;
+  // The server goes away at 1 s and is back for the fourth attempt.
+  lib.on_reconnect = [&] {
+    attempts.push_back(host.now);
+    lib.state = ORBLAN_STATE_WAITING;
+    lib.status.join = JoinAnswer::kPending;
+    lib.status.refused = attempts.size() < 4;
+    return true;
+  };
+  host.on_time = [&](uint64_t t) {
+    if (t == 1000) lib.state = ORBLAN_STATE_LOST;
+    if (attempts.size() == 4 && t >= attempts.back() + 200) {
+      lib.state = ORBLAN_STATE_CONNECTED;
+      lib.status.join = JoinAnswer::kJoined;
+    }
+    if (t >= 30000) host.game_ended = true, host.game_code = 3;
+  };
+  EXPECT_EQ(Run(), 3);
+  ASSERT_EQ(attempts.size(), 4u) << Said();
+  // 1 s after the loss, then 2, 4 and 8 s after each failed attempt.
+  for (size_t i = 1; i < attempts.size(); ++i) {
+    const uint64_t gap = attempts[i] - attempts[i - 1];
+    EXPECT_GE(gap, ReconnectDelayMs(static_cast<int>(i) + 1)) << i;
+    EXPECT_LE(gap, ReconnectDelayMs(static_cast<int>(i) + 1) + 2 * kPumpSliceMs) << i;
+  }
+  EXPECT_EQ(host.Count("connection to the group server 203.0.113.1:3669 lost; the game keeps running"), 1);
+  EXPECT_EQ(host.Count("(the server is not running); next try in"), 3) << Said();
+  EXPECT_EQ(host.Count("connected to the group server 203.0.113.1:3669 again; back in group 'lan'"), 1);
+  EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "StartGame"), 1) << "the game ran on";
+  EXPECT_FALSE(host.game_stopped);
+}
+
+TEST(ReconnectDelay, DoublesUpToTheMaximum) {
+  EXPECT_EQ(ReconnectDelayMs(1), kReconnectFirstMs);
+  EXPECT_EQ(ReconnectDelayMs(2), 2 * kReconnectFirstMs);
+  EXPECT_EQ(ReconnectDelayMs(4), 8 * kReconnectFirstMs);
+  EXPECT_EQ(ReconnectDelayMs(100), kReconnectMaxMs);
+}
+
+struct MembersCase {
+  std::vector<GroupMember> members;
+  int total, capacity;
+  const char* line;
+};
+
+class MembersText : public ::testing::TestWithParam<MembersCase> {};
+
+TEST_P(MembersText, ListsEachPlayerWithRoundTrip) {
+  const MembersCase& c = GetParam();
+  EXPECT_EQ(MembersLine("g", c.members, c.total, c.capacity), c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, MembersText,
+    ::testing::Values(
+        MembersCase{{Member("alice", 12, true)}, 1, 8, "in group 'g' (1 of 8 players): alice (you, 12 ms)"},
+        MembersCase{{Member("alice", -1, true), Member("bob", -1)}, 2, 0,
+                    "in group 'g' (2 players): alice (you), bob"},
+        MembersCase{{Member("alice", 5, true), Member("bob", 900)}, 70, 100,
+                    "in group 'g' (70 of 100 players): alice (you, 5 ms), bob (900 ms) and 68 more"},
+        MembersCase{{}, 3, 8, "in group 'g' (3 of 8 players): 3 more"}));
 
 }  // namespace
 }  // namespace orblaunch

@@ -208,8 +208,8 @@ TEST(NetQuestOptions, DefaultsAndEveryFlag) {
   const char* all[] = {"netquest", "--name", "alice", "--transport", "ipx", "--duration", "12",
                        "--interval", "10", "--udp-port", "300", "--ipx-socket", "0x869c",
                        "--machine", "--expect", "1", "--until-found", "--exit-code", "7",
-                       "--bind-own-address", "--ask-from-ephemeral"};
-  ASSERT_EQ(ParseOptions(21, all, &o, &error), ParseResult::kRun) << error;
+                       "--bind-own-address", "--ask-from-ephemeral", "--tcp-port", "2300"};
+  ASSERT_EQ(ParseOptions(23, all, &o, &error), ParseResult::kRun) << error;
   EXPECT_TRUE(o.bind_own_address && o.ask_from_ephemeral);
   EXPECT_EQ(o.name, "alice");
   EXPECT_FALSE(o.udp);
@@ -221,6 +221,7 @@ TEST(NetQuestOptions, DefaultsAndEveryFlag) {
   EXPECT_TRUE(o.machine && o.until_found);
   EXPECT_EQ(o.expect, 1u);
   EXPECT_EQ(o.exit_code, 7);
+  EXPECT_EQ(o.tcp_port, 2300);
 }
 
 TEST(NetQuestOptions, BadValuesAreRefusedWithTheFlagNamed) {
@@ -236,6 +237,7 @@ TEST(NetQuestOptions, BadValuesAreRefusedWithTheFlagNamed) {
       {{"--name"}, "--name"},
       {{"--name", ""}, "--name"},
       {{"--exit-code", "256"}, "--exit-code"},
+      {{"--tcp-port", "0"}, "--tcp-port"},
       {{"--until-found"}, "--expect"},
       {{"--colour"}, "--colour"},
   };

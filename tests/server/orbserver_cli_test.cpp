@@ -86,6 +86,9 @@ TEST(Orbserver, HelpAndBadFlags) {
             std::string::npos);
   EXPECT_NE(out.find("Try 'orbserver --help'."), std::string::npos);
   EXPECT_EQ(RunToEnd({"extra"}, &out), 2);
+  EXPECT_EQ(RunToEnd({"--version"}, &out), 0);
+  EXPECT_EQ(out.rfind("orbserver ", 0), 0u) << out;
+  EXPECT_EQ(RunToEnd({"--version=1"}, &out), 2);
 }
 
 TEST(Orbserver, PortInUseIsTold) {
@@ -163,8 +166,19 @@ TEST(Orbserver, RelaysOverLoopbackAndShutsDownCleanlyOnSigterm) {
     pump(50);
   }
   ASSERT_FALSE(seen[1].data.empty());
-  EXPECT_EQ(seen[1].data[0], std::vector<uint8_t>(record.begin() + 72, record.end()));
+  // Passed on as sent, but with the address the server sees the sender at.
+  std::vector<uint8_t> expected(record.begin() + 72, record.end());
+  const uint8_t loopback[4] = {127, 0, 0, 1};
+  memcpy(&expected[8], loopback, 4);
+  EXPECT_EQ(seen[1].data[0], expected);
   EXPECT_TRUE(seen[0].data.empty());
+
+  // A service manager's "reload" and an operator asking what runs: the server goes on.
+  kill(c.pid, SIGHUP);
+  pump(100);
+  kill(c.pid, SIGUSR1);
+  pump(100);
+  ASSERT_EQ(seen[0].events.size(), 1u) << "SIGHUP closed nobody";
 
   kill(c.pid, SIGTERM);
   pump(300);
@@ -175,7 +189,10 @@ TEST(Orbserver, RelaysOverLoopbackAndShutsDownCleanlyOnSigterm) {
   std::string rest = ReadAll(&c);
   EXPECT_EQ(WaitExit(&c), 0);
   EXPECT_NE(rest.find("INFO  member 1 connected from 127.0.0.1:"), std::string::npos) << rest;
-  EXPECT_NE(rest.find("joined group 'lan' (2 members)"), std::string::npos);
+  EXPECT_NE(rest.find("joined group 'lan' (2 of 32)"), std::string::npos);
+  EXPECT_NE(rest.find("INFO  SIGHUP: nothing to reload"), std::string::npos);
+  EXPECT_NE(rest.find("INFO  group 'lan' (2 of 32): member 1 (no name, 127.0.0.1:"),
+            std::string::npos);
   EXPECT_NE(rest.find("shutting down: closing 2 members"), std::string::npos);
   EXPECT_NE(rest.find("disconnected"), std::string::npos);
   EXPECT_NE(rest.find("orbserver stopped"), std::string::npos);

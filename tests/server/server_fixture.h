@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "group_server.h"
+#include "membership.h"
 #include "message_types.h"
 #include "records.h"
 #include "sim_network.h"
@@ -36,12 +37,22 @@ struct Player : TransportObserver {
     if (address == server) events.push_back(code);
   }
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
-    if (address == server && type == 8) received.emplace_back(data, data + length);
+    if (address != server) return;
+    if (type == 8) received.emplace_back(data, data + length);
+    if (type == 18) relayed.emplace_back(data, data + length);
+    if (type == 19) path_infos.emplace_back(data, data + length);
+    JoinOutcome outcome;
+    if (type == kMsgJoinOutcome && ParseJoinOutcome(data, length, &outcome)) {
+      outcomes.push_back(outcome);
+    }
+    MemberList list;
+    if (type == kMsgMembers && ParseMemberList(data, length, &list)) lists.push_back(list);
   }
   void Connect(uint16_t port) { server = transport->Connect(endpoint, kServerIp, port, 0); }
-  void Join(const std::string& group) {
+  void Leave() { transport->Send(server, nullptr, 0, kMsgLeave); }
+  void Join(const std::string& group, const char* player = ORB_DEFAULT_PLAYER_NAME) {
     uint8_t record[kJoinRecordSize];
-    ASSERT_TRUE(BuildJoinRecord(group.c_str(), record));
+    ASSERT_TRUE(BuildJoinRecord(group.c_str(), record, player));
     transport->Send(server, record, kJoinRecordSize, kMsgJoin);
   }
   // A link datagram carrying `payload` (the header's port is 2300), of any length: tests
@@ -72,7 +83,11 @@ struct Player : TransportObserver {
   Endpoint* endpoint = nullptr;
   int32_t server = 0;
   std::vector<int32_t> events;
-  std::vector<std::vector<uint8_t>> received;
+  std::vector<std::vector<uint8_t>> received;     // type 8
+  std::vector<std::vector<uint8_t>> relayed;      // type 18
+  std::vector<std::vector<uint8_t>> path_infos;   // type 19
+  std::vector<JoinOutcome> outcomes;              // type 16, as parsed
+  std::vector<MemberList> lists;                  // type 17, as parsed
 };
 
 class ServerTest : public ::testing::Test {
@@ -103,10 +118,10 @@ class ServerTest : public ::testing::Test {
   }
 
   // A member that is connected, proven and in `group`.
-  Player* Joined(const std::string& ip, const std::string& group) {
+  Player* Joined(const std::string& ip, const std::string& group, const char* player = "NoName") {
     Player* m = AddPlayer(ip);
     Settle();
-    m->Join(group);
+    m->Join(group, player);
     Settle();
     return m;
   }

@@ -34,7 +34,7 @@ TEST_F(ServerTest, RecordReachesEveryOtherMemberOfItsGroupOnly) {
   EXPECT_EQ(server_->counters().records_relayed, 2u);
   EXPECT_EQ(server_->counters().datagrams_out, 3u);
   EXPECT_EQ(server_->drops().Total(), 0u);
-  EXPECT_TRUE(LogHas("joined group 'red' (3 members)"));
+  EXPECT_TRUE(LogHas("joined group 'red' (3 of 32)"));
   EXPECT_TRUE(LogHas("member 1 connected from 203.0.113.10:"));
 }
 
@@ -57,7 +57,7 @@ TEST_F(ServerTest, RejoiningMovesTheMember) {
   Player* c = Joined("203.0.113.12", "blue");
   b->Join("blue");
   Settle();
-  EXPECT_TRUE(LogHas("member 2 (NoName) left group 'red'"));
+  EXPECT_TRUE(LogHas("left group 'red' for another"));
   a->Relay("red", "to red");
   c->Relay("blue", "to blue");
   b->Relay("red", "b still thinks red");
@@ -350,9 +350,11 @@ TEST_F(ServerTest, LimitsOnMembersGroupsAndGroupSize) {
   Settle();
   EXPECT_EQ(Drops(DropReason::kJoinGroupFull), 1u);
   EXPECT_EQ(Drops(DropReason::kJoinGroupLimit), 1u);
+  EXPECT_EQ(Drops(DropReason::kMemberLimit), 1u);
   EXPECT_EQ(server_->registry().member_count(), 3u);
-  EXPECT_EQ(server_->transport()->Counters().connects_refused, 1u);
-  EXPECT_TRUE(d->events.empty());
+  // Told it is refused, and closed.
+  EXPECT_EQ(d->events, (std::vector<int32_t>{EVENT_CONNECTED, EVENT_PEERCLOSE}));
+  EXPECT_EQ(server_->transport()->ConnectionCount(), 3u);
   c->Relay("one", "refused member");
   Settle();
   EXPECT_TRUE(a->received.empty());
@@ -377,7 +379,7 @@ TEST_F(ServerTest, WarningsAreRateLimitedAndTheStatisticsLineCountsEverything) {
   EXPECT_TRUE(LogHas("(49 more like it not shown)"));
   a->Relay("g", "counted");
   Run(60000, 1000);
-  EXPECT_TRUE(LogHas("stats: members=2 groups=1 records_in=52 relayed=1 datagrams_out=1 "
+  EXPECT_TRUE(LogHas("totals: joins=2 leaves=0 records_in=52 relayed=1 datagrams_out=1 "
                      "drops: relay_malformed=51"));
 }
 

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 namespace {
 
 uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
@@ -13,36 +15,50 @@ uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return v;
 }
 
-TEST(LocalAddress, FirstQualifyingAddressInListOrder) {
-  const uint32_t list[] = {Ip(192, 168, 0, 5), Ip(10, 0, 0, 7), Ip(203, 0, 113, 9)};
+struct Case {
+  const char* what;
+  std::vector<uint32_t> list;
+  const char* expected;  // "" when nothing qualifies
+};
+
+class LocalAddress : public ::testing::TestWithParam<Case> {};
+
+TEST_P(LocalAddress, PublicFirstThenPrivateNeverUnreachable) {
   char text[128] = "myhost";
-  EXPECT_TRUE(ChooseLocalAddress(list, 3, text, sizeof text));
-  EXPECT_STREQ(text, "10.0.0.7");
+  const Case& c = GetParam();
+  EXPECT_EQ(ChooseLocalAddress(c.list.data(), static_cast<int>(c.list.size()), text, sizeof text),
+            c.expected[0] != '\0');
+  EXPECT_STREQ(text, c.expected) << "a host name left here would parse as 255.255.255.255";
 }
 
-TEST(LocalAddress, OnlyTheFirstNumberDecides) {
-  const uint32_t list[] = {Ip(127, 0, 0, 1), Ip(0, 1, 2, 3), Ip(169, 254, 1, 1), Ip(192, 0, 2, 1),
-                           Ip(172, 16, 0, 1)};
-  char text[128] = "myhost";
-  EXPECT_TRUE(ChooseLocalAddress(list, 5, text, sizeof text));
-  EXPECT_STREQ(text, "172.16.0.1");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lists, LocalAddress,
+    ::testing::Values(
+        Case{"public before private", {Ip(192, 168, 0, 5), Ip(10, 0, 0, 7), Ip(203, 0, 113, 9)},
+             "203.0.113.9"},
+        Case{"a home network", {Ip(127, 0, 0, 1), Ip(192, 168, 1, 20)}, "192.168.1.20"},
+        Case{"first private in list order", {Ip(10, 0, 0, 7), Ip(192, 168, 0, 5)}, "10.0.0.7"},
+        Case{"carrier network", {Ip(100, 64, 3, 4)}, "100.64.3.4"},
+        Case{"unreachable ones passed over",
+             {Ip(127, 0, 0, 1), Ip(0, 1, 2, 3), Ip(169, 254, 1, 1), Ip(224, 0, 0, 1),
+              Ip(255, 255, 255, 255), Ip(172, 31, 0, 1)},
+             "172.31.0.1"},
+        Case{"172.32 is public", {Ip(172, 16, 0, 1), Ip(172, 32, 0, 1)}, "172.32.0.1"},
+        Case{"nothing usable", {Ip(127, 0, 0, 1), Ip(169, 254, 9, 9)}, ""},
+        Case{"nothing at all", {}, ""},
+        Case{"longest text", {Ip(223, 255, 255, 254)}, "223.255.255.254"}),
+    [](const ::testing::TestParamInfo<Case>& i) {
+      std::string s = i.param.what;
+      for (char& c : s) if (c == ' ' || c == '.') c = '_';
+      return s;
+    });
 
-TEST(LocalAddress, NoQualifyingAddressKeepsTheHostName) {
-  const uint32_t list[] = {Ip(127, 0, 0, 1), Ip(192, 168, 1, 2), Ip(10, 0, 0, 1)};
+TEST(LocalAddressArguments, NoListIsNoAddressAndNoBufferIsRefused) {
   char text[128] = "myhost";
-  EXPECT_FALSE(ChooseLocalAddress(list, 2, text, sizeof text));  // the third is beyond count
-  EXPECT_STREQ(text, "myhost");
   EXPECT_FALSE(ChooseLocalAddress(nullptr, 3, text, sizeof text));
-  EXPECT_FALSE(ChooseLocalAddress(list, 0, text, sizeof text));
-  EXPECT_STREQ(text, "myhost");
-}
-
-TEST(LocalAddress, LongestTextFitsItsBuffer) {
-  const uint32_t list[] = {Ip(255, 255, 255, 254)};
-  char text[16];
-  EXPECT_TRUE(ChooseLocalAddress(list, 1, text, sizeof text));
-  EXPECT_STREQ(text, "255.255.255.254");
+  EXPECT_STREQ(text, "");
+  const uint32_t one = Ip(203, 0, 113, 9);
+  EXPECT_FALSE(ChooseLocalAddress(&one, 1, nullptr, 0));
 }
 
 }  // namespace

@@ -14,10 +14,15 @@
 #include <vector>
 
 #include "link.h"
+#include "membership.h"
+#include "message_types.h"
 #include "orblan.h"
+#include "path_info.h"
 #include "platform.h"
 #include "transport.h"
 #include "wine_test_files.h"
+
+using namespace orb;
 
 namespace {
 
@@ -31,6 +36,12 @@ struct OrbLan {
   OrbLanLastResultFn LastResult = nullptr;
   OrbLanSessionStateFn SessionState = nullptr;
   OrbLanResultTextFn ResultText = nullptr;
+  OrbLanSetPlayerNameFn SetPlayerName = nullptr;
+  OrbLanSetTraceFileFn SetTraceFile = nullptr;
+  OrbLanGetStatusFn GetStatus = nullptr;
+  OrbLanGetMembersFn GetMembers = nullptr;
+  OrbLanNextNoticeFn NextNotice = nullptr;
+  OrbLanReconnectFn Reconnect = nullptr;
 };
 OrbLan g_lib;
 
@@ -51,6 +62,7 @@ struct Server : orb::TransportObserver {
 
 const char kGameDir[] = "C:\\Games\\Demo";
 const char kShimPath[] = "C:\\Games\\Demo\\wsock32.dll";
+const char kSavedPath[] = "C:\\Games\\Demo\\wsock32.dll.orblan-saved";
 const char kLogPath[] = "C:\\Games\\Demo\\orblan.log";
 
 std::string WindowsFile(const char* name) {
@@ -108,6 +120,7 @@ class Session : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(g_lib.module, nullptr);
+    g_lib.SetTraceFile("");  // the transport's lines would fill the test's output
     SetCurrentDirectoryA(TestHome().c_str());  // a launch moves it into the game directory
     orb::Endpoint* ep = server_.CreateEndpoint(0);
     ASSERT_NE(ep, nullptr);
@@ -135,6 +148,29 @@ class Session : public ::testing::Test {
   Received NextAtServer(size_t index) {
     if (!Loop(server_, [&] { return side_.got.size() > index; })) return {"", -1, 0};
     return side_.got[index];
+  }
+
+  // The first message of `type` the server received, after waiting for it.
+  Received FirstAtServer(int32_t type) {
+    Received found = {"", -1, 0};
+    Loop(server_, [&] {
+      for (const Received& r : side_.got) {
+        if (r.type == type) {
+          found = r;
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
+
+  OrbLanStatus Status() {
+    OrbLanStatus st;
+    memset(&st, 0, sizeof st);
+    st.size = sizeof st;
+    EXPECT_EQ(g_lib.GetStatus(&st), 1);
+    return st;
   }
 
   Server side_;
@@ -202,21 +238,39 @@ TEST_F(Session, LaunchRelayAndEnd) {
 
   EXPECT_EQ(CurrentDirectory(), kGameDir);
   EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
-  EXPECT_EQ(ReadBytes(kShimPath), ReadBytes(TestHome() + "\\orbws.dll"));  // the read-only one replaced
+  // The read-only one of an earlier install is replaced by the shim, and kept aside: the
+  // restart-time clean-up puts it back rather than deleting the shim.
+  EXPECT_EQ(ReadBytes(kShimPath), ReadBytes(TestHome() + "\\orbws.dll"));
+  EXPECT_EQ(ReadBytes(kSavedPath), "an old wsock32.dll");
   EXPECT_EQ(ReadBytes(WindowsFile("wininit.ini")),
-            "[boot]\r\na=b\r\n[rename]\r\nNUL=C:\\Games\\Demo\\wsock32.dll\r\nX=Y\r\n");
+            "[boot]\r\na=b\r\n[rename]\r\n"
+            "C:\\Games\\Demo\\wsock32.dll=C:\\Games\\Demo\\wsock32.dll.orblan-saved\r\nX=Y\r\n");
+
+  // Then the path report: the library takes relayed datagrams and path info, and members
+  // behind the same router reach it at this machine's address, at its server endpoint.
+  const char* expected = getenv("ORB_EXPECT_LOCAL_ADDRESS");
+  ASSERT_NE(expected, nullptr);
+  const uint32_t stamp = orb::ParseIPv4(expected);
+  const Received report = NextAtServer(1);
+  ASSERT_EQ(report.type, 20);
+  PathReport path;
+  ASSERT_TRUE(ParsePathReport(reinterpret_cast<const uint8_t*>(report.data.data()),
+                              report.data.size(), &path));
+  EXPECT_EQ(path.flags, kPathTakesRelayed);
+  orb::SocketAddress endpoint = {0, 0};
+  ASSERT_TRUE(server_.RemoteSocketAddress(side_.accepted, &endpoint));
+  ASSERT_EQ(path.count, 1);
+  EXPECT_EQ(path.candidates[0].ip, stamp);
+  EXPECT_EQ(path.candidates[0].port, endpoint.port);
 
   // A broadcast from the shim: stamped with this machine's address, in a relay record.
   std::string d = LinkDatagram(300, 20, 'p');
   ASSERT_TRUE(ShimSends(d));
-  const Received r = NextAtServer(1);
+  const Received r = NextAtServer(2);
   ASSERT_EQ(r.type, 8);
   ASSERT_EQ(r.data.size(), 72u + 32u);
   EXPECT_STREQ(r.data.c_str(), "Alpha");
   EXPECT_EQ(r.data.substr(64, 8), std::string("\0\0\0\0\x20\0\0\0", 8));
-  const char* expected = getenv("ORB_EXPECT_LOCAL_ADDRESS");
-  ASSERT_NE(expected, nullptr);
-  const uint32_t stamp = orb::ParseIPv4(expected);
   EXPECT_EQ(r.data.substr(72 + 8, 4), std::string(reinterpret_cast<const char*>(&stamp), 4));
   EXPECT_EQ(r.data.substr(72, 6), d.substr(0, 6));
   // The port of the socket it came from, for the far game to answer to.
@@ -228,13 +282,13 @@ TEST_F(Session, LaunchRelayAndEnd) {
   // 2048 payload bytes: a record of 72 + 2060 bytes, in two fragments.
   const uint64_t datagrams = server_.Counters().datagrams_received;
   ASSERT_TRUE(ShimSends(LinkDatagram(300, LINK_PAYLOAD_MAX, 'q')));
-  const Received big = NextAtServer(2);
+  const Received big = NextAtServer(3);
   ASSERT_EQ(big.data.size(), 72u + 2060u);
   EXPECT_EQ(server_.Counters().datagrams_received - datagrams, 2u);
 
   // A header-only datagram: forwarded by this side...
   ASSERT_TRUE(ShimSends(LinkDatagram(2300, 0, 'e')));
-  EXPECT_EQ(NextAtServer(3).data.size(), 72u + 12u);
+  EXPECT_EQ(NextAtServer(4).data.size(), 72u + 12u);
 
   // A game socket bound to this machine's own address counts as this machine (its shim sends
   // to that address, port 3668).
@@ -243,7 +297,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
     ASSERT_TRUE(orb::UdpBind(own, stamp, 0));
     const std::string o = LinkDatagram(2301, 3, 'o');
     ASSERT_EQ(orb::UdpSendTo(own, o.data(), static_cast<int>(o.size()), {stamp, LINK_PORT}), 15);
-    EXPECT_EQ(LinkGetPort(NextAtServer(4).data.data() + 72), 2301);
+    EXPECT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 2301);
     orb::UdpClose(own);
   }
 
@@ -256,7 +310,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_TRUE(ShimSends(std::string(reinterpret_cast<const char*>(notice), sizeof notice)));
   // The worker takes datagrams in order: once the next one reached the server, it knows.
   ASSERT_TRUE(ShimSends(LinkDatagram(9, 1, 'n')));
-  ASSERT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 9);
+  ASSERT_EQ(LinkGetPort(NextAtServer(6).data.data() + 72), 9);
   const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
   ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
   ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);
@@ -284,7 +338,12 @@ TEST_F(Session, LaunchRelayAndEnd) {
   EXPECT_EQ(CurrentDirectory(), kGameDir);
 
   EXPECT_EQ(g_lib.EndSession(), 0);
-  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);  // shim removed
+  // The shim is gone and the original back, byte for byte and still read-only.
+  EXPECT_EQ(ReadBytes(kShimPath), "an old wsock32.dll");
+  EXPECT_NE(GetFileAttributesA(kShimPath) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(GetFileAttributesA(kSavedPath), INVALID_FILE_ATTRIBUTES);
+  // The session said goodbye: the server frees the player's place at once.
+  EXPECT_EQ(FirstAtServer(kMsgLeave).address, side_.accepted);
   EXPECT_EQ(ReadBytes(ws2), "the game's own ws2_32.dll");
   EXPECT_NE(GetFileAttributesA(ws2.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
@@ -292,6 +351,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   const DWORD start = GetTickCount();
   EXPECT_EQ(g_lib.EndSession(), 0);
   EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_EQ(ReadBytes(kShimPath), "an old wsock32.dll") << "a second end leaves the original be";
 }
 
 TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
@@ -301,11 +361,12 @@ TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
   ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo", "Beta"), 1);
   EXPECT_NE(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);  // the same shim path
   EXPECT_EQ(ReadBytes(kLogPath), "group = 'Beta' / gamedir = 'C:\\Games\\Demo'\r\n");
+  const std::string restore =
+      "C:\\Games\\Demo\\wsock32.dll=C:\\Games\\Demo\\wsock32.dll.orblan-saved\r\n";
   EXPECT_EQ(ReadBytes(WindowsFile("wininit.ini")),
-            "[boot]\r\na=b\r\n[rename]\r\nNUL=C:\\Games\\Demo\\wsock32.dll\r\n"
-            "NUL=C:\\Games\\Demo\\wsock32.dll\r\nX=Y\r\n");
+            "[boot]\r\na=b\r\n[rename]\r\n" + restore + restore + "X=Y\r\n");
   ASSERT_TRUE(ShimSends(LinkDatagram(300, 4, 'b')));
-  const Received r = NextAtServer(1);
+  const Received r = NextAtServer(2);  // after the join and the path report
   EXPECT_STREQ(r.data.c_str(), "Beta");
 
   // The server ends the session: relaying stops, the link port is freed, no new launch.
@@ -322,22 +383,28 @@ TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
   }));
   orb::UdpClose(probe);
   EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo", "Beta"), 0);
+  const size_t before_end = side_.got.size();
   EXPECT_EQ(g_lib.EndSession(), 0);
-  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadBytes(kShimPath), "an old wsock32.dll");
+  Loop(server_, [] { return false; }, 100);
+  EXPECT_EQ(side_.got.size(), before_end) << "no leave on a connection the server closed";
 }
 
-TEST_F(Session, TakenLinkPortEndsTheWorkerAndEndSessionDoesNotWait) {
+// Another session holds the link port: this one would hand its game's broadcasts to the
+// other one's group. The launch is refused before anything changes.
+TEST_F(Session, TakenLinkPortRefusesTheLaunchBeforeAnythingChanges) {
   FreshGameDirectory();
   orb::SocketHandle holder = orb::UdpOpen();
   ASSERT_TRUE(orb::UdpBind(holder, 0, LINK_PORT));
   Connect();
-  ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1);
+  EXPECT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 0);
+  EXPECT_EQ(Status().link, ORBLAN_LINK_PORT_TAKEN);
+  EXPECT_EQ(Status().join, ORBLAN_JOIN_NONE);
   Loop(server_, [] { return false; }, 100);
+  for (const Received& r : side_.got) EXPECT_NE(r.type, 0) << "no join record";
+  EXPECT_EQ(FilesIn(kGameDir), std::vector<std::string>{});
   EXPECT_EQ(g_lib.SessionState(), 2);  // the session itself goes on
-  const DWORD start = GetTickCount();
   EXPECT_EQ(g_lib.EndSession(), 0);
-  EXPECT_LT(GetTickCount() - start, 1000u);
-  EXPECT_EQ(GetFileAttributesA(kShimPath), INVALID_FILE_ATTRIBUTES);
   orb::UdpClose(holder);
 }
 
@@ -367,6 +434,86 @@ TEST_F(Session, ShimHeldByTheGameStaysForTheRestartDeletion) {
   CloseHandle(held);
 }
 
+// What a launcher that shows more sees: the player's name in the join record, the
+// server's answer and the group, a lost connection that comes back with the game link
+// listening again, and the trace where the launcher wants it.
+TEST_F(Session, NameAnswerMembersAndReconnection) {
+  FreshGameDirectory();
+  const std::string trace = TestHome() + "\\trace.log";
+  DeleteFileA(trace.c_str());
+  ASSERT_EQ(g_lib.SetTraceFile(trace.c_str()), 1);
+  EXPECT_EQ(g_lib.SetPlayerName(std::string(24, 'n').c_str()), 0);
+  ASSERT_EQ(g_lib.SetPlayerName("alice"), 1);
+  Connect();
+  ASSERT_EQ(g_lib.PreLaunch(kGameDir, "Red"), 1);
+  const Received join = FirstAtServer(0);
+  EXPECT_STREQ(join.data.c_str() + 68, "alice");
+  EXPECT_EQ(Status().join, ORBLAN_JOIN_PENDING);
+  EXPECT_EQ(Status().link, ORBLAN_LINK_LISTENING);
+
+  JoinOutcome o;
+  o.outcome = kJoinJoined;
+  o.members = 2;
+  o.capacity = 8;
+  o.group = "RED";
+  std::vector<uint8_t> bytes = BuildJoinOutcome(o);
+  ASSERT_EQ(server_.Send(side_.accepted, bytes.data(), (int32_t)bytes.size(), kMsgJoinOutcome), 0);
+  MemberList list;
+  list.kind = kMemberListJoined;
+  list.total = 2;
+  MemberEntry bob;
+  bob.id = 9;
+  bob.name = "bob";
+  bob.round_trip_ms = 40;
+  list.entries = {bob};
+  bytes = BuildMemberList(list);
+  ASSERT_EQ(server_.Send(side_.accepted, bytes.data(), (int32_t)bytes.size(), kMsgMembers), 0);
+  ASSERT_TRUE(Loop(server_, [&] { return Status().members == 2; }));
+  const OrbLanStatus st = Status();
+  EXPECT_EQ(st.join, ORBLAN_JOIN_JOINED);
+  EXPECT_STREQ(st.group, "RED");
+  EXPECT_EQ(st.capacity, 8);
+  EXPECT_GE(st.round_trip_ms, 0);
+  OrbLanMember members[4];
+  ASSERT_EQ(g_lib.GetMembers(members, 4), 1);  // bob; the whole list comes later
+  EXPECT_STREQ(members[0].name, "bob");
+  EXPECT_EQ(members[0].round_trip_ms, 40);
+  OrbLanNotice notice;
+  ASSERT_EQ(g_lib.NextNotice(&notice), 1);
+  EXPECT_EQ(notice.kind, ORBLAN_NOTICE_JOINED);
+  EXPECT_STREQ(notice.member.name, "bob");
+  EXPECT_EQ(g_lib.NextNotice(&notice), 0);
+
+  // The server closes the connection; relaying stops and the port is freed...
+  const int32_t first = side_.accepted;
+  const int32_t remote = server_.RemoteAddress(first);
+  ASSERT_EQ(server_.Send(first, &remote, 4, orb::PEERCLOSE), 0);
+  ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 3; }));
+  ASSERT_TRUE(Loop(server_, [&] { return Status().link == ORBLAN_LINK_NONE; }));
+  // ...and comes back on a new connection, which joins the same group again and relays
+  // the running game's broadcasts on the same port.
+  const size_t before = side_.got.size();
+  ASSERT_EQ(g_lib.Reconnect(), 1);
+  EXPECT_EQ(g_lib.SessionState(), 1);
+  EXPECT_EQ(Status().join, ORBLAN_JOIN_PENDING);
+  ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 2; }));
+  EXPECT_NE(side_.accepted, first);
+  const Received rejoin = NextAtServer(before);
+  EXPECT_EQ(rejoin.type, 0);
+  EXPECT_EQ(rejoin.address, side_.accepted);
+  EXPECT_STREQ(rejoin.data.c_str(), "Red");
+  EXPECT_STREQ(rejoin.data.c_str() + 68, "alice");
+  EXPECT_EQ(Status().link, ORBLAN_LINK_LISTENING);
+  ASSERT_TRUE(ShimSends(LinkDatagram(300, 8, 'r')));
+  const Received relayed = NextAtServer(before + 1);
+  EXPECT_EQ(relayed.type, 8);
+  EXPECT_EQ(relayed.address, side_.accepted);
+
+  EXPECT_EQ(g_lib.EndSession(), 0);
+  EXPECT_GT(ReadBytes(trace).size(), 0u) << "the connection's trace went to the file";
+  g_lib.SetTraceFile("");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -388,8 +535,15 @@ int main(int argc, char** argv) {
     g_lib.LastResult = reinterpret_cast<OrbLanLastResultFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
     g_lib.SessionState = reinterpret_cast<OrbLanSessionStateFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
     g_lib.ResultText = reinterpret_cast<OrbLanResultTextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
+    g_lib.SetPlayerName = reinterpret_cast<OrbLanSetPlayerNameFn>(GetProcAddress(g_lib.module, "OrbLanSetPlayerName"));
+    g_lib.SetTraceFile = reinterpret_cast<OrbLanSetTraceFileFn>(GetProcAddress(g_lib.module, "OrbLanSetTraceFile"));
+    g_lib.GetStatus = reinterpret_cast<OrbLanGetStatusFn>(GetProcAddress(g_lib.module, "OrbLanGetStatus"));
+    g_lib.GetMembers = reinterpret_cast<OrbLanGetMembersFn>(GetProcAddress(g_lib.module, "OrbLanGetMembers"));
+    g_lib.NextNotice = reinterpret_cast<OrbLanNextNoticeFn>(GetProcAddress(g_lib.module, "OrbLanNextNotice"));
+    g_lib.Reconnect = reinterpret_cast<OrbLanReconnectFn>(GetProcAddress(g_lib.module, "OrbLanReconnect"));
     if (!g_lib.Init || !g_lib.PreLaunch || !g_lib.EndSession || !g_lib.LastResult ||
-        !g_lib.SessionState || !g_lib.ResultText) {
+        !g_lib.SessionState || !g_lib.ResultText || !g_lib.SetPlayerName || !g_lib.SetTraceFile ||
+        !g_lib.GetStatus || !g_lib.GetMembers || !g_lib.NextNotice || !g_lib.Reconnect) {
       fprintf(stderr, "orblan.dll lacks an export\n");
       return 1;
     }

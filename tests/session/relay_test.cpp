@@ -14,8 +14,12 @@
 
 #include "link.h"
 #include "local_source.h"
-#include "platform.h"
+#include "member_link.h"
 #include "message_types.h"
+#include "path_info.h"
+#include "relayed_unicast.h"
+#include "route_table.h"
+#include "platform.h"
 
 namespace {
 
@@ -42,9 +46,11 @@ struct SessionSide : orb::TransportObserver {
   explicit SessionSide(SessionState& s) : state(s) {}
   void OnEvent(int32_t address, int32_t code) override { ApplyServerEvent(state, address, code); }
   void OnData(const uint8_t* d, int32_t n, int32_t type, int32_t address) override {
+    if (transport != nullptr && RouteFromServer(state, *transport, d, n, type, address)) return;
     DeliverFromServer(state, d, n, type, address);
   }
   SessionState& state;
+  orb::Transport* transport = nullptr;
 };
 
 orb::TransportOptions Quiet(orb::TransportObserver* observer) {
@@ -270,6 +276,78 @@ TEST_F(Relay, WorkerPumpsAsSoonAsEitherSideSends) {
   // Both messages were acknowledged, so neither side holds anything.
   EXPECT_TRUE(PumpUntil([&] { return client_.UnacknowledgedCount() == 0 &&
                                      server_.UnacknowledgedCount() == 0; }, 5000, false));
+}
+
+// A member that takes relayed datagrams, as the server describes it in path info.
+TEST_F(Relay, DatagramsForAMemberGoThroughTheServerAndTheirsReachTheGameFromItsAddress) {
+  MemberRouter router(0x1234);
+  alignas(4) static uint8_t table[ROUTE_TABLE_SIZE];
+  RouteTableInit(table);
+  state_.router = &router;
+  state_.route_table = table;
+  session_side_.transport = &client_;
+  StartWorker();
+  const uint32_t member_ip = orb::ParseIPv4("203.0.113.22");
+  static PathInfo info;
+  info = PathInfo();
+  info.member = 1;
+  info.seen = {orb::ParseIPv4("203.0.113.21"), 40001};
+  info.peer_count = 1;
+  info.peers[0].member = 7;
+  info.peers[0].seen = {member_ip, 40002};
+  info.peers[0].flags = kPathTakesRelayed;
+  info.peers[0].key = 0x77;
+  std::vector<uint8_t> message(kPathInfoMax);
+  message.resize(BuildPathInfo(info, message.data(), message.size()));
+  ASSERT_EQ(server_.Send(server_side_.accepted, message.data(),
+                         static_cast<int32_t>(message.size()), kMsgPathInfo), 0);
+  ASSERT_TRUE(PumpUntil([&] { return RouteTableLookup(table, member_ip, nullptr); }))
+      << "the shim learns the member's address is routed";
+  EXPECT_EQ(RouteTablePublicAddress(table), orb::ParseIPv4("203.0.113.21"));
+
+  // The game sends to the member's address: no direct path yet, so it goes to the server
+  // for member 7, with the game socket's port.
+  std::vector<uint8_t> unicast = LinkDatagram(26900, 20, 0x44);
+  LinkSetAddress(unicast.data(), member_ip);
+  ShimSends(unicast);
+  const Received r = NextAtServer(0);
+  ASSERT_EQ(r.type, kMsgRelayUnicast);
+  UnicastRequest request;
+  ASSERT_TRUE(ParseUnicastRequest(r.data.data(), r.data.size(), &request));
+  EXPECT_EQ(request.to, 7u);
+  EXPECT_EQ(LinkGetPort(request.link), 26900);
+  EXPECT_EQ(request.link[6] | request.link[7] << 8, shim_port_);
+  EXPECT_EQ(memcmp(request.link + 12, unicast.data() + 12, 20), 0);
+
+  // Member 7's datagram comes back through the server to the game's port.
+  orb::SocketHandle game = orb::UdpOpen();
+  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
+  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
+  uint16_t game_port = 0;
+  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+  Notice(kNoticeBound, kLoopbackIp, game_port);
+  std::vector<uint8_t> back = LinkDatagram(game_port, 20, 0x55);
+  back[6] = 0x50;  // sent from port 0x6950 = 26960
+  back[7] = 0x69;
+  uint8_t relayed[kRelayedHeaderSize + LINK_DATAGRAM_MAX];
+  const size_t n = BuildRelayedDatagram(7, kRelayedUnicast, member_ip, back.data(), back.size(),
+                                        relayed, sizeof relayed);
+  ASSERT_EQ(server_.Send(server_side_.accepted, relayed, static_cast<int32_t>(n),
+                         kMsgUnicastDelivery), 0);
+  std::vector<uint8_t> got;
+  SocketAddress from;
+  ASSERT_EQ(GameReceives(game, &got, &from), 32);
+  EXPECT_EQ(LinkGetAddress(got.data()), member_ip);
+  EXPECT_EQ(got[6] | got[7] << 8, 26960) << "the member's real port, for the shim";
+  EXPECT_EQ(memcmp(got.data() + 12, back.data() + 12, 20), 0);
+  EXPECT_EQ(router.Counters().sent_server, 1u);
+  EXPECT_EQ(router.Counters().received_server, 1u);
+  orb::UdpClose(game);
+
+  // The session ends: the table empties, so a game that goes on sends as before.
+  EndSession(state_);
+  PublishRoutes(state_);
+  EXPECT_FALSE(RouteTableLookup(table, member_ip, nullptr));
 }
 
 TEST_F(Relay, DataOfAnotherConnectionIsIgnored) {

@@ -69,13 +69,14 @@ TEST(IpxAddrTest, OnlyTheFirstTwoNodeBytesMakeABroadcast) {
   EXPECT_FALSE(IpxIsBroadcastNode(all_but_first));
 }
 
-TEST(IpxAddrTest, LoopbackLinkLocalPrivateAndUnsetAddressesNameNoNode) {
-  EXPECT_FALSE(IsNodeCandidate(Address(0, 0, 0, 0)));
-  EXPECT_FALSE(IsNodeCandidate(Address(127, 0, 0, 1)));
-  EXPECT_FALSE(IsNodeCandidate(Address(169, 254, 3, 4)));
-  EXPECT_FALSE(IsNodeCandidate(Address(192, 168, 1, 2)));
-  EXPECT_TRUE(IsNodeCandidate(Address(203, 0, 113, 9)));
-  EXPECT_TRUE(IsNodeCandidate(Address(10, 1, 2, 3)));
+TEST(IpxAddrTest, NodeIsThePublicAddressElseAPrivateOneNeverAnUnreachableOne) {
+  const uint32_t home[] = {Address(127, 0, 0, 1), Address(169, 254, 3, 4), Address(192, 168, 1, 2)};
+  EXPECT_EQ(ChooseNodeAddress(home, 3), Address(192, 168, 1, 2)) << "a home network is a network";
+  const uint32_t both[] = {Address(10, 1, 2, 3), Address(0, 0, 0, 0), Address(203, 0, 113, 9)};
+  EXPECT_EQ(ChooseNodeAddress(both, 3), Address(203, 0, 113, 9));
+  const uint32_t none[] = {Address(127, 0, 0, 1), Address(224, 0, 0, 1), Address(169, 254, 0, 9)};
+  EXPECT_EQ(ChooseNodeAddress(none, 3), 0u);
+  EXPECT_EQ(ChooseNodeAddress(nullptr, 3), 0u);
   uint8_t o[4];
   AddressOctets(Address(203, 0, 113, 9), o);
   EXPECT_THAT(o, ElementsAre(203, 0, 113, 9));

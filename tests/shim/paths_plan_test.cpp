@@ -3,6 +3,7 @@
 #include "datapath/addr.h"
 #include "datapath/broadcast_peers.h"
 #include "datapath/plan.h"
+#include "route_table.h"
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,41 @@ TEST(SendPath, IpxShortOrMissingDestinationIsAFault) {
   EXPECT_EQ(ChooseSendPath(true, bc.data(), 13), SendPath::kBadDestination);
   EXPECT_EQ(ChooseSendPath(true, bc.data(), -5), SendPath::kBadDestination);
   EXPECT_EQ(ChooseSendPath(true, nullptr, 14), SendPath::kBadDestination);
+}
+
+TEST(SendPath, MembersTheSessionLibraryRoutesGoToTheLauncherOthersAsBefore) {
+  alignas(4) static uint8_t table[ROUTE_TABLE_SIZE];
+  RouteTableInit(table);
+  const RouteEntry member = {NetAddr(203, 0, 113, 22), kRouteThroughSession};
+  RouteTablePublish(table, &member, 1, NetAddr(203, 0, 113, 21));
+  auto to_member = Inet(203, 0, 113, 22, 26900);
+  auto to_other = Inet(203, 0, 113, 23, 26900);
+  auto all = Inet(255, 255, 255, 255, 26900);
+  auto ipx_member = Ipx({0, 0, 203, 0, 113, 22}, 0x4E, 0x51);
+  auto ipx_other = Ipx({0, 0, 203, 0, 113, 23}, 0x4E, 0x51);
+  struct Case {
+    bool ipx;
+    const uint8_t* to;
+    int len;
+    const void* table;
+    SendPath expected;
+  } cases[] = {
+      {false, to_member.data(), 20, table, SendPath::kInetMember},
+      {false, to_other.data(), 20, table, SendPath::kPassThrough},
+      {false, all.data(), 20, table, SendPath::kInetBroadcast},
+      {false, to_member.data(), 20, nullptr, SendPath::kPassThrough},  // no session's table
+      {false, to_member.data(), int(LINK_PAYLOAD_MAX) + 1, table, SendPath::kPassThrough},
+      {true, ipx_member.data(), 20, table, SendPath::kIpxMember},
+      {true, ipx_other.data(), 20, table, SendPath::kIpxDirect},
+      {true, ipx_member.data(), int(LINK_PAYLOAD_MAX) + 1, table, SendPath::kIpxDirect},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChooseSendPath(c.ipx, c.to, c.ipx ? kIpxAddrLen : kInetAddrLen, false, c.table, c.len),
+              c.expected)
+        << (c.ipx ? "ipx " : "inet ") << int(c.to[c.ipx ? 11 : 7]) << " len " << c.len;
+  }
+  EXPECT_EQ(DestinationIpv4(true, ipx_member.data()), NetAddr(203, 0, 113, 22));
+  EXPECT_EQ(DestinationIpv4(false, to_member.data()), NetAddr(203, 0, 113, 22));
 }
 
 TEST(IpxDestination, ConvertsToIpv4TextAndSocketValue) {

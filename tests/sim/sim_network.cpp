@@ -91,6 +91,74 @@ void Network::Send(intptr_t handle, const uint8_t* data, int length, const Socke
   Schedule(s->bound, to, data, static_cast<size_t>(length));
 }
 
+void Network::AddNat(uint32_t public_ip, NatRules rules) { nats_[public_ip].rules = rules; }
+
+void Network::PutBehindNat(uint32_t private_ip, uint32_t public_ip) {
+  behind_[private_ip] = public_ip;
+}
+
+void Network::SetBlocked(uint32_t ip1, uint32_t ip2, bool blocked) {
+  for (auto pair : {std::make_pair(ip1, ip2), std::make_pair(ip2, ip1)}) {
+    if (blocked) {
+      blocked_.insert(pair);
+    } else {
+      blocked_.erase(pair);
+    }
+  }
+}
+
+bool Network::Outbound(const SocketAddress& from, const SocketAddress& to,
+                       SocketAddress* public_from) {
+  auto router = behind_.find(from.ip);
+  if (router == behind_.end()) return false;
+  auto same_side = behind_.find(to.ip);
+  if (same_side != behind_.end() && same_side->second == router->second) return false;  // LAN
+  Nat& nat = nats_[router->second];
+  const std::pair<uint64_t, uint64_t> flow(Key(from.ip, from.port),
+                                           nat.rules.per_destination ? Key(to.ip, to.port) : 0);
+  auto known = nat.by_flow.find(flow);
+  uint16_t port;
+  if (known != nat.by_flow.end()) {
+    port = known->second;
+  } else {
+    port = from.port;
+    while (nat.by_public_port.count(port) != 0) {
+      port = port == 65535 ? 1024 : static_cast<uint16_t>(port + 1);
+    }
+    nat.by_flow[flow] = port;
+    nat.by_public_port[port].inside = from;
+  }
+  nat.by_public_port[port].answers_from.insert(Key(to.ip, to.port));
+  *public_from = SocketAddress{router->second, port};
+  return true;
+}
+
+bool Network::Route(SocketAddress* from, SocketAddress* to) {
+  const SocketAddress sender = *from;
+  SocketAddress translated;
+  if (Outbound(sender, *to, &translated)) *from = translated;
+  if (blocked_.count(std::make_pair(from->ip, to->ip)) != 0) return false;
+  auto nat = nats_.find(to->ip);
+  if (nat == nats_.end()) return true;
+  auto router = behind_.find(sender.ip);
+  if (router != behind_.end() && router->second == to->ip && !nat->second.rules.hairpin) {
+    return false;
+  }
+  auto mapping = nat->second.by_public_port.find(to->port);
+  if (mapping == nat->second.by_public_port.end() ||
+      mapping->second.answers_from.count(Key(from->ip, from->port)) == 0) {
+    return false;
+  }
+  *to = mapping->second.inside;
+  return true;
+}
+
+void Network::SendShortLived(intptr_t handle, const SocketAddress& to) {
+  Socket* s = Find(handle);
+  SocketAddress public_from;
+  if (s != nullptr) Outbound(s->bound, to, &public_from);
+}
+
 void Network::Inject(const SocketAddress& from, const SocketAddress& to, const void* data,
                      size_t size) {
   Schedule(from, to, static_cast<const uint8_t*>(data), size);
@@ -102,6 +170,11 @@ void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const
   bytes_to_[Key(to.ip, to.port)] += size;
   ++datagrams_to_[Key(to.ip, to.port)];
   if (tap_on_) tapped_.push_back(WireDatagram{now_, from, to, std::vector<uint8_t>(data, data + size)});
+  SocketAddress source = from, dest = to;
+  if (!Route(&source, &dest)) {
+    ++dropped_at_nat_;
+    return;
+  }
   if (random_.Chance(conditions_.loss)) {
     ++lost_;
     return;
@@ -111,14 +184,14 @@ void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const
     ++duplicated_;
     copies = 2;
   }
-  auto target = bound_.find(Key(to.ip, to.port));
+  auto target = bound_.find(Key(dest.ip, dest.port));
   for (int i = 0; i < copies; ++i) {
     const uint64_t at = now_ + conditions_.delay_ms + random_.Below(conditions_.jitter_ms + 1ull);
     if (target == bound_.end()) {
       ++undeliverable_;
       continue;
     }
-    Queued q{at, order_++, from, std::vector<uint8_t>(data, data + size)};
+    Queued q{at, order_++, source, std::vector<uint8_t>(data, data + size)};
     sockets_[target->second].inbox.emplace(std::make_pair(q.deliver_at, q.order), std::move(q));
   }
 }
@@ -147,6 +220,15 @@ int Host::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress*
   if (!q.bytes.empty()) memcpy(buffer, q.bytes.data(), q.bytes.size());
   *from = q.from;
   return static_cast<int>(q.bytes.size());
+}
+
+void Host::SendToWithTtl(intptr_t handle, const uint8_t* data, int length,
+                         const SocketAddress& to, int ttl) {
+  if (ttl > 2) {
+    SendTo(handle, data, length, to);
+  } else if (!silent_) {
+    network_->SendShortLived(handle, to);
+  }
 }
 
 void Host::SendTo(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,18 @@ struct WireDatagram {
 
 class Host;
 
+// A home router in front of hosts with private addresses (Network::AddNat). Outbound, a
+// host's socket is given a port of the router's public address (its own port when free, as
+// Linux's masquerading does) and the remote it sent to may answer there; anything else from
+// outside is dropped, as a router that forwards nothing does. Hosts behind the same router
+// reach each other by their private addresses.
+struct NatRules {
+  bool hairpin = false;          // a datagram from inside to the router's own public address
+                                 // is turned back in (many routers drop it)
+  bool per_destination = false;  // a new public port for every destination (a "symmetric"
+                                 // NAT, which no probing can open)
+};
+
 class Network {
  public:
   explicit Network(uint64_t seed = 1) : random_(seed) {}
@@ -72,6 +85,14 @@ class Network {
   }
 
   void SetConditions(const Conditions& c) { conditions_ = c; }
+
+  // Routers: public and private addresses in network order.
+  void AddNat(uint32_t public_ip, NatRules rules = NatRules());
+  void PutBehindNat(uint32_t private_ip, uint32_t public_ip);
+  // Drops everything between two addresses (as they are between the routers).
+  void SetBlocked(uint32_t ip1, uint32_t ip2, bool blocked);
+  // Datagrams routers (or a block) dropped on their way.
+  uint64_t DroppedAtNat() const { return dropped_at_nat_; }
   // Puts a datagram on the wire from any source (forged or not), subject to conditions.
   void Inject(const SocketAddress& from, const SocketAddress& to, const void* data, size_t size);
   // Every datagram sent, in order (before loss); off by default.
@@ -105,11 +126,27 @@ class Network {
   Socket* Find(intptr_t handle);
   void Close(intptr_t handle);
   void Send(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to);
+  // A datagram with a small IP time-to-live: it passes the sender's router (which expects
+  // answers from `to` from now on) and dies before any other.
+  void SendShortLived(intptr_t handle, const SocketAddress& to);
   bool ResolveName(const char* host, uint32_t* ip) const;
 
  private:
   void Schedule(const SocketAddress& from, const SocketAddress& to, const uint8_t* data,
                 size_t size);
+  struct Mapping {
+    SocketAddress inside;
+    std::set<uint64_t> answers_from;  // remotes it sent to
+  };
+  struct Nat {
+    NatRules rules;
+    std::map<uint16_t, Mapping> by_public_port;
+    std::map<std::pair<uint64_t, uint64_t>, uint16_t> by_flow;  // (inside, remote or 0)
+  };
+  // The public side of an outbound datagram; false when no router is on its way.
+  bool Outbound(const SocketAddress& from, const SocketAddress& to, SocketAddress* public_from);
+  // Where a datagram goes through the routers; false when one drops it.
+  bool Route(SocketAddress* from, SocketAddress* to);
 
   Random random_;
   Conditions conditions_;
@@ -129,6 +166,10 @@ class Network {
   bool tap_on_ = false;
   std::vector<WireDatagram> tapped_;
   uint64_t sent_ = 0, lost_ = 0, duplicated_ = 0, undeliverable_ = 0;
+  std::map<uint32_t, Nat> nats_;         // by public address
+  std::map<uint32_t, uint32_t> behind_;  // private address -> public address
+  std::set<std::pair<uint32_t, uint32_t>> blocked_;
+  uint64_t dropped_at_nat_ = 0;
 };
 
 // The DatagramIo of one simulated host.
@@ -151,6 +192,9 @@ class Host : public DatagramIo {
   int Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress* from,
               int* error) override;
   void SendTo(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to) override;
+  // A time-to-live of 2 or less dies on the way (Network::SendShortLived).
+  void SendToWithTtl(intptr_t handle, const uint8_t* data, int length, const SocketAddress& to,
+                     int ttl) override;
   void Close(intptr_t handle) override;
   bool Resolve(const char* host, uint32_t* ip) override;
 

@@ -138,6 +138,50 @@ TEST_F(HandshakeTest, LostAcknowledgementOfConnectOpensASecondConnection) {
   EXPECT_EQ(test::g_events.size(), 2u);    // event 0 twice
 }
 
+// The round-trip time each side measures: sending a fragment to its acknowledgement, on
+// a network with a fixed one-way delay and both sides pumping every 20 ms. Only fragments
+// sent once count: a lost one's late acknowledgement must not make the time look like
+// the 10 s resend interval.
+TEST_F(HandshakeTest, RoundTripTimeFollowsTheNetworkAndIgnoresResentFragments) {
+  for (uint32_t delay : {0u, 30u, 150u}) {
+    sim::Network net2;
+    Peer a2(net2, "203.0.113.1"), b2(net2, kB, TransportOptions(), 3668);
+    net2.SetConditions(sim::Conditions{0, 0, delay, 0});
+    const int32_t to_b = a2.t->Connect(a2.endpoint, kB, 3668, 0);
+    EXPECT_EQ(a2.t->RoundTripMs(to_b), -1) << "nothing measured yet";
+    EXPECT_EQ(a2.t->RoundTripMs(99), -1) << "no such address";
+    for (int i = 0; i < 100; ++i) {
+      net2.Advance(20);
+      a2.t->Pump(0);
+      b2.t->Pump(0);
+      if (i % 10 == 0) a2.t->Send(to_b, "ping", 4, 8);
+    }
+    // Two network delays, plus up to one pump interval at each end.
+    const int32_t rtt = a2.t->RoundTripMs(to_b);
+    EXPECT_GE(rtt, static_cast<int32_t>(2 * delay)) << "delay " << delay;
+    EXPECT_LE(rtt, static_cast<int32_t>(2 * delay + 40)) << "delay " << delay;
+    EXPECT_GE(b2.t->RoundTripMs(1), static_cast<int32_t>(2 * delay)) << "the accepting side too";
+
+    // Everything from a is lost for a while: the message it sends is resent after 10 s
+    // and acknowledged then, which says nothing about the round trip.
+    net2.SetConditions(sim::Conditions{1.0, 0, delay, 0});
+    a2.t->Send(to_b, "lost", 4, 8);
+    for (int i = 0; i < 10; ++i) {
+      net2.Advance(20);
+      a2.t->Pump(0);
+      b2.t->Pump(0);
+    }
+    net2.SetConditions(sim::Conditions{0, 0, delay, 0});
+    for (int i = 0; i < 600 && a2.t->UnacknowledgedCount() != 0; ++i) {
+      net2.Advance(20);
+      a2.t->Pump(0);
+      b2.t->Pump(0);
+    }
+    ASSERT_EQ(a2.t->UnacknowledgedCount(), 0u);
+    EXPECT_EQ(a2.t->RoundTripMs(to_b), rtt) << "delay " << delay;
+  }
+}
+
 class ServerOptionsTest : public HandshakeTest {
  protected:
   static TransportOptions Server() {
@@ -194,6 +238,27 @@ TEST_F(ServerOptionsTest, PeerRestartedOnTheSamePortIsNotTakenForRepeats) {
     EXPECT_EQ(b.t->ConnectionCount(), 1u);
     EXPECT_EQ(b.recorder.data_.size(), step.delivered) << "CONNECT id " << step.connect_id;
   }
+}
+
+TEST_F(ServerOptionsTest, ConnectThroughARouterThatChangedItsPortIsAnsweredWhereItCameFrom) {
+  // The payload names the port the far side bound; its router sent the datagram from another.
+  const SocketAddress router{sim::Ip("203.0.113.21"), 61234};
+  std::vector<uint8_t> d = ConnectFrom(1, 2000);
+  net.Inject(router, b.Where(), d.data(), d.size());
+  net.ClearTap();
+  b.t->Pump(0);
+  ASSERT_EQ(b.t->ConnectionCount(), 1u);
+  SocketAddress where;
+  ASSERT_TRUE(b.t->RemoteSocketAddress(b.recorder.accepted.at(0), &where));
+  EXPECT_EQ(where, router);
+  ASSERT_FALSE(net.Tapped().empty());
+  EXPECT_EQ(HeaderOf(net.Tapped()[0]).type, CONFIRM_CONNECT);
+  EXPECT_EQ(net.Tapped()[0].to, router);
+  // Repeated, it is still recognised as the same connection.
+  net.Inject(router, b.Where(), d.data(), d.size());
+  b.t->Pump(0);
+  EXPECT_EQ(b.t->ConnectionCount(), 1u);
+  EXPECT_EQ(b.t->Counters().connects_repeated, 1u);
 }
 
 TEST_F(ServerOptionsTest, FloodOfForgedConnectsStopsAtTheCap) {

@@ -78,6 +78,62 @@ TEST(PlatformSockets, TwoTransportsOnLoopbackConnectAndExchange) {
   EXPECT_EQ(std::count(trace_b.begin(), trace_b.end(), expected), 1);
 }
 
+TEST(PlatformSockets, StraysAreOfferedAndRawDatagramsLeaveFromTheConnectionsEndpoint) {
+  std::vector<std::pair<std::string, uint16_t>> strays;
+  TransportOptions oa, ob;
+  oa.trace = ob.trace = nullptr;
+  oa.stray = [&](const uint8_t* d, int n, const SocketAddress& from) {
+    strays.push_back({std::string(reinterpret_cast<const char*>(d), n), from.port});
+    return std::string(reinterpret_cast<const char*>(d), n) != "not mine";
+  };
+  Transport a(oa), b(ob);
+  Endpoint* ea = a.CreateEndpoint(0);
+  Endpoint* eb = b.CreateEndpoint(0);
+  ASSERT_TRUE(ea && eb);
+  const int32_t c = a.Connect(ea, "127.0.0.1", eb->local_port, 0);
+  for (int i = 0; i < 200 && !b.AddressExists(1); ++i) {
+    a.Pump(0);
+    b.Pump(0);
+    SleepMs(1);
+  }
+  SocketHandle raw = UdpOpen();
+  ASSERT_NE(raw, kInvalidSocket);
+  ASSERT_TRUE(UdpBind(raw, ParseIPv4("127.0.0.1"), 0));
+  uint16_t raw_port = 0;
+  ASSERT_TRUE(UdpBoundPort(raw, &raw_port));
+  const SocketAddress at_a{ParseIPv4("127.0.0.1"), ea->local_port};
+  ASSERT_EQ(UdpSendTo(raw, "a stray", 7, at_a), 7);
+  ASSERT_EQ(UdpSendTo(raw, "not mine", 8, at_a), 8);
+  ASSERT_EQ(b.Send(1, "from the connection", 19, 8), 0);  // never offered
+  for (int i = 0; i < 200 && strays.size() < 2; ++i) {
+    a.Pump(0);
+    b.Pump(0);
+    SleepMs(1);
+  }
+  a.Pump(0);
+  ASSERT_EQ(strays.size(), 2u);
+  EXPECT_EQ(strays[0].first, "a stray");
+  EXPECT_EQ(strays[0].second, raw_port);
+  EXPECT_EQ(a.Counters().strays_taken, 1u);
+  EXPECT_EQ(a.Counters().dropped_short, 1u) << "a stray not taken is treated as before";
+
+  const SocketAddress to_raw{ParseIPv4("127.0.0.1"), raw_port};
+  ASSERT_EQ(a.SendDatagram(c, "plain", 5, to_raw), 0);
+  ASSERT_EQ(a.SendDatagram(c, "short-lived", 11, to_raw, 2), 0);  // two hops reach loopback
+  EXPECT_EQ(a.SendDatagram(99, "x", 1, to_raw), -1);
+  EXPECT_EQ(a.LastResult(), RESULT_NO_ADDRESS);
+  char buf[64];
+  for (const char* want : {"plain", "short-lived"}) {
+    ASSERT_EQ(UdpWaitReadable(raw, 2000), 1);
+    SocketAddress from;
+    const int n = UdpReceiveFrom(raw, buf, sizeof buf, &from);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buf, n), want);
+    EXPECT_EQ(from.port, ea->local_port) << "from the connection's own endpoint";
+  }
+  UdpClose(raw);
+}
+
 TEST(PlatformClock, MonotonicAndSleeps) {
   const uint64_t before = MonotonicMs();
   SleepMs(20);
