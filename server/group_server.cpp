@@ -97,6 +97,11 @@ bool GroupServer::Start(std::string* error) {
 uint16_t GroupServer::port() const { return endpoint_ ? endpoint_->local_port : 0; }
 intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1; }
 
+int GroupServer::WaitMs(int cap_ms) {
+  const uint64_t due = transport_->MsToNextDue();
+  return due < static_cast<uint64_t>(cap_ms) ? static_cast<int>(due) : cap_ms;
+}
+
 void GroupServer::RunOnce() {
   transport_->Pump(0);
   notices_.RunOnce(clock_());
@@ -129,7 +134,8 @@ void GroupServer::LogStatistics() {
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
                "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
-               "transport: in=%llu out=%llu resends=%llu timeouts=%llu refused_connects=%llu "
+               "transport: in=%llu out=%llu resends=%llu spurious_resends=%llu timeouts=%llu "
+               "refused_connects=%llu "
                "bad_datagrams=%llu duplicates=%llu held_back=%llu",
                members, unproven, registry_.group_count(),
                IntervalText(before, after, now - last_stats_ms_).c_str(),
@@ -141,6 +147,7 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
+               static_cast<unsigned long long>(t.spurious_resends),
                static_cast<unsigned long long>(t.timeouts),
                static_cast<unsigned long long>(t.connects_refused),
                static_cast<unsigned long long>(transport_dropped),

@@ -2,7 +2,7 @@
 // counts as gone.
 //
 // A fragment goes again once its connection's resend wait (rtt.h) has passed since it was
-// last sent: about three round trips at first, doubling with each try up to 10 s. It
+// last sent: the smoothed round trip and its spread, doubling with each try up to 10 s. It
 // times out, raising EVENT_TIMEOUT and removing its connection, once
 //   - more than MESSAGE_TIMEOUT_MS have passed both since it was queued and since the
 //     latest datagram from its connection's socket address (a party that is really gone),
@@ -29,9 +29,16 @@ void Transport::Core::ScheduleFirstResend(Outgoing* f) {
 }
 
 void Transport::Core::NoteAcknowledged(Outgoing* f) {
+  RttEstimator& rtt = f->connection->rtt;
+  const uint64_t since = options_.clock() - f->last_sent;
   // Only a fragment sent once gives a sample: the acknowledgement of a repeated one may
-  // answer any of its copies.
-  if (f->tries == 0) f->connection->rtt.Sample(options_.clock() - f->last_sent);
+  // answer any of its copies. One that comes sooner after the latest copy than any round
+  // trip this path has shown answers an earlier copy: that copy was not lost, only late.
+  if (f->tries == 0) {
+    rtt.Sample(since);
+  } else if (rtt.Measured() && since < rtt.ShortestMs()) {
+    ++counters_.spurious_resends;
+  }
 }
 
 std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedList::iterator at) {

@@ -212,6 +212,9 @@ struct TransportCounters {
   uint64_t strays_taken = 0;             // taken by the stray hook
   uint64_t datagrams_sent = 0;
   uint64_t resends = 0;
+  // Resends whose acknowledgement came sooner after them than the path's shortest round
+  // trip: it answered an earlier copy, so the resend was not needed.
+  uint64_t spurious_resends = 0;
   uint64_t timeouts = 0;
 };
 

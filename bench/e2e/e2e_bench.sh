@@ -52,8 +52,18 @@ trap 'lab_down' EXIT
 trap 'exit 130' INT TERM HUP PIPE
 lab_wine_setup "$win/wine" || exit 1
 lab_up "orbbench$$"
-lab_bg srv "$run/server.log" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0 \
-  --log-level warn
+# server LOG: a group server in the background; its pid in server_pid. stop_server ends it,
+# and it writes its totals as its last statistics line.
+server() {
+  lab_bg srv "$1" "$ORB_ORBSERVER" --listen "$LAB_SERVER_ADDR:3669" --stats-interval 0 \
+    --log-level info
+  server_pid=$LAB_LAST_PID
+}
+stop_server() {
+  kill -TERM "$server_pid" 2>/dev/null
+  wait "$server_pid" 2>/dev/null
+}
+server "$run/server.log"
 
 # percentiles FILE: "count p50 p95 p99 mean" of the numbers (us) in FILE, in milliseconds.
 percentiles() {
@@ -162,7 +172,17 @@ echo "-- idle session ($idle_seconds s)"
 idle
 echo "-- lossy path: every link 30 +/- 10 ms and 1 % loss each way"
 lab_lossy_links "$router" "$run/router.log" 30 10 0.01 || exit 1
+stop_server
+server "$run/server-lossy.log"  # its own totals for the lossy runs
 rates lossy
+stop_server
+# Resends on the lossy runs: the session libraries' from their trace, the server's from its
+# totals, with those whose acknowledgement came sooner after them than any round trip the
+# path had shown (the first copy was only late).
+player_resends=$(cat "$run"/lossy/*/*/console.log | grep -c 'being resent')
+stats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1)
+field() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<< "$stats"; }
+echo "       resends: session libraries $player_resends; server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
 echo "Wine on both ends; both paths pass the shim and Wine's sockets alike, so the difference"
 echo "is the relay: the link hop to the session library, its passes, the server, and the"
 echo "receiving session library's passes."
