@@ -60,7 +60,7 @@ class OrbLanLibrary : public SessionLibrary {
         status_(Bind<OrbLanGetStatusFn>(m, "OrbLanGetStatus")),
         members_(Bind<OrbLanGetMembersFn>(m, "OrbLanGetMembers")),
         notice_(Bind<OrbLanNextNoticeFn>(m, "OrbLanNextNotice")),
-        reconnect_(Bind<OrbLanReconnectFn>(m, "OrbLanReconnect")) {}
+        reconnect_(Bind<OrbLanReconnectFn>(m, "OrbLanReconnect")),
         peers_(Bind<OrbLanPeersFn>(m, "OrbLanPeers")),
         public_address_(Bind<OrbLanPublicAddressFn>(m, "OrbLanPublicAddress")),
         take_notice_(Bind<OrbLanTakeNoticeFn>(m, "OrbLanTakeNotice")) {}

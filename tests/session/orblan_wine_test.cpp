@@ -505,7 +505,8 @@ TEST_F(Session, NameAnswerMembersAndReconnection) {
   EXPECT_STREQ(rejoin.data.c_str() + 68, "alice");
   EXPECT_EQ(Status().link, ORBLAN_LINK_LISTENING);
   ASSERT_TRUE(ShimSends(LinkDatagram(300, 8, 'r')));
-  const Received relayed = NextAtServer(before + 1);
+  EXPECT_EQ(NextAtServer(before + 1).type, kMsgPathReport);  // the new connection's path
+  const Received relayed = NextAtServer(before + 2);
   EXPECT_EQ(relayed.type, 8);
   EXPECT_EQ(relayed.address, side_.accepted);
 
