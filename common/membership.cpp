@@ -27,9 +27,11 @@ void Trimmed(const char* name, size_t length, size_t* begin, size_t* end) {
 
 }  // namespace
 
+// A field's last byte is its terminator's place: a sender that filled it is read up to there.
 std::string FieldText(const uint8_t* field, size_t size) {
-  const void* zero = memchr(field, 0, size);
-  const size_t n = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - field) : size;
+  const size_t room = size - 1;
+  const void* zero = memchr(field, 0, room);
+  const size_t n = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - field) : room;
   return std::string(reinterpret_cast<const char*>(field), n);
 }
 

@@ -42,6 +42,14 @@ void MemberRouter::Reset(uint32_t key) {
   per_member_.clear();
 }
 
+void MemberRouter::ForgetMembers() {
+  std::lock_guard<std::mutex> hold(lock_);
+  paths_ = PeerPaths(paths_.key());
+  identities_ = MemberIdentities();
+  have_info_ = false;
+  per_member_.clear();
+}
+
 size_t MemberRouter::BuildReport(const uint32_t* local_ips, int count, uint16_t endpoint_port,
                                  uint8_t* out, size_t capacity) const {
   PathReport report = {};

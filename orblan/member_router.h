@@ -63,6 +63,9 @@ class MemberRouter {
 
   // Forgets every member and path, and takes a new key: a new session.
   void Reset(uint32_t key);
+  // Forgets every member and path but keeps the key: a new connection to the server, which
+  // numbers the members anew (a member's old number may now be another's).
+  void ForgetMembers();
 
   // The path report (type 20) to send after the join: this machine's local addresses (the
   // loopback and link-local ones are left out) at the server endpoint's port. Returns its

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "member_router.h"
 #include "message_types.h"
 #include "platform.h"
 #include "records.h"
@@ -85,6 +86,9 @@ int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const Serv
   t.SetDataCallback(address, cb.on_data);
   BeginSession(s, address);
   if (old != 0 && old != address) t.RemoveConnection(old);
+  // The members of the old connection's numbering are gone: a member known again at the
+  // same address must keep its real ports, not be moved aside for its own old number.
+  if (s.router != nullptr) s.router->ForgetMembers();
   ConnectionOpened(x, t, x.server_host, x.server_port, x.endpoint, address);
   const bool launched = s.group[0] != '\0';
   if (launched) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string.h>
 
 using namespace orb;
@@ -41,6 +43,11 @@ TEST(JoinOutcomeFormat, RoundTripAndLayout) {
   ASSERT_TRUE(ParseJoinOutcome(longer.data(), longer.size(), &back));
   EXPECT_EQ(back.group, std::string(63, 'g'));
   EXPECT_EQ(back.reason, std::string(63, 'r'));
+  // A writer that fills a field to its last byte leaves no terminator: read as cut.
+  std::fill(longer.begin() + 8, longer.begin() + 8 + 128, 'x');
+  ASSERT_TRUE(ParseJoinOutcome(longer.data(), longer.size(), &back));
+  EXPECT_EQ(back.group, std::string(63, 'x'));
+  EXPECT_EQ(back.reason, std::string(63, 'x'));
   EXPECT_FALSE(ParseJoinOutcome(longer.data(), kJoinOutcomeSize - 1, &back));
   EXPECT_FALSE(ParseJoinOutcome(nullptr, kJoinOutcomeSize, &back));
 }

@@ -302,24 +302,24 @@ TEST_F(NatSimTest, AMemberThatKnowsOnlyBroadcastsIsServedAsBeforeAndNotRouted) {
   net_.PutBehindNat(ParseIPv4("198.51.100.2"), ParseIPv4("203.0.113.21"));
   StartServer();
   RoutedPlayer* a = Add("198.51.100.2");
-  Player* spec = Joined("203.0.113.50", "g");  // a session library built to the published format
+  Player* plain = Joined("203.0.113.50", "g");  // a session library built to the published format
   For(1000);
   a->Broadcast("g", "from a");
-  spec->Relay("g", "from spec");
+  plain->Relay("g", "from plain");
   For(200);
-  ASSERT_EQ(spec->received.size(), 1u);
-  EXPECT_EQ(LinkGetAddress(spec->received[0].data()), ParseIPv4("203.0.113.21"));
-  EXPECT_TRUE(spec->relayed.empty());
-  EXPECT_TRUE(spec->path_infos.empty());
-  const GameDatagram* heard = a->Got("from spec");
+  ASSERT_EQ(plain->received.size(), 1u);
+  EXPECT_EQ(LinkGetAddress(plain->received[0].data()), ParseIPv4("203.0.113.21"));
+  EXPECT_TRUE(plain->relayed.empty());
+  EXPECT_TRUE(plain->path_infos.empty());
+  const GameDatagram* heard = a->Got("from plain");
   ASSERT_NE(heard, nullptr);
-  EXPECT_EQ(heard->from_ip, spec->io->Ip());
+  EXPECT_EQ(heard->from_ip, plain->io->Ip());
   std::vector<RouteEntry> routes;
   uint32_t public_ip = 0;
   a->router.Routes(&routes, &public_ip);
   EXPECT_TRUE(routes.empty()) << "the game's datagrams to it go straight out, as before";
   EXPECT_EQ(public_ip, ParseIPv4("203.0.113.21"));
-  a->SendTo(spec->io->Ip(), 2300, "not through us");
+  a->SendTo(plain->io->Ip(), 2300, "not through us");
   EXPECT_EQ(a->router.Counters().unknown_destination, 1u);
 }
 

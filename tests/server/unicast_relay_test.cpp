@@ -90,14 +90,14 @@ TEST_F(UnicastRelayTest, TakersGetBroadcastsWithTheSenderNamedOthersAsBefore) {
   StartServer();
   Player* a = Taker("203.0.113.10", "g");
   Player* b = Taker("203.0.113.11", "g");
-  Player* spec = Joined("203.0.113.12", "g");  // knows only type 8
+  Player* plain = Joined("203.0.113.12", "g");  // knows only type 8
   a->Relay("g", "hello from a");
-  spec->Relay("g", "hello from spec");
+  plain->Relay("g", "hello from plain");
   Settle();
-  ASSERT_EQ(spec->received.size(), 1u);
-  EXPECT_EQ(spec->received[0], a->LinkDatagram("hello from a"));
-  EXPECT_TRUE(spec->relayed.empty());
-  EXPECT_TRUE(spec->path_infos.empty()) << "a member that never reported gets nothing new";
+  ASSERT_EQ(plain->received.size(), 1u);
+  EXPECT_EQ(plain->received[0], a->LinkDatagram("hello from a"));
+  EXPECT_TRUE(plain->relayed.empty());
+  EXPECT_TRUE(plain->path_infos.empty()) << "a member that never reported gets nothing new";
   EXPECT_TRUE(b->received.empty());
   ASSERT_EQ(b->relayed.size(), 2u);
   RelayedDatagram first = Parsed(b->relayed[0]);
@@ -105,8 +105,8 @@ TEST_F(UnicastRelayTest, TakersGetBroadcastsWithTheSenderNamedOthersAsBefore) {
   EXPECT_EQ(first.kind, kRelayedBroadcast);
   EXPECT_EQ(Payload(first), "hello from a");
   RelayedDatagram second = Parsed(b->relayed[1]);
-  EXPECT_EQ(second.from, Number(spec));
-  EXPECT_EQ(LinkGetAddress(second.link), spec->io->Ip());
+  EXPECT_EQ(second.from, Number(plain));
+  EXPECT_EQ(LinkGetAddress(second.link), plain->io->Ip());
   EXPECT_EQ(server_->counters().datagrams_out, 4u);
 }
 
@@ -144,21 +144,21 @@ TEST_P(UnicastRefusalTest, IsCountedAndReachesNobody) {
   Player* a = Taker("203.0.113.10", "g");
   Player* b = Taker("203.0.113.11", "g");
   Player* other = Taker("203.0.113.12", "elsewhere");
-  Player* spec = Joined("203.0.113.13", "g");
+  Player* plain = Joined("203.0.113.13", "g");
   Player* loner = AddPlayer("203.0.113.14");  // connected, never joined
   Settle();
   const std::string what = GetParam().what;
   if (what == "unknown member") Unicast(a, 999, "x");
   if (what == "another group") Unicast(a, Number(other), "x");
-  if (what == "no relays taken") Unicast(a, Number(spec), "x");
+  if (what == "no relays taken") Unicast(a, Number(plain), "x");
   if (what == "to itself") Unicast(a, Number(a), "x");
   if (what == "before any join") Unicast(loner, Number(b), "x");
   if (what == "no link datagram") a->SendRecord(std::vector<uint8_t>{2, 0, 0, 0, 0xF9, 0xF9}, 9);
   if (what == "bad path report") a->SendRecord(std::vector<uint8_t>(13, 0), 20);
   Settle();
   EXPECT_EQ(Drops(GetParam().reason), 1u) << server_->drops().Summary();
-  for (Player* p : {a, b, other, spec, loner}) EXPECT_TRUE(p->relayed.empty());
-  EXPECT_TRUE(spec->received.empty());
+  for (Player* p : {a, b, other, plain, loner}) EXPECT_TRUE(p->relayed.empty());
+  EXPECT_TRUE(plain->received.empty());
   EXPECT_EQ(server_->counters().unicast_relayed, 0u);
 }
 

@@ -9,7 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "link.h"
 #include "member_identities.h"
+#include "member_router.h"
+#include "message_types.h"
+#include "relayed_unicast.h"
 #include "notices.h"
 #include "peer_paths.h"
 #include "platform.h"
@@ -295,6 +299,35 @@ TEST_F(PathsTest, StrangersWrongKeysAndStaleAnswersChangeNothing) {
   d.probe = 1;
   EXPECT_TRUE(a.OnProbeOrAnswer(d, kBSeen, now, &out_a));
   EXPECT_EQ(StateOf(a), PathState::kTrying);
+}
+
+// ---- a new server connection ----------------------------------------------------------
+
+// The port at which the local game sees a datagram that member `from` at `ip` sent from its
+// game socket on `real_port`, delivered through the server.
+uint16_t SeenPortThroughServer(MemberRouter& router, uint32_t from, const char* ip,
+                               uint16_t real_port) {
+  uint8_t link[LINK_HEADER_SIZE + 4] = {};
+  LinkWrap(link, sizeof link, 26900, Ip(ip), "ping", 4);
+  LinkSetSourcePort(link, real_port);
+  uint8_t message[kRelayedHeaderSize + sizeof link];
+  const size_t n = BuildRelayedDatagram(from, kRelayedUnicast, Ip(ip), link, sizeof link,
+                                        message, sizeof message);
+  RouterOutput out;
+  EXPECT_TRUE(router.OnServerMessage(message, n, kMsgUnicastDelivery, 0, &out));
+  if (out.game.size() != 1) return 0;
+  return LinkGetSourcePort(out.game[0].data());
+}
+
+TEST(MemberRouterConnection, ANewConnectionNumbersMembersAnewWithoutMovingTheirPorts) {
+  MemberRouter router(0x1234);
+  EXPECT_EQ(SeenPortThroughServer(router, 3, "203.0.113.12", 26900), 26900);
+  // The same player comes back as member 1 of a restarted server: while member 3 is still
+  // known there, it is told apart as a second player behind that router...
+  EXPECT_EQ(SeenPortThroughServer(router, 1, "203.0.113.12", 26900), 26901);
+  // ...but a new connection forgets the old numbering, so the game sees it where it was.
+  router.ForgetMembers();
+  EXPECT_EQ(SeenPortThroughServer(router, 1, "203.0.113.12", 26900), 26900);
 }
 
 // ---- notices ---------------------------------------------------------------------------
