@@ -76,6 +76,7 @@ void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) {
 
 void OnServerEvent(int32_t address, int32_t code, int32_t) {
   ApplyServerEvent(g_session, address, code);
+  if (code == orb::EVENT_CONNECTED) ConnectionConfirmed(g_session, g_link, TheTransport(), address);
 }
 
 void OnServerData(const uint8_t* data, int32_t length, int32_t type, int32_t address, int32_t) {
