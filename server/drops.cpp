@@ -27,6 +27,9 @@ const char* DropReasonName(DropReason reason) {
     case DropReason::kPathReportMalformed: return "path_report_malformed";
     case DropReason::kUnknownType: return "unknown_type";
     case DropReason::kMemberLimit: return "member_limit";
+    case DropReason::kConnectBadAddress: return "connect_bad_address";
+    case DropReason::kConnectPerIpLimit: return "connect_per_ip_limit";
+    case DropReason::kJoinTimeout: return "join_timeout";
     case DropReason::kCount: break;
   }
   return "unknown";

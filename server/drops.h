@@ -26,16 +26,19 @@ enum class DropReason {
   kRelayWrongGroup,    // the record names another group than the member's own
   kRelayUnproven,      // the member has not yet acknowledged our CONFIRM_CONNECT
   kRelayRateLimited,   // the member's token bucket is empty
-  kRelayOverloaded,    // --max-pending messages already wait to be sent or acknowledged
+  kRelayOverloaded,    // the recipient already has --max-pending(-bytes) waiting: its copy
   kUnicastMalformed,   // relayed unicast without a member number and a link datagram
   kUnicastNotJoined,   // relayed unicast from a member in no group
   kUnicastNoTarget,    // the receiver is unknown, in another group, or takes no relays
   kUnicastUnproven,    // sender or receiver has not yet acknowledged our CONFIRM_CONNECT
   kUnicastRateLimited, // the member's relayed-unicast token bucket is empty
-  kUnicastOverloaded,  // --max-pending messages already wait
+  kUnicastOverloaded,  // the receiver already has --max-pending(-bytes) waiting
   kPathReportMalformed,  // a path report whose length disagrees with its candidates
   kUnknownType,        // a data message of a type this server does not serve
   kMemberLimit,        // a new connection beyond --max-members
+  kConnectBadAddress,  // a CONNECT whose connecting-side address is 0 or less
+  kConnectPerIpLimit,  // a CONNECT from an address that already has --max-per-ip members
+  kJoinTimeout,        // connected, but joined no group within --join-timeout
   kCount
 };
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "bytes.h"
 #include "message_types.h"
 #include "records.h"
@@ -12,12 +14,15 @@ namespace server {
 
 namespace {
 
-// Connections beyond --max-members the transport still accepts, to answer them.
-const size_t kFullServerAnswers = 16;
+const size_t kIncompleteBytesPerMember = 32 * 1024;
+const size_t kDatagramsPerPass = 2048;
+const size_t kUnprovenPerIp = 8;
 
-// "alice, 203.0.113.10:4000" for the log; a member without a join yet has no name.
-std::string Who(const Member& m) {
-  return (m.player.empty() ? std::string("no name") : m.player) + ", " + m.peer;
+// Connections held at most: the members, the pool of unproven ones, and a little room for
+// a member and the connection that is about to replace it, or a player who is told that
+// the server is full before it is closed.
+size_t ConnectionCap(const ServerOptions& o) {
+  return static_cast<size_t>(o.max_members) + o.max_unproven + 16;
 }
 
 std::string Quoted(const std::string& raw) {
@@ -42,9 +47,15 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
   } else {
     t.trace = nullptr;
   }
-  // A few places beyond the member limit, so a player who finds the server full is told
-  // so (and closed) instead of meeting silence.
-  t.max_connections = options.max_members + kFullServerAnswers;
+  t.max_connections = ConnectionCap(options);
+  // A member needs a few unfinished messages at a time (the largest relay record is two
+  // fragments); bounding each member, with room for all of them in total, means a member
+  // that sends halves of messages holds back nobody but itself.
+  t.max_incomplete_bytes_per_connection = kIncompleteBytesPerMember;
+  t.max_incomplete_bytes_total = kIncompleteBytesPerMember * t.max_connections;
+  // A flood that arrives as fast as the server reads must not keep one pass receiving for
+  // ever: members' messages are delivered, sent and resent between bounded reads.
+  t.max_datagrams_per_pass = kDatagramsPerPass;
   t.reuse_repeated_connect = true;
   t.anti_amplification = true;
   // A forged PEERCLOSE or CONFIRM_DISCONNECT naming a guessed address would otherwise
@@ -53,28 +64,39 @@ TransportOptions MakeTransportOptions(const ServerOptions& options, Logger* logg
   return t;
 }
 
+}  // namespace
+
+std::string Who(const Member& m) {
+  return (m.player.empty() ? std::string("no name") : m.player) + ", " + m.peer;
+}
+
 std::string PeerText(const SocketAddress& a) {
   char ip[16];
   FormatIPv4(a.ip, ip, sizeof ip);
   return std::string(ip) + ":" + std::to_string(a.port);
 }
 
-}  // namespace
-
 GroupServer::GroupServer(const ServerOptions& options, Logger* logger,
-                         std::function<uint64_t()> clock, DatagramIo* io)
+                         std::function<uint64_t()> clock, DatagramIo* io,
+                         const ChallengeKey* challenge_key)
     : options_(options),
       logger_(logger),
       clock_(clock ? std::move(clock) : std::function<uint64_t()>(MonotonicMs)),
       io_(io),
-      registry_(RegistryLimits{options.max_members, options.max_groups,
+      registry_(RegistryLimits{ConnectionCap(options), options.max_groups,
                                options.max_group_members}),
+      admission_(AdmissionLimits{options.max_members, options.max_per_ip, options.max_unproven,
+                                 std::min<size_t>(kUnprovenPerIp, options.max_unproven)}),
       notices_(nullptr, &registry_),
       warnings_(static_cast<size_t>(DropReason::kCount), kWarningIntervalMs) {
-  transport_.reset(new Transport(MakeTransportOptions(options_, logger_, clock_, io_, this)));
+  TransportOptions t = MakeTransportOptions(options_, logger_, clock_, io_, this);
+  t.challenge = true;
+  t.challenge_key = challenge_key ? *challenge_key : RandomChallengeKey();
+  transport_.reset(new Transport(t));
   notices_ = MembershipNotices(transport_.get(), &registry_);
   last_stats_ms_ = clock_();
   next_stats_ms_ = last_stats_ms_ + static_cast<uint64_t>(options_.stats_interval_s) * 1000;
+  next_sweep_ms_ = last_stats_ms_ + kSweepIntervalMs;
 }
 
 GroupServer::~GroupServer() = default;
@@ -106,6 +128,10 @@ void GroupServer::RunOnce() {
   transport_->Pump(0);
   notices_.RunOnce(clock_());
   FlushPathInfo();
+  if (clock_() >= next_sweep_ms_) {
+    SweepJoinTimeouts();
+    next_sweep_ms_ = clock_() + kSweepIntervalMs;
+  }
   if (after_pass_) after_pass_();
   if (options_.stats_interval_s != 0) {
     uint64_t now = clock_();
@@ -122,9 +148,6 @@ void GroupServer::LogStatistics() {
                                t.dropped_control_length + t.dropped_control_source +
                                t.dropped_control_unknown + t.dropped_unknown_sender +
                                t.dropped_malformed + t.dropped_incomplete_limit;
-  // Only members whose connection is proven count: a forged CONNECT is nobody.
-  size_t members = 0, unproven = 0;
-  registry_.ForEachMember([&](Member& m) { ++(Proven(&m) ? members : unproven); });
   const uint64_t now = clock_();
   StatsCounts before{counters_at_last_stats_.joins, counters_at_last_stats_.leaves,
                      counters_at_last_stats_.records_in, counters_at_last_stats_.records_relayed,
@@ -136,8 +159,10 @@ void GroupServer::LogStatistics() {
                "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
                "transport: in=%llu out=%llu resends=%llu spurious_resends=%llu timeouts=%llu "
                "refused_connects=%llu "
-               "bad_datagrams=%llu duplicates=%llu held_back=%llu",
-               members, unproven, registry_.group_count(),
+               "bad_datagrams=%llu duplicates=%llu held_back=%llu answered_statelessly=%llu "
+               "proven_by_answer=%llu acks_refused=%llu",
+               // Only proven connections are members: a forged CONNECT is nobody.
+               admission_.members(), admission_.unproven(), registry_.group_count(),
                IntervalText(before, after, now - last_stats_ms_).c_str(),
                TotalsText(after).c_str(), drops_.Summary().c_str(),
                static_cast<unsigned long long>(counters_.unicast_in),
@@ -152,7 +177,10 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.connects_refused),
                static_cast<unsigned long long>(transport_dropped),
                static_cast<unsigned long long>(t.dropped_duplicate),
-               static_cast<unsigned long long>(t.sends_suppressed));
+               static_cast<unsigned long long>(t.sends_suppressed),
+               static_cast<unsigned long long>(t.connects_challenged),
+               static_cast<unsigned long long>(t.challenges_proven),
+               static_cast<unsigned long long>(t.acks_refused));
   counters_at_last_stats_ = counters_;
   last_stats_ms_ = now;
 }
@@ -193,50 +221,12 @@ void GroupServer::Drop(DropReason reason, const Member* member, const char* deta
   }
 }
 
-void GroupServer::OnAccepted(int32_t address) {
-  if (registry_.Find(address) != nullptr) return;  // answered again on the same connection
-  SocketAddress peer{0, 0};
-  transport_->RemoteSocketAddress(address, &peer);
-  uint64_t key = SocketKey(peer);
-  auto previous = by_socket_.find(key);
-  if (previous != by_socket_.end()) {
-    // Same address and port, another connecting-side address: the player's session
-    // library started over. The old connection would shadow the new one.
-    int32_t old = previous->second;
-    logger_->Log(LogLevel::kInfo, "member %d replaced by a new connection from %s", old,
-                 PeerText(peer).c_str());
-    RemoveMember(old, nullptr, kLeftReplaced);
-    transport_->RemoveConnection(old);
-  }
-  Member* member = registry_.AddMember(
-      address, PeerText(peer),
-      TokenBucket(options_.relay_rate, options_.relay_burst, clock_()));
-  if (member == nullptr) {
-    drops_.Add(DropReason::kMemberLimit);
-    // Told before it is closed; its join record, on its way, finds no connection.
-    JoinOutcome full;
-    full.outcome = kJoinServerFull;
-    full.reason = "the server holds its maximum of " + std::to_string(options_.max_members) +
-                  " players";
-    transport_->Send(address, BuildJoinOutcome(full).data(),
-                     static_cast<int32_t>(kJoinOutcomeSize), kMsgJoinOutcome);
-    logger_->Log(LogLevel::kInfo, "connection from %s refused: %s", PeerText(peer).c_str(),
-                 full.reason.c_str());
-    SendPeerClose(address);
-    transport_->RemoveConnection(address);
-    return;
-  }
-  member->socket_key = key;
-  by_socket_[key] = address;
-  ++counters_.members_accepted;
-  logger_->Log(LogLevel::kInfo, "member %d connected from %s", address, member->peer.c_str());
-  if (shutting_down_) SendPeerClose(address);
-}
-
 void GroupServer::RemoveMember(int32_t address, const char* how, LeaveReason why) {
   Member* member = registry_.Find(address);
   if (member == nullptr) return;
-  if (how != nullptr) {
+  // Connections that never proved their address are not worth a line each: under a
+  // flood of forged CONNECTs they come and go by the hundred.
+  if (how != nullptr && (member->proven || logger_->Enabled(LogLevel::kDebug))) {
     logger_->Log(LogLevel::kInfo, "member %d (%s) %s%s%s", address, Who(*member).c_str(), how,
                  member->group ? ", left group " : "",
                  member->group ? Quoted(member->group->name).c_str() : "");
@@ -249,6 +239,7 @@ void GroupServer::RemoveMember(int32_t address, const char* how, LeaveReason why
   auto it = by_socket_.find(member->socket_key);
   if (it != by_socket_.end() && it->second == address) by_socket_.erase(it);
   if (member->path.takes_relayed && member->group != nullptr) PathInfoDue(member->group->name);
+  admission_.Remove(static_cast<uint32_t>(member->socket_key >> 16), member->proven);
   registry_.RemoveMember(address);
 }
 
@@ -304,24 +295,34 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
   ++counters_.joins;
   member->player = PrintableText(join.player, join.player_length, kPlayerField);
   const std::string group_name(join.group, join.group_length);
+  if (!Proven(member)) {
+    // An unproven connection may be a forged address: it takes no place in a group, and
+    // is told nothing, until it proves itself (OnProven joins it then).
+    member->pending_group = group_name;
+    return;
+  }
+  JoinGroup(member, group_name);
+}
+
+void GroupServer::JoinGroup(Member* member, const std::string& name) {
+  std::string left_text;
   if (member->group != nullptr &&
-      !SameGroup(member->group->key.data(), member->group->key.size(), join.group,
-                 join.group_length)) {
-    logger_->Log(LogLevel::kInfo, "member %d (%s) left group %s for another",
-                 member->address, Who(*member).c_str(), Quoted(member->group->name).c_str());
+      !SameGroup(member->group->key.data(), member->group->key.size(), name.data(),
+                 name.size())) {
+    left_text = "left group " + Quoted(member->group->name) + " for another, ";
     ++counters_.leaves;
     notices_.Leaving(*member, kLeftMovedAway);
   }
   std::string left;
-  JoinResult result = registry_.Join(member->address, group_name, &left);
+  JoinResult result = registry_.Join(member->address, name, &left);
   if (member->path.takes_relayed) {
     if (!left.empty()) PathInfoDue(left);
-    if (result == JoinResult::kJoined) PathInfoDue(group_name);
+    if (result == JoinResult::kJoined) PathInfoDue(name);
   }
   const Group* group = member->group;
   JoinOutcome outcome;
   outcome.capacity = static_cast<uint16_t>(options_.max_group_members);
-  outcome.group = TrimGroupName(join.group, join.group_length);
+  outcome.group = TrimGroupName(name.data(), name.size());
   switch (result) {
     case JoinResult::kJoined:
     case JoinResult::kAlreadyMember:
@@ -330,43 +331,48 @@ void GroupServer::HandleJoin(Member* member, const uint8_t* data, size_t length)
       outcome.members = static_cast<uint16_t>(group->members.size());
       notices_.SendOutcome(*member, outcome);
       if (result == JoinResult::kJoined) {
-        logger_->Log(LogLevel::kInfo, "member %d (%s) joined group %s (%zu of %u)",
-                     member->address, Who(*member).c_str(), Quoted(group->name).c_str(),
-                     group->members.size(), options_.max_group_members);
+        member->ever_joined = true;
+        JoinLine(member, LogLevel::kInfo,
+                 left_text + "joined group " + Quoted(group->name) + " (" +
+                     std::to_string(group->members.size()) + " of " +
+                     std::to_string(options_.max_group_members) + ")");
         notices_.Joined(*member);
+      } else {
+        JoinLine(member, LogLevel::kDebug, "joined group " + Quoted(group->name) + " again");
       }
       break;
     case JoinResult::kGroupFull: {
-      const Group* full = registry_.FindGroup(group_name);
+      const Group* full = registry_.FindGroup(name);
       outcome.outcome = kJoinGroupFull;
       outcome.group = full->name;
       outcome.members = static_cast<uint16_t>(full->members.size());
       outcome.reason = "group " + Quoted(full->name) + " is full (" +
                        std::to_string(full->members.size()) + " of " +
                        std::to_string(options_.max_group_members) + " players)";
-      RefuseJoin(member, outcome, DropReason::kJoinGroupFull);
+      RefuseJoin(member, outcome, DropReason::kJoinGroupFull, left_text);
       break;
     }
     case JoinResult::kGroupLimit:
       outcome.outcome = kJoinServerFull;
       outcome.reason = "the server holds its maximum of " +
                        std::to_string(options_.max_groups) + " groups";
-      RefuseJoin(member, outcome, DropReason::kJoinGroupLimit);
+      RefuseJoin(member, outcome, DropReason::kJoinGroupLimit, left_text);
       break;
     case JoinResult::kBadName:
       outcome.outcome = kJoinRefused;
       outcome.reason = "a group name needs more than spaces";
-      RefuseJoin(member, outcome, DropReason::kJoinMalformed);
+      RefuseJoin(member, outcome, DropReason::kJoinMalformed, left_text);
       break;
     case JoinResult::kUnknownMember:
       break;
   }
 }
 
-void GroupServer::RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted) {
+void GroupServer::RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted,
+                             const std::string& left_text) {
   drops_.Add(counted);
-  logger_->Log(LogLevel::kInfo, "member %d (%s) refused from group %s: %s", member->address,
-               Who(*member).c_str(), Quoted(outcome.group).c_str(), outcome.reason.c_str());
+  JoinLine(member, LogLevel::kInfo,
+           left_text + "refused from group " + Quoted(outcome.group) + ": " + outcome.reason);
   notices_.SendOutcome(*member, outcome);
 }
 
@@ -388,6 +394,10 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(DropReasonFor(error), member, detail);
     return;
   }
+  if (!Proven(member)) {
+    Drop(DropReason::kRelayUnproven, member, "connection not yet proven");
+    return;
+  }
   Group* group = member->group;
   if (group == nullptr) {
     Drop(DropReason::kRelayNotJoined, member, "relay before any join");
@@ -397,21 +407,17 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     Drop(DropReason::kRelayWrongGroup, member, "record names another group");
     return;
   }
-  if (!Proven(member)) {
-    Drop(DropReason::kRelayUnproven, member, "connection not yet proven");
-    return;
-  }
   recipients_.clear();
+  backlogged_.clear();
   for (Member* other : group->members) {
     // An unproven recipient may be a forged source address: sending it a group's
     // traffic would make the server a reflector.
-    if (other != member && Proven(other)) recipients_.push_back(other->address);
-  }
-  if (options_.max_pending != 0 &&
-      transport_->UnacknowledgedCount() + transport_->SendQueueLength() + recipients_.size() >
-          options_.max_pending) {
-    Drop(DropReason::kRelayOverloaded, member, "too many messages pending");
-    return;
+    if (other == member || !Proven(other)) continue;
+    // A recipient that does not keep up loses its own copies; the others still get theirs.
+    if (Backlogged(other->address, record.link_length))
+      backlogged_.push_back(other);
+    else
+      recipients_.push_back(other->address);
   }
   uint32_t cost = recipients_.empty() ? 1 : static_cast<uint32_t>(recipients_.size());
   if (!member->bucket.Take(clock_(), cost)) {
@@ -419,13 +425,20 @@ void GroupServer::HandleRelay(Member* member, const uint8_t* data, size_t length
     return;
   }
   ++counters_.records_relayed;
+  for (Member* other : backlogged_) {
+    Drop(DropReason::kRelayOverloaded, other, "too many messages waiting for this member");
+  }
   FanOut(member, record.link, record.link_length);
 }
 
-bool GroupServer::Proven(Member* member) {
-  if (!member->proven) member->proven = transport_->IsProven(member->address);
-  return member->proven;
+bool GroupServer::Backlogged(int32_t address, size_t adding) {
+  if (options_.max_pending != 0 && transport_->PendingFragments(address) >= options_.max_pending)
+    return true;
+  return options_.max_pending_bytes != 0 &&
+         transport_->PendingBytes(address) + adding > options_.max_pending_bytes;
 }
+
+bool GroupServer::Proven(Member* member) { return member->proven; }  // set by OnProven
 
 void GroupServer::SendPeerClose(int32_t address) {
   int32_t remote = transport_->RemoteAddress(address);

@@ -8,16 +8,19 @@
 //                  group and enters the named one unless --max-groups or
 //                  --max-group-members refuses it. M is sent the outcome (type 16), and
 //                  the group's members hear of M (type 17, membership_notices.h).
+//   type 0 from a connection not yet proven: kept, and applied once it is proven.
 //   type 10, leave: M's session ended: M leaves its group and its connection is closed.
-//   type 8, relay: the record's own checks (records.h), then: M is in a group, the record
-//                  names that group, M's connection is proven, fewer than --max-pending
-//                  messages wait in the transport, M's token bucket pays one token per
-//                  recipient. The link datagram then goes, byte for byte, to
-//                  every other proven member of the group as a type 8 message.
+//   type 8, relay: the record's own checks (records.h), then: M's connection is proven, M
+//                  is in a group, the record names that group, M's token bucket pays one
+//                  token per recipient. The link datagram then goes to every other proven
+//                  member of the group, except to one that already has --max-pending
+//                  messages (or --max-pending-bytes) waiting to be sent to it or
+//                  acknowledged by it: only that member misses its copy (relay_overloaded).
 //   type 20, path report: M takes relayed datagrams and path info from now on, or not
 //                  (unicast_relay.cpp); its group's path info is refreshed.
 //   type 9, relayed unicast: M is in a group and proven, the receiver is a proven member
-//                  of the same group that takes relayed datagrams, the pending limit, M's
+//                  of the same group that takes relayed datagrams, the receiver's pending
+//                  limits (as for broadcasts), M's
 //                  own unicast bucket pays one token. The link datagram goes to the
 //                  receiver alone as a type 18 message naming M.
 //   other types:   dropped (unknown_type).
@@ -38,6 +41,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "admission.h"
 #include "drops.h"
 #include "log.h"
 #include "membership_notices.h"
@@ -48,6 +52,11 @@
 
 namespace orb {
 namespace server {
+
+// "a.b.c.d:port", for the log.
+std::string PeerText(const SocketAddress& a);
+// "alice, 203.0.113.10:4000" for the log; a member without a join yet has no name.
+std::string Who(const Member& m);
 
 struct ServerCounters {
   uint64_t members_accepted = 0;
@@ -66,11 +75,13 @@ class GroupServer : public TransportObserver {
  public:
   static const uint64_t kWarningIntervalMs = 10000;
   static const uint64_t kPathInfoIntervalMs = 200;
+  static const uint64_t kSweepIntervalMs = 1000;
 
   // clock: monotonic milliseconds. io: not owned, outlives the server (null: the
-  // platform's sockets on every interface). logger: not owned.
+  // platform's sockets on every interface). logger: not owned. challenge_key: for the
+  // stateless answers to CONNECTs (admission.h); null draws one from the system.
   GroupServer(const ServerOptions& options, Logger* logger, std::function<uint64_t()> clock,
-              DatagramIo* io);
+              DatagramIo* io, const ChallengeKey* challenge_key = nullptr);
   ~GroupServer() override;
 
   // Opens the listening endpoint on options.port. false with *error set when it cannot.
@@ -106,21 +117,44 @@ class GroupServer : public TransportObserver {
   GroupRegistry& registry() { return registry_; }
   const DropCounters& drops() const { return drops_; }
   const ServerCounters& counters() const { return counters_; }
+  const Admission& admission() const { return admission_; }
 
   // TransportObserver.
+  ConnectAdmission AdmitConnect(const SocketAddress& from, uint16_t port,
+                                int32_t remote) override;
   void OnEvent(int32_t address, int32_t code) override;
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override;
   void OnAccepted(int32_t address) override;
+  void OnProven(int32_t address) override;
 
  private:
   void HandleJoin(Member* member, const uint8_t* data, size_t length);
+  // Puts a proven member into the named group and answers it with the outcome.
+  void JoinGroup(Member* member, const std::string& name);
+  // The log's line about one of a member's joins (joined, moved, refused): at most one per
+  // member per warning interval, so join spam costs one line; the next line that is
+  // written says how many were held back.
+  void JoinLine(Member* member, LogLevel level, const std::string& text);
+  // Closes connections that joined no group within --join-timeout (member_admission.cpp).
+  void SweepJoinTimeouts();
+  // Sends PEERCLOSE and forgets the connection, counting why (a rate-limited warning).
+  // outcome, when given, is sent first, so a player's session can say why it ends.
+  void CloseConnection(int32_t address, DropReason reason, const char* detail,
+                       const JoinOutcome* outcome = nullptr);
+  // Whether the member already has as much waiting for it as one member may.
+  bool Backlogged(int32_t address, size_t adding);
   void HandleRelay(Member* member, const uint8_t* data, size_t length);
   void HandleLeave(Member* member);
   void Drop(DropReason reason, const Member* member, const char* detail);
   // Takes the member out of the registry, telling its group why; how, when not null, is
   // logged ("timed out", ...).
   void RemoveMember(int32_t address, const char* how, LeaveReason why);
-  void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted);
+  // The answer to a player the server has no room for.
+  JoinOutcome ServerFull() const;
+  // Answers a refused join, counts it and logs it through JoinLine; left_text says which
+  // group the member left on the way.
+  void RefuseJoin(Member* member, const JoinOutcome& outcome, DropReason counted,
+                  const std::string& left_text);
   void SendPeerClose(int32_t address);
   bool Proven(Member* member);
   // Relayed unicast and path info (unicast_relay.cpp).
@@ -146,6 +180,7 @@ class GroupServer : public TransportObserver {
   std::unique_ptr<Transport> transport_;
   Endpoint* endpoint_ = nullptr;
   GroupRegistry registry_;
+  Admission admission_;
   MembershipNotices notices_;
   // Which member a socket address belongs to: a second connection from the same address
   // and port replaces the first (the transport would hand the first all the data).
@@ -156,12 +191,14 @@ class GroupServer : public TransportObserver {
   uint64_t last_stats_ms_ = 0;
   WarningLimiter warnings_;
   std::vector<int32_t> recipients_;  // reused by every relay
+  std::vector<Member*> backlogged_;  // likewise
   std::vector<uint8_t> stamped_;     // a link datagram with the sender's address, reused
   std::vector<uint8_t> relayed_;     // the same as a type 18 message, reused
   std::vector<std::string> path_info_due_;  // groups whose path info is to be sent
   std::vector<int32_t> path_info_owed_;     // reporting members not yet proven
   uint64_t next_path_info_ms_ = 0;
   uint64_t next_stats_ms_ = 0;
+  uint64_t next_sweep_ms_ = 0;
   bool shutting_down_ = false;
   uint64_t shutdown_deadline_ms_ = 0;
 };

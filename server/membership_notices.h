@@ -3,8 +3,8 @@
 //
 // A member hears of the group only once its connection is proven (it acknowledged from its
 // own address what the server sent it): the list would otherwise be sent to whatever
-// address a forged CONNECT named. Its join outcome goes out at once, since it is small and
-// the transport bounds what an unproven connection is sent anyway.
+// address a forged CONNECT named. The server applies a join, and so answers it, only once
+// the connection is proven too.
 #ifndef ORB_SERVER_MEMBERSHIP_NOTICES_H
 #define ORB_SERVER_MEMBERSHIP_NOTICES_H
 
@@ -47,7 +47,8 @@ class MembershipNotices {
  private:
   void SendList(const Member& to);
   void SendToOthers(const Member& member, const MemberList& list);
-  bool Proven(const Member& m) { return m.proven || transport_->IsProven(m.address); }
+  // The server's own verdict (GroupServer::OnProven), which also weighed the limits.
+  static bool Proven(const Member& m) { return m.proven; }
 
   Transport* transport_;
   GroupRegistry* registry_;

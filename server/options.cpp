@@ -48,11 +48,15 @@ const Limit kLimits[] = {
     {"--max-members", &ServerOptions::max_members, 1, 1000000},
     {"--max-groups", &ServerOptions::max_groups, 1, 1000000},
     {"--max-group-members", &ServerOptions::max_group_members, 2, 10000},
+    {"--max-per-ip", &ServerOptions::max_per_ip, 1, 1000000},
+    {"--max-unproven", &ServerOptions::max_unproven, 1, 1000000},
+    {"--join-timeout", &ServerOptions::join_timeout_s, 0, 86400},
     {"--relay-rate", &ServerOptions::relay_rate, 0, 100000000},
     {"--relay-burst", &ServerOptions::relay_burst, 1, 100000000},
     {"--unicast-rate", &ServerOptions::unicast_rate, 0, 100000000},
     {"--unicast-burst", &ServerOptions::unicast_burst, 1, 100000000},
     {"--max-pending", &ServerOptions::max_pending, 0, 100000000},
+    {"--max-pending-bytes", &ServerOptions::max_pending_bytes, 0, 1000000000},
     {"--stats-interval", &ServerOptions::stats_interval_s, 0, 86400},
     {"--shutdown-wait", &ServerOptions::shutdown_wait_ms, 0, 60000},
 };
@@ -81,6 +85,15 @@ std::string HelpText() {
       "  --max-members N            connected members at most (default 1024)\n"
       "  --max-groups N             groups at most (default 256)\n"
       "  --max-group-members N      members in one group at most (default 32, at least 2)\n"
+      "  --max-per-ip N             members connected from one IPv4 address at most, so\n"
+      "                             one host cannot take every place (default 64: a LAN\n"
+      "                             party behind one router fits)\n"
+      "  --max-unproven N           connections held while they have not yet answered\n"
+      "                             from their own address (default 256); beyond it new\n"
+      "                             players are answered without holding anything, so a\n"
+      "                             flood of forged CONNECTs never locks them out\n"
+      "  --join-timeout SECONDS     close a connection that has joined no group this long\n"
+      "                             after connecting (default 60, 0 = never)\n"
       "  --relay-rate N             datagrams per second that one member's broadcasts may\n"
       "                             make the server send, over all recipients (default 2000,\n"
       "                             0 = unlimited)\n"
@@ -90,9 +103,11 @@ std::string HelpText() {
       "                             through the server to single members, when no direct\n"
       "                             path between them exists (default 2000, 0 = unlimited)\n"
       "  --unicast-burst N          such datagrams a member may save up (default 4000)\n"
-      "  --max-pending N            messages waiting to be sent or acknowledged at most;\n"
-      "                             beyond it broadcasts are dropped, which bounds memory\n"
-      "                             when members cannot keep up (default 150000, 0 = none)\n"
+      "  --max-pending N            messages waiting to be sent to one member or\n"
+      "                             acknowledged by it, at most; beyond it that member\n"
+      "                             misses broadcasts (the others do not), which bounds what\n"
+      "                             a slow or silent member costs (default 1024, 0 = none)\n"
+      "  --max-pending-bytes N      the same in bytes (default 262144, 0 = none)\n"
       "  --stats-interval SECONDS   interval of the statistics line (default 60, 0 = none)\n"
       "  --shutdown-wait MS         on SIGINT/SIGTERM, how long to wait for members to\n"
       "                             confirm the close (default 2000)\n"

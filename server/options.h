@@ -20,11 +20,16 @@ struct ServerOptions {
   uint32_t max_members = 1024;
   uint32_t max_groups = 256;
   uint32_t max_group_members = 32;
+  uint32_t max_per_ip = 64;          // members from one IPv4 address (a LAN party's router)
+  uint32_t max_unproven = 256;       // connections held before they are proven
+  uint32_t join_timeout_s = 60;      // a connection that never joins is closed; 0 = never
   uint32_t relay_rate = 2000;        // datagrams out per second, per member; 0 = unlimited
   uint32_t relay_burst = 4000;
   uint32_t unicast_rate = 2000;      // relayed unicast datagrams per second, per member
   uint32_t unicast_burst = 4000;     // 0 rate = unlimited
-  uint32_t max_pending = 150000;     // messages queued or unacknowledged; 0 = no limit
+  // Per member: fragments / bytes waiting to be sent to it or acknowledged by it; 0 = none.
+  uint32_t max_pending = 1024;
+  uint32_t max_pending_bytes = 256 * 1024;
   uint32_t stats_interval_s = 60;    // 0 = no statistics line
   uint32_t shutdown_wait_ms = 2000;  // how long to wait for CONFIRM_DISCONNECTs
   LogLevel log_level = LogLevel::kInfo;

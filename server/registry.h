@@ -36,6 +36,15 @@ struct Member {
   bool proven = false;       // once the transport says so; a connection stays proven
   TokenBucket bucket;
   uint64_t records_in = 0;
+  uint64_t accepted_ms = 0;  // when the connection was added
+  bool ever_joined = false;
+  // A join that arrived before the connection was proven, applied when it is (an unproven
+  // connection may be a forged address and must not take a place in a group).
+  std::string pending_group;
+  // The log's join lines for this member: when the last was written, and how many since.
+  uint64_t join_line_ms = 0;
+  bool join_line_written = false;
+  uint64_t join_lines_held = 0;
   MemberPath path;  // relayed unicast and path info (unicast_relay.cpp)
 
   Member(int32_t addr, std::string peer_text, TokenBucket b)

@@ -78,10 +78,8 @@ void GroupServer::HandleUnicast(Member* member, const uint8_t* data, size_t leng
     Drop(DropReason::kUnicastUnproven, member, "connection not yet proven");
     return;
   }
-  if (options_.max_pending != 0 &&
-      transport_->UnacknowledgedCount() + transport_->SendQueueLength() + 1 >
-          options_.max_pending) {
-    Drop(DropReason::kUnicastOverloaded, member, "too many messages pending");
+  if (Backlogged(target->address, kRelayedHeaderSize + request.link_length)) {
+    Drop(DropReason::kUnicastOverloaded, target, "too many messages waiting for this member");
     return;
   }
   MemberPath& path = member->path;

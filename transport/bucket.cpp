@@ -36,6 +36,7 @@ void Transport::Core::OnDataFragment(const PeerHeader& h, const uint8_t* payload
   Connection* sender = LowestAt(from);
   if (!sender) {
     ++counters_.dropped_unknown_sender;
+    if (options_.challenge) Park(h, payload, from);
     return;
   }
   if (h.of == 0 || h.seq == 0 || h.seq > h.of) {

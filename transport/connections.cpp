@@ -44,9 +44,18 @@ int32_t Transport::Core::Connect(Endpoint* endpoint, const char* host, uint16_t 
     SetResult(RESULT_HOST_LOOKUP);
     return 0;
   }
+  ConnectionRef c = AddConnection(endpoint, host, ip, port, remote);
+  if (remote != 0) return c->address;
+  uint8_t payload[kConnectPayloadBytes];
+  WriteConnectPayload(payload, host, endpoint->local_port, c->address);
+  Send(c->address, payload, kConnectPayloadBytes, CONNECT);
+  return c->address;
+}
 
+ConnectionRef Transport::Core::AddConnection(Endpoint* endpoint, const char* host, uint32_t ip,
+                                             uint16_t port, int32_t remote) {
   ConnectionRef c = std::make_shared<Connection>(&connection_records_);
-  strcpy(c->host, host);  // fits: checked above
+  strcpy(c->host, host);  // fits: the callers check
   c->remote_socket.ip = ip;
   c->remote_socket.port = port;
   c->last_heartbeat = options_.clock();
@@ -57,12 +66,13 @@ int32_t Transport::Core::Connect(Endpoint* endpoint, const char* host, uint16_t 
   table_[c->address] = c;
   IndexAdd(c.get());
   HeartbeatQueueUpdate(c.get());
+  return c;
+}
 
-  if (remote != 0) return c->address;
-  uint8_t payload[kConnectPayloadBytes];
-  WriteConnectPayload(payload, host, endpoint->local_port, c->address);
-  Send(c->address, payload, kConnectPayloadBytes, CONNECT);
-  return c->address;
+Connection* Transport::Core::FindNamed(int32_t named) {
+  if (Connection* c = Find(named)) return c;
+  auto it = aliases_.find(named);
+  return it == aliases_.end() ? nullptr : Find(it->second);
 }
 
 bool Transport::Core::RemoveConnection(int32_t address) {
@@ -75,6 +85,7 @@ bool Transport::Core::RemoveConnection(int32_t address) {
     c->heartbeat_queued = false;
   }
   c->in_table = false;
+  if (c->alias) aliases_.erase(c->alias);
   table_.erase(it);  // the record lives on while fragments refer to it
   return true;
 }

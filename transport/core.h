@@ -38,6 +38,12 @@ struct Connection {
   bool in_table = false;
   bool heartbeat_queued = false;  // in Core::heartbeat_due_
   bool proven = false;
+  bool acks_carry_seq = false;  // its ACKNOWLEDGEs name the fragment's seq (see AckTarget)
+  // Added by the acknowledgement of a stateless answer: the accepting-side address the far
+  // side was told (it names the connection in HEARTBEAT and CONFIRM_DISCONNECT), and
+  // whether its own address is still to be learnt from a repeat of its CONNECT.
+  int32_t alias = 0;
+  bool remote_unknown = false;
   EventCallback events[4] = {};
   DataCallback data = nullptr;
   uint64_t bytes_received = 0;
@@ -47,6 +53,10 @@ struct Connection {
   RttEstimator rtt;             // from acknowledgements of fragments sent once
   DeliveredWindow delivered;    // ids of messages recently handed to the data callback
   uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
+  // Fragments to this connection in the send queue or the unacknowledged list, and their
+  // datagram bytes: kept by Outgoing itself, so every way a fragment ends is counted.
+  size_t pending_fragments = 0;
+  size_t pending_bytes = 0;
 };
 
 // Held by the table and by every fragment that refers to the connection; the record is
@@ -59,6 +69,22 @@ typedef std::multimap<uint64_t, Outgoing*> ResendIndex;
 
 // One outgoing fragment, held as its wire image.
 struct Outgoing {
+  Outgoing() = default;
+  Outgoing(const Outgoing&) = delete;
+  Outgoing& operator=(const Outgoing&) = delete;
+  ~Outgoing() {
+    if (!counted) return;
+    --connection->pending_fragments;
+    connection->pending_bytes -= counted_bytes;
+  }
+  // Counts the fragment as pending on its connection until it is destroyed.
+  void CountPending() {
+    counted_bytes = wire.size();
+    ++connection->pending_fragments;
+    connection->pending_bytes += counted_bytes;
+    counted = true;
+  }
+
   ConnectionRef connection;
   int32_t address = 0;
   PeerHeader header = {};
@@ -70,6 +96,8 @@ struct Outgoing {
   UnackedList::iterator list_it;
   ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
   ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
+  bool counted = false;
+  size_t counted_bytes = 0;
 };
 
 // A received data fragment held in the bucket.
@@ -110,6 +138,12 @@ class Transport::Core {
   void AbandonPass();
 
   Connection* Find(int32_t address);
+  // The connection that a control message's payload names: by address, or by the
+  // accepting-side address of a stateless answer.
+  Connection* FindNamed(int32_t named);
+  // Creates a connection record and enters it in the table and its indexes.
+  ConnectionRef AddConnection(Endpoint* endpoint, const char* host, uint32_t ip, uint16_t port,
+                              int32_t remote);
   void SetResult(int32_t code) { last_result_.store(code, std::memory_order_relaxed); }
   int32_t LastResult() const { return last_result_.load(std::memory_order_relaxed); }
   void Trace(const char* format, ...)
@@ -139,7 +173,12 @@ class Transport::Core {
 
   // Receive path.
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
-  void OnAcknowledge(const uint8_t* payload, const SocketAddress& from);
+  void OnAcknowledge(Endpoint* endpoint, const uint8_t* payload, const SocketAddress& from);
+  // The unacknowledged fragment that an ACKNOWLEDGE (id, seq) from `from` retires, or
+  // unacked_by_id_seq_.end(); *elsewhere set when one matched but was sent elsewhere.
+  std::map<uint64_t, UnackedList::iterator>::iterator AckTarget(uint32_t id, uint16_t seq,
+                                                                const SocketAddress& from,
+                                                                bool* elsewhere);
   void OnDataFragment(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
   void OnConnect(Endpoint* endpoint, const PeerHeader& h, const uint8_t* payload, int size,
                  const SocketAddress& from);
@@ -148,6 +187,13 @@ class Transport::Core {
   void OnPeerClose(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
   void OnConfirmDisconnect(const uint8_t* payload, const SocketAddress& from);
   bool ControlSourceRefused(Connection* c, const SocketAddress& from);
+  // The stateless answer to a CONNECT, and its acknowledgement (admission.cpp).
+  void SendChallenge(Endpoint* endpoint, const SocketAddress& to, int32_t remote);
+  bool AcceptChallenge(Endpoint* endpoint, uint32_t id, const SocketAddress& from);
+  // Data from a source that has no connection yet, kept a little while in case the source
+  // is about to prove itself (admission.cpp).
+  void Park(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
+  void ReplayParked(Endpoint* endpoint, const SocketAddress& from);
   void QueueAck(int32_t address, const PeerHeader& h);
   void RaiseEvent(const ConnectionRef& connection, int32_t address, int32_t code);
 
@@ -173,6 +219,13 @@ class Transport::Core {
 
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   std::unordered_map<int32_t, ConnectionRef> table_;
+  std::unordered_map<int32_t, int32_t> aliases_;  // Connection::alias -> address
+  struct Parked {
+    uint64_t source;  // SocketKey
+    uint64_t at;      // monotonic ms
+    std::vector<uint8_t> datagram;
+  };
+  std::deque<Parked> parked_;  // oldest first
   int32_t next_address_ = 0;
   std::unordered_map<uint64_t, std::vector<int32_t>> by_socket_;  // ascending addresses
   std::set<std::pair<uint64_t, int32_t>> heartbeat_due_;          // (stamp, address)

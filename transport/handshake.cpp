@@ -33,16 +33,25 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
     if (it != by_socket_.end()) {
       for (int32_t address : it->second) {
         Connection* c = Find(address);
-        if (!c || c->remote_address != p.address) continue;
+        if (!c) continue;
+        const bool learns = c->remote_unknown && p.address > 0;  // added by a stateless answer
+        if (c->remote_address != p.address && !learns) continue;
+        if (learns) {
+          c->remote_address = p.address;
+          c->remote_unknown = false;
+          HeartbeatQueueUpdate(c);
+        }
         ++counters_.connects_repeated;
         c->bytes_received += static_cast<uint64_t>(size);
+        // Confirmed again even when proven: a session library that started over on the
+        // same port with the same address sends this too, and waits for the confirmation.
         // A CONNECT is repeated byte for byte, id included; another id is another process
         // on the same port, whose message ids start afresh.
         if (h.id != c->connect_id) c->delivered.Clear();
         c->connect_id = h.id;
         uint8_t confirm[8];
         WriteU32(confirm, static_cast<uint32_t>(p.address));
-        WriteU32(confirm + 4, static_cast<uint32_t>(address));
+        WriteU32(confirm + 4, static_cast<uint32_t>(c->alias ? c->alias : address));
         Send(address, confirm, sizeof confirm, CONFIRM_CONNECT);
         Trace("We received a connect message\n");
         QueueAck(address, h);
@@ -51,6 +60,17 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
     }
   }
 
+  const ConnectAdmission admission =
+      options_.observer ? options_.observer->AdmitConnect(from, from.port, p.address)
+                        : ConnectAdmission::kAdmit;
+  if (admission == ConnectAdmission::kChallenge && options_.challenge) {
+    if (p.port != 0) SendChallenge(endpoint, from, p.address);  // no port: refused as below
+    return;
+  }
+  if (admission != ConnectAdmission::kAdmit) {
+    ++counters_.connects_refused;
+    return;  // nothing is sent, the CONNECT stays unacknowledged
+  }
   char source[16];
   FormatIPv4(from.ip, source, sizeof source);
   // A payload that names no port is refused as before, whatever the source.
@@ -79,6 +99,13 @@ void Transport::Core::OnConfirmConnect(const PeerHeader& h, const uint8_t* paylo
     ++counters_.dropped_control_unknown;
     return;
   }
+  // The same confirmation again (the far side answered a repeat of our CONNECT, as a server
+  // that admits connections statelessly does once): acknowledged, and nothing changes. A
+  // confirmation naming another address is a new connection there, and raises event 0 anew.
+  if (b != 0 && c->remote_address == b) {
+    QueueAck(a, h);
+    return;
+  }
   c->remote_address = b;
   HeartbeatQueueUpdate(c);
   RaiseEvent(table_[a], a, EVENT_CONNECTED);
@@ -88,24 +115,26 @@ void Transport::Core::OnConfirmConnect(const PeerHeader& h, const uint8_t* paylo
 void Transport::Core::OnHeartbeat(const PeerHeader& h, const uint8_t* payload,
                                   const SocketAddress& from) {
   const int32_t x = static_cast<int32_t>(ReadU32(payload));
-  Connection* c = Find(x);
+  Connection* c = FindNamed(x);
   if (ControlSourceRefused(c, from)) return;
   Trace("HEARTBEAT RECEIVED: The remote user sent us a heartbeat message (remote address: %d)\n",
         x);
   if (!c) ++counters_.dropped_control_unknown;
-  QueueAck(x, h);  // fails with -8 for an unknown address, and that is all
+  QueueAck(c ? c->address : x, h);  // fails with -8 for an unknown address, and that is all
 }
 
 void Transport::Core::OnPeerClose(const PeerHeader& h, const uint8_t* payload,
                                   const SocketAddress& from) {
-  const int32_t x = static_cast<int32_t>(ReadU32(payload));
-  Connection* c = Find(x);
+  const int32_t named = static_cast<int32_t>(ReadU32(payload));
+  Connection* c = FindNamed(named);
   if (ControlSourceRefused(c, from)) return;
-  Trace("PEERCLOSE: The remote user is asking use to close our connection at address %d\n", x);
+  Trace("PEERCLOSE: The remote user is asking use to close our connection at address %d\n",
+        named);
   if (!c) {
     ++counters_.dropped_control_unknown;
     return;
   }
+  const int32_t x = c->address;
   ConnectionRef keep = table_[x];
   RaiseEvent(keep, x, EVENT_PEERCLOSE);
   uint8_t confirm[4];
@@ -115,14 +144,14 @@ void Transport::Core::OnPeerClose(const PeerHeader& h, const uint8_t* payload,
 }
 
 void Transport::Core::OnConfirmDisconnect(const uint8_t* payload, const SocketAddress& from) {
-  const int32_t x = static_cast<int32_t>(ReadU32(payload));
-  Connection* c = Find(x);
+  Connection* c = FindNamed(static_cast<int32_t>(ReadU32(payload)));
   if (ControlSourceRefused(c, from)) return;
   Trace("CONFIRM DISCONNECT: The remote user confirms they have closed their connection\n");
   if (!c) {
     ++counters_.dropped_control_unknown;
     return;
   }
+  const int32_t x = c->address;
   RaiseEvent(table_[x], x, EVENT_DISCONNECTED);
   RemoveConnection(x);
 }

@@ -38,6 +38,7 @@ int32_t Transport::Core::Send(int32_t address, const void* data, int32_t length,
     WritePeerHeader(f->wire.data(), f->header);
     if (f->header.length) memcpy(f->wire.data() + kPeerHeaderBytes, bytes + offset, f->header.length);
     f->created = f->last_sent = now;
+    f->CountPending();
     fragments.push_back(std::move(f));
   }
   for (auto& f : fragments) send_queue_.push_back(std::move(f));

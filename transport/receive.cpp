@@ -94,7 +94,7 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
     c->last_heard = options_.clock();  // the party is there: see resend.cpp
   }
   switch (h.type) {
-    case ACKNOWLEDGE: OnAcknowledge(payload, from); break;
+    case ACKNOWLEDGE: OnAcknowledge(endpoint, payload, from); break;
     case CONFIRM_CONNECT: OnConfirmConnect(h, payload, from); break;
     case HEARTBEAT: OnHeartbeat(h, payload, from); break;
     case PEERCLOSE: OnPeerClose(h, payload, from); break;
@@ -103,26 +103,63 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
   }
 }
 
-// Retires the unacknowledged fragment with the acknowledged id and seq, or, for seq 0 (a
-// peer that leaves the reserved bytes empty), the first one with that id: the fragments of
-// one message enter the list together in seq order, so that is its lowest seq.
-void Transport::Core::OnAcknowledge(const uint8_t* payload, const SocketAddress& from) {
+// An acknowledgement retires only a fragment that was sent to the socket address it came
+// from, so a stranger cannot cancel resends meant for somebody else. Matching: the fragment
+// with the acknowledged id and seq (our peers write the seq into the reserved bytes 6-7);
+// otherwise the first outstanding fragment with that id, as a peer that leaves those bytes
+// empty or holding anything else expects. The fragments of one message enter the list
+// together in seq order, so that is its lowest outstanding seq. Once a peer has shown that
+// it writes the seq (an exact match beyond the first fragment), a seq of the message that
+// matches nothing is a repeated acknowledgement and retires nothing: falling back would
+// retire a sibling that may have been lost.
+std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
+    uint32_t id, uint16_t seq, const SocketAddress& from, bool* elsewhere) {
+  const auto none = unacked_by_id_seq_.end();
+  auto exact = seq != 0 ? unacked_by_id_seq_.find(IdSeqKey(id, seq)) : none;
+  if (exact != none) {
+    Connection* c = (*exact->second)->connection.get();
+    if (c->remote_socket == from) {
+      if (seq >= 2) c->acks_carry_seq = true;
+      return exact;
+    }
+    *elsewhere = true;
+  }
+  auto first = unacked_by_id_seq_.lower_bound(IdSeqKey(id, 0));
+  if (first == none || (first->first >> 16) != id) return none;
+  const Outgoing* f = first->second->get();
+  if (!(f->connection->remote_socket == from)) {
+    *elsewhere = true;
+    return none;
+  }
+  if (f->connection->acks_carry_seq && seq >= 1 && seq <= f->header.of) return none;
+  return first;
+}
+
+void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
+                                    const SocketAddress& from) {
   const uint32_t id = ReadU32(payload);
+  const uint16_t type = ReadU16(payload + 4);
   const uint16_t seq = ReadU16(payload + 6);
-  auto it = seq != 0 ? unacked_by_id_seq_.find(IdSeqKey(id, seq))
-                     : unacked_by_id_seq_.lower_bound(IdSeqKey(id, 0));
-  if (it == unacked_by_id_seq_.end() || (it->first >> 16) != id) {
-    ++counters_.acks_unmatched;
+  bool elsewhere = false;
+  auto it = AckTarget(id, seq, from, &elsewhere);
+  if (it == unacked_by_id_seq_.end()) {
+    // Perhaps the acknowledgement of a stateless answer (whose id may equal one of ours).
+    if (options_.challenge && type == CONFIRM_CONNECT && AcceptChallenge(endpoint, id, from))
+      return;
+    if (elsewhere)
+      ++counters_.acks_refused;
+    else
+      ++counters_.acks_unmatched;
     return;
   }
   UnackedList::iterator at = it->second;
   Outgoing* f = at->get();
-  // Only an acknowledgement from where the connection is says anything about its path.
-  if (f->connection->remote_socket == from) {
-    f->connection->proven = true;
-    NoteAcknowledged(f);
-  }
+  const ConnectionRef connection = f->connection;
+  NoteAcknowledged(f);  // AckTarget matches only a fragment sent to where this came from
   Retire(at);
+  if (connection->proven) return;
+  connection->proven = true;
+  if (connection->in_table && options_.observer) options_.observer->OnProven(connection->address);
 }
 
 }  // namespace orb

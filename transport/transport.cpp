@@ -201,6 +201,18 @@ uint64_t Transport::BytesSent(int32_t address) {
   return c ? c->bytes_sent : 0;
 }
 
+size_t Transport::PendingFragments(int32_t address) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(address);
+  return c ? c->pending_fragments : 0;
+}
+
+size_t Transport::PendingBytes(int32_t address) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(address);
+  return c ? c->pending_bytes : 0;
+}
+
 size_t Transport::ConnectionCount() {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   return core_->table_.size();

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+#include "challenge.h"
 #include "orblan.h"
 #include "platform.h"
 
@@ -129,19 +130,37 @@ class DatagramIo {
 // once (its own start-up flag) and maps failures to -2 .. -5.
 DatagramIo* PlatformDatagramIo();
 
+// What to do with an arriving CONNECT that is not a repeat of a connection in the table.
+enum class ConnectAdmission {
+  kAdmit,      // add the connection now and answer it
+  kChallenge,  // answer statelessly (TransportOptions::challenge); refused without it
+  kRefuse,     // send nothing; the CONNECT stays unacknowledged
+};
+
 // Told about everything that happens, in addition to the per-connection callbacks (which
 // carry no context). Called inside Pump with the transport's lock held.
 class TransportObserver {
  public:
   virtual ~TransportObserver() {}
+  // A CONNECT arrived from `from` naming the connecting side's `remote` address and the
+  // port its answer goes to.
+  virtual ConnectAdmission AdmitConnect(const SocketAddress& from, uint16_t port,
+                                        int32_t remote) {
+    (void)from; (void)port; (void)remote;
+    return ConnectAdmission::kAdmit;
+  }
   // An event was raised on address (after its callback, whether or not one is set).
   virtual void OnEvent(int32_t address, int32_t code) { (void)address; (void)code; }
   // A message was delivered on address (after its callback, whether or not one is set).
   virtual void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) {
     (void)data; (void)length; (void)type; (void)address;
   }
-  // An arriving CONNECT created the connection address (after it was answered).
+  // An arriving CONNECT created the connection address (after it was answered), or the
+  // acknowledgement of a stateless answer did (OnProven follows at once).
   virtual void OnAccepted(int32_t address) { (void)address; }
+  // The far side acknowledged, from the connection's socket address, a fragment sent to it:
+  // it receives at that address (see IsProven). Called once per connection.
+  virtual void OnProven(int32_t address) { (void)address; }
 };
 
 // Writes one trace line to standard output with one printf call: the default trace sink.
@@ -188,6 +207,13 @@ struct TransportOptions {
   // CONFIRM_CONNECT, HEARTBEAT, PEERCLOSE and CONFIRM_DISCONNECT name their connection in
   // the payload; with this set they are dropped unless they come from its socket address.
   bool check_control_source = false;
+  // A CONNECT that the observer answers with kChallenge gets a stateless CONFIRM_CONNECT
+  // (challenge.h) made with this key; its acknowledgement adds the connection. The key
+  // must be secret and random. Data that such a peer sends before its acknowledgement
+  // arrives (a join right behind the CONNECT) is kept for a few seconds, a few datagrams
+  // per source and a few hundred in all, and taken in when the connection is added.
+  bool challenge = false;
+  ChallengeKey challenge_key;
 };
 const size_t kFragmentOverheadBytes = 64;
 
@@ -205,8 +231,13 @@ struct TransportCounters {
   uint64_t dropped_duplicate = 0;        // a repeat of a message held or delivered
   uint64_t dropped_incomplete_limit = 0; // the incomplete-message bounds were reached
   uint64_t acks_unmatched = 0;           // ACKNOWLEDGE for nothing outstanding
+  uint64_t acks_refused = 0;             // matched a fragment sent to another socket address
   uint64_t connects_refused = 0;         // the connection cap was reached
   uint64_t connects_repeated = 0;        // answered on an existing connection
+  uint64_t connects_challenged = 0;      // answered statelessly
+  uint64_t challenges_proven = 0;        // acknowledged: the connection was added
+  uint64_t challenges_failed = 0;        // acknowledged CONFIRM_CONNECT that checked out wrong
+  uint64_t early_data_replayed = 0;      // data that came before its source was proven
   uint64_t incomplete_expired = 0;       // unfinished messages dropped after 30 s
   uint64_t sends_suppressed = 0;         // anti_amplification held a datagram back
   uint64_t strays_taken = 0;             // taken by the stray hook
@@ -290,6 +321,10 @@ class Transport {
   // Datagram bytes (headers included) received from / transmitted to the connection.
   uint64_t BytesReceived(int32_t address);
   uint64_t BytesSent(int32_t address);
+  // Fragments to the connection that wait to be sent or acknowledged, and their datagram
+  // bytes (headers included).
+  size_t PendingFragments(int32_t address);
+  size_t PendingBytes(int32_t address);
 
   // Whole-transport figures, for tests, benchmarks and the server's status page.
   size_t ConnectionCount();

@@ -398,12 +398,14 @@ struct Figures {
   double cpu_us_per_datagram = 0;
 };
 
-std::string g_max_pending = "150000";  // orbserver's default
+std::string g_max_pending = "1024";  // orbserver's default, per member
 
 Figures RunOne(const char* name, bool orb, int members, int groups, int rate, int seconds) {
   Server s = orb ? Launch({ORBSERVER_PATH, "--listen", "127.0.0.1:0", "--max-members",
                 std::to_string(members + 16), "--max-groups", std::to_string(groups + 16),
-                "--max-group-members", std::to_string(members / groups + 2), "--relay-rate",
+                "--max-group-members", std::to_string(members / groups + 2),
+                // every emulated member is on 127.0.0.1
+                "--max-per-ip", std::to_string(members + 16), "--relay-rate",
                 "0", "--stats-interval", "0", "--log-level", "info", "--max-pending",
                 g_max_pending},
                "listening on 127.0.0.1:")

@@ -50,7 +50,9 @@ TEST(Options, ListenTakesAddressWithOrWithoutPort) {
 TEST(Options, LimitsAndLevelsAreRead) {
   Parsed p = Parse({"--max-members", "5000", "--max-groups=10", "--max-group-members", "8",
                     "--relay-rate", "0", "--relay-burst", "7", "--stats-interval", "5",
-                    "--shutdown-wait", "100", "--log-level", "debug", "--max-pending", "0"});
+                    "--shutdown-wait", "100", "--log-level", "debug", "--max-pending", "0",
+                    "--max-pending-bytes", "4096", "--max-per-ip", "3", "--max-unproven", "9",
+                    "--join-timeout", "0"});
   ASSERT_EQ(p.outcome, ParseOutcome::kRun) << p.message;
   EXPECT_EQ(p.options.max_members, 5000u);
   EXPECT_EQ(p.options.max_groups, 10u);
@@ -61,6 +63,10 @@ TEST(Options, LimitsAndLevelsAreRead) {
   EXPECT_EQ(p.options.shutdown_wait_ms, 100u);
   EXPECT_EQ(p.options.log_level, LogLevel::kDebug);
   EXPECT_EQ(p.options.max_pending, 0u);
+  EXPECT_EQ(p.options.max_pending_bytes, 4096u);
+  EXPECT_EQ(p.options.max_per_ip, 3u);
+  EXPECT_EQ(p.options.max_unproven, 9u);
+  EXPECT_EQ(p.options.join_timeout_s, 0u);
 }
 
 TEST(Options, HelpWinsWhereverItStands) {
@@ -84,6 +90,7 @@ TEST(Options, BadInputGetsAOneLineReason) {
       {{"--address", "300.1.1.1"}, "not a dotted IPv4 address"},
       {{"--max-members", "0"}, "from 1 to"},
       {{"--max-group-members", "1"}, "from 2 to"},
+      {{"--max-per-ip", "0"}, "from 1 to"},
       {{"--max-groups", "99999999999999999999"}, "not a whole number"},
       {{"--log-level", "loud"}, "not one of error, warn, info, debug"},
       {{"--help=yes"}, "takes no value"},

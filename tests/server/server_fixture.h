@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "group_server.h"
 #include "membership.h"
 #include "message_types.h"
@@ -90,6 +92,58 @@ struct Player : TransportObserver {
   std::vector<MemberList> lists;                  // type 17, as parsed
 };
 
+// A session library written from the published format alone, played by hand on one raw
+// socket: it leaves `reserved` in bytes 6-7 of its acknowledgements, acknowledges every
+// datagram but acknowledgements, and sends single-fragment messages. Silent, it reads and
+// answers nothing.
+struct RawPeer {
+  RawPeer(sim::Network* net, const char* ip, uint16_t port, SocketAddress server,
+          uint16_t reserved)
+      : io(net->AddHost(ip)), to(server), reserved(reserved) {
+    uint16_t bound = 0;
+    io->Open(port, &handle, &bound);
+    where = SocketAddress{io->Ip(), bound};
+  }
+  ~RawPeer() { io->Close(handle); }
+  void Send(uint16_t type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> d = sim::Datagram(++next_id, type, 1, 1, payload);
+    io->SendTo(handle, d.data(), static_cast<int>(d.size()), to);
+  }
+  void Connect(int32_t address) { Send(CONNECT, sim::ConnectBytes(where.port, address)); }
+  void Join(const std::string& group) {
+    std::vector<uint8_t> record(kJoinRecordSize);
+    BuildJoinRecord(group.c_str(), record.data());
+    Send(kMsgJoin, record);
+  }
+  void Pump() {
+    uint8_t d[kReceiveBufferBytes];
+    SocketAddress from;
+    int error;
+    for (int n; (n = io->Receive(handle, d, sizeof d, &from, &error)) != DatagramIo::kNothing;) {
+      if (n < kPeerHeaderBytes) continue;
+      const uint16_t type = ReadU16(d + 4);
+      if (type == ACKNOWLEDGE) continue;
+      types.push_back(type);
+      if (silent) continue;
+      if (type == kMsgRelay) received.emplace_back(d + kPeerHeaderBytes, d + n);
+      std::vector<uint8_t> ack(8);
+      memcpy(ack.data(), d, 6);
+      WriteU16(ack.data() + 6, reserved);
+      Send(ACKNOWLEDGE, ack);
+    }
+  }
+
+  sim::Host* io;
+  SocketAddress to, where;
+  intptr_t handle = 0;
+  uint16_t reserved;
+  uint32_t next_id = 0;
+  bool silent = false;
+  std::vector<std::vector<uint8_t>> received;  // type 8
+  std::vector<uint16_t> types;                   // of everything but acknowledgements
+  size_t Count(uint16_t type) const { return std::count(types.begin(), types.end(), type); }
+};
+
 class ServerTest : public ::testing::Test {
  protected:
   ServerTest() : server_io_(net_.AddHost(kServerIp)), logger_(CaptureLog()) {
@@ -130,7 +184,7 @@ class ServerTest : public ::testing::Test {
   void Settle(int passes = 6) {
     for (int i = 0; i < passes; ++i) {
       server_->RunOnce();
-      for (auto& m : members_) m->transport->Pump(0);
+      PumpPlayers();
       net_.Advance(20);
     }
   }
@@ -140,8 +194,27 @@ class ServerTest : public ::testing::Test {
     for (uint64_t t = 0; t < ms; t += step) {
       net_.Advance(step);
       server_->RunOnce();
-      for (auto& m : members_) m->transport->Pump(0);
+      PumpPlayers();
     }
+  }
+
+  void PumpPlayers() {
+    for (auto& m : members_) m->transport->Pump(0);
+    for (auto& r : raw_) r->Pump();
+  }
+
+  RawPeer* AddRaw(const char* ip, uint16_t port, uint16_t reserved = 0) {
+    raw_.emplace_back(new RawPeer(&net_, ip, port, ServerAddress(), reserved));
+    return raw_.back().get();
+  }
+  SocketAddress ServerAddress() const { return SocketAddress{server_io_->Ip(), server_->port()}; }
+  // The server's address for the member at a socket address (0: none).
+  int32_t AtServer(const SocketAddress& where) {
+    int32_t found = 0;
+    server_->registry().ForEachMember([&](Member& m) {
+      if (m.peer == PeerText(where)) found = m.address;
+    });
+    return found;
   }
 
   bool LogHas(const std::string& text) const {
@@ -160,6 +233,7 @@ class ServerTest : public ::testing::Test {
   ServerOptions options_;
   std::unique_ptr<GroupServer> server_;
   std::vector<std::unique_ptr<Player>> members_;
+  std::vector<std::unique_ptr<RawPeer>> raw_;
 };
 
 }  // namespace test

@@ -299,43 +299,83 @@ TEST_F(ReceiveTest, EndlessReadErrorsDoNotHoldThePass) {
   EXPECT_LT(a.t->Counters().receive_errors, 1000u);
 }
 
-// The sending side of acknowledgements.
+// The sending side of acknowledgements: which fragment an ACKNOWLEDGE retires.
 class AckTest : public ReceiveTest {
  protected:
-  void SendAndPump(int32_t length) {
+  void SendAndPump(int32_t length, int32_t to = 0) {
     std::vector<uint8_t> data = Bytes(static_cast<size_t>(length));
-    ASSERT_EQ(a.t->Send(conn, data.data(), length, 8), 0);
+    ASSERT_EQ(a.t->Send(to ? to : conn, data.data(), length, 8), 0);
     Pass();
+  }
+  // (id, seq) of every fragment still unacknowledged, from the resends 10 s later.
+  std::vector<std::pair<uint32_t, uint16_t>> Outstanding() {
+    net.Advance(10001);
+    net.ClearTap();
+    a.t->Pump(0);
+    std::vector<std::pair<uint32_t, uint16_t>> out;
+    for (auto& d : net.Tapped()) out.emplace_back(HeaderOf(d).id, HeaderOf(d).seq);
+    return out;
   }
 };
 
-TEST_F(AckTest, RetiresTheFragmentWithTheSameIdAndSeq) {
+enum AckSource { kOwnSocket, kOtherPort, kStranger, kOtherConnection };
+struct AckCase {
+  const char* name;
+  AckSource source;
+  uint32_t id;
+  uint16_t seq;
+  std::vector<std::pair<uint32_t, uint16_t>> left;  // message 1: seq 1-3 to conn; 2: conn2
+  uint64_t refused, unmatched;
+};
+
+class AckRuleTest : public AckTest, public ::testing::WithParamInterface<AckCase> {};
+
+TEST_P(AckRuleTest, RetiresOnlyWhatWasSentToTheSocketItCameFrom) {
+  const AckCase& c = GetParam();
+  const SocketAddress other{sim::Ip("198.51.100.8"), 6000};
+  const int32_t conn2 = a.t->Connect(a.endpoint, "198.51.100.8", 6000, 41);
+  SendAndPump(2800);     // id 1: three fragments to conn
+  SendAndPump(10, conn2);  // id 2: one fragment to conn2
+  const SocketAddress from[] = {remote, SocketAddress{remote.ip, 5001},
+                                SocketAddress{sim::Ip("203.0.113.99"), 5000}, other};
+  From(from[c.source], Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(c.id, 8, c.seq)));
+  Pass();
+  EXPECT_EQ(a.t->Counters().acks_refused, c.refused);
+  EXPECT_EQ(a.t->Counters().acks_unmatched, c.unmatched);
+  EXPECT_EQ(a.t->SendQueueLength(), 0u);  // acknowledgements are never acknowledged
+  EXPECT_EQ(Outstanding(), c.left);
+}
+
+const std::vector<std::pair<uint32_t, uint16_t>> kAll = {{1, 1}, {1, 2}, {1, 3}, {2, 1}};
+INSTANTIATE_TEST_SUITE_P(
+    Acks, AckRuleTest,
+    ::testing::Values(
+        AckCase{"IdAndSeq", kOwnSocket, 1, 2, {{1, 1}, {1, 3}, {2, 1}}, 0, 0},
+        AckCase{"SeqZeroIsTheFirstOfTheId", kOwnSocket, 1, 0, {{1, 2}, {1, 3}, {2, 1}}, 0, 0},
+        AckCase{"GarbageSeqIsTheFirstOfTheId", kOwnSocket, 1, 0xBEEF, {{1, 2}, {1, 3}, {2, 1}},
+                0, 0},
+        AckCase{"OtherConnectionsMessage", kOtherConnection, 1, 1, kAll, 1, 0},
+        AckCase{"ItsOwnMessage", kOtherConnection, 2, 0x5A5A, {{1, 1}, {1, 2}, {1, 3}}, 0, 0},
+        AckCase{"OtherPortOfTheSameHost", kOtherPort, 1, 2, kAll, 1, 0},
+        AckCase{"Stranger", kStranger, 1, 0xBEEF, kAll, 1, 0},
+        AckCase{"NothingWithThatId", kOwnSocket, 99, 1, kAll, 0, 1}),
+    [](const ::testing::TestParamInfo<AckCase>& info) { return std::string(info.param.name); });
+
+TEST_F(AckTest, RepeatFromAPeerThatWritesTheSeqRetiresNoSibling) {
   SendAndPump(2800);  // id 1, three fragments
-  ASSERT_EQ(a.t->UnacknowledgedCount(), 3u);
   Arrive(Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
   Pass();
   EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
-  // Seq 2 is gone: the same acknowledgement again retires nothing.
+  // A duplicate of that acknowledgement: seq 2 is gone and seq 1 may have been lost.
   Arrive(Datagram(51, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
   Pass();
   EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
   EXPECT_EQ(a.t->Counters().acks_unmatched, 1u);
-  // Acknowledgements are never acknowledged.
-  EXPECT_EQ(a.t->SendQueueLength(), 0u);
-}
-
-TEST_F(AckTest, SeqZeroRetiresTheOneNearestTheFront) {
-  SendAndPump(2800);
-  Arrive(Datagram(52, ACKNOWLEDGE, 1, 1, AckPayload(1, 0, 0)));
+  // A seq outside the message still means "the first of that id".
+  Arrive(Datagram(52, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 0)));
   Pass();
-  ASSERT_EQ(a.t->UnacknowledgedCount(), 2u);
-  // Seq 1 was retired: after 10 s only 2 and 3 are resent.
-  net.Advance(10001);
-  net.ClearTap();
-  a.t->Pump(0);
-  ASSERT_EQ(net.Tapped().size(), 2u);
-  EXPECT_EQ(HeaderOf(net.Tapped()[0]).seq, 2);
-  EXPECT_EQ(HeaderOf(net.Tapped()[1]).seq, 3);
+  std::vector<std::pair<uint32_t, uint16_t>> left = {{1, 3}};
+  EXPECT_EQ(Outstanding(), left);
 }
 
 TEST_F(AckTest, AcknowledgementFromTheConnectionProvesIt) {
@@ -343,14 +383,30 @@ TEST_F(AckTest, AcknowledgementFromTheConnectionProvesIt) {
   EXPECT_FALSE(a.t->IsProven(conn));
   From(SocketAddress{remote.ip, 5999}, Datagram(53, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 1)));
   Pass();
-  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);  // retired, wherever it came from
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 1u);  // not from its socket address: refused
   EXPECT_FALSE(a.t->IsProven(conn));
-  SendAndPump(10);
-  Arrive(Datagram(54, ACKNOWLEDGE, 1, 1, AckPayload(2, 8, 1)));
+  EXPECT_TRUE(a.recorder.proven.empty());
+  Arrive(Datagram(54, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 1)));
   Pass();
   EXPECT_TRUE(a.t->IsProven(conn));
+  EXPECT_EQ(a.recorder.proven, std::vector<int32_t>{conn});
   EXPECT_EQ(a.t->BytesReceived(conn), 20u);  // only the one from its socket address
-  EXPECT_EQ(a.t->BytesSent(conn), 44u);
+  EXPECT_EQ(a.t->BytesSent(conn), 22u);
+}
+
+TEST_F(AckTest, PendingCountsFollowEveryFragmentToItsEnd) {
+  SendAndPump(2800);  // three fragments: 1412 + 1412 + 12 bytes
+  ASSERT_EQ(a.t->Send(conn, "x", 1, 8), 0);  // queued, not yet sent
+  EXPECT_EQ(a.t->PendingFragments(conn), 4u);
+  EXPECT_EQ(a.t->PendingBytes(conn), 1412u + 1412u + 12u + 13u);
+  Arrive(Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  Pass();  // the queued one moves to the unacknowledged list; seq 2 is retired
+  EXPECT_EQ(a.t->PendingFragments(conn), 3u);
+  EXPECT_EQ(a.t->PendingBytes(conn), 1412u + 12u + 13u);
+  net.Advance(31000);
+  for (int i = 0; i < 4; ++i) a.t->Pump(0);  // they time out, one per pass
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);
+  EXPECT_EQ(a.t->ConnectionRecords(), 0u);  // no count left holding the record
 }
 
 }  // namespace

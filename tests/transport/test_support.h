@@ -39,9 +39,11 @@ class Recorder : public TransportObserver {
     data_.push_back(Data{std::vector<uint8_t>(data, data + length), type, address});
   }
   void OnAccepted(int32_t address) override { accepted.push_back(address); }
+  void OnProven(int32_t address) override { proven.push_back(address); }
   std::vector<Event> events;
   std::vector<Data> data_;
   std::vector<int32_t> accepted;
+  std::vector<int32_t> proven;
 };
 
 // One transport on one simulated host, with one endpoint.
