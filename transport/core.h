@@ -39,6 +39,7 @@ struct Connection {
   bool heartbeat_queued = false;  // in Core::heartbeat_due_
   bool proven = false;
   bool acks_carry_seq = false;  // its ACKNOWLEDGEs name the fragment's seq (see AckTarget)
+  uint16_t exact_seq_seen = 0;  // the first seq that an acknowledgement matched exactly
   // Added by the acknowledgement of a stateless answer: the accepting-side address the far
   // side was told (it names the connection in HEARTBEAT and CONFIRM_DISCONNECT), and
   // whether its own address is still to be learnt from a repeat of its CONNECT.

@@ -109,9 +109,11 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
 // otherwise the first outstanding fragment with that id, as a peer that leaves those bytes
 // empty or holding anything else expects. The fragments of one message enter the list
 // together in seq order, so that is its lowest outstanding seq. Once a peer has shown that
-// it writes the seq (an exact match beyond the first fragment), a seq of the message that
+// it writes the seq (exact matches on two different seqs), a seq of the message that
 // matches nothing is a repeated acknowledgement and retires nothing: falling back would
-// retire a sibling that may have been lost.
+// retire a sibling that may have been lost. One exact match is no proof: a peer that
+// writes the same leftover value into every acknowledgement matches a fragment now and
+// then, and must still have the others retired by the first-of-the-id rule.
 std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
     uint32_t id, uint16_t seq, const SocketAddress& from, bool* elsewhere) {
   const auto none = unacked_by_id_seq_.end();
@@ -119,7 +121,10 @@ std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
   if (exact != none) {
     Connection* c = (*exact->second)->connection.get();
     if (c->remote_socket == from) {
-      if (seq >= 2) c->acks_carry_seq = true;
+      if (c->exact_seq_seen == 0)
+        c->exact_seq_seen = seq;
+      else if (c->exact_seq_seen != seq)
+        c->acks_carry_seq = true;
       return exact;
     }
     *elsewhere = true;

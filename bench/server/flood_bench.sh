@@ -70,7 +70,7 @@ start_server() {
   server_pid=$!
   pids+=("$server_pid")
   sleep 0.5
-  orbserver_pid=$(cat "/proc/$server_pid/task/$server_pid/children")  # timeout's child
+  orbserver_pid=$(awk '{print $1}' "/proc/$server_pid/task/$server_pid/children")  # timeout's child
 }
 # Peak resident memory of the server so far, in MB.
 peak_mb() { awk '/VmHWM/ {printf "%.1f", $2 / 1024}' "/proc/$orbserver_pid/status"; }

@@ -362,20 +362,36 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<AckCase>& info) { return std::string(info.param.name); });
 
 TEST_F(AckTest, RepeatFromAPeerThatWritesTheSeqRetiresNoSibling) {
-  SendAndPump(2800);  // id 1, three fragments
-  Arrive(Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  SendAndPump(1500);  // id 1, two fragments, acknowledged one by one: the peer writes seqs
+  Arrive(Datagram(48, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 1)));
+  Arrive(Datagram(49, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  SendAndPump(2800);  // id 2, three fragments
+  Arrive(Datagram(50, ACKNOWLEDGE, 1, 1, AckPayload(2, 8, 2)));
   Pass();
   EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
   // A duplicate of that acknowledgement: seq 2 is gone and seq 1 may have been lost.
-  Arrive(Datagram(51, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+  Arrive(Datagram(51, ACKNOWLEDGE, 1, 1, AckPayload(2, 8, 2)));
   Pass();
   EXPECT_EQ(a.t->UnacknowledgedCount(), 2u);
   EXPECT_EQ(a.t->Counters().acks_unmatched, 1u);
   // A seq outside the message still means "the first of that id".
-  Arrive(Datagram(52, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 0)));
+  Arrive(Datagram(52, ACKNOWLEDGE, 1, 1, AckPayload(2, 8, 0)));
   Pass();
-  std::vector<std::pair<uint32_t, uint16_t>> left = {{1, 3}};
+  std::vector<std::pair<uint32_t, uint16_t>> left = {{2, 3}};
   EXPECT_EQ(Outstanding(), left);
+}
+
+// A peer built to the published format may leave the same value in every acknowledgement's
+// reserved bytes; when that value is a seq of the message, each acknowledgement still
+// retires one fragment, and nothing is left to time the connection out.
+TEST_F(AckTest, PeerThatAlwaysWritesOneValueHasEveryFragmentRetired) {
+  SendAndPump(2800);  // id 1, three fragments
+  for (uint32_t id = 60; id < 63; ++id) {
+    Arrive(Datagram(id, ACKNOWLEDGE, 1, 1, AckPayload(1, 8, 2)));
+    Pass();
+  }
+  EXPECT_EQ(a.t->UnacknowledgedCount(), 0u);
+  EXPECT_EQ(a.t->Counters().acks_unmatched, 0u);
 }
 
 TEST_F(AckTest, AcknowledgementFromTheConnectionProvesIt) {
