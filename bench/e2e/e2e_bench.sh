@@ -176,13 +176,14 @@ stop_server
 server "$run/server-lossy.log"  # its own totals for the lossy runs
 rates lossy
 stop_server
-# Resends on the lossy runs: the session libraries' from their trace, the server's from its
+# Resends on the lossy runs: the session libraries' from their trace files, the server's from its
 # totals, with those whose acknowledgement came sooner after them than any round trip the
 # path had shown (the first copy was only late).
-player_resends=$(cat "$run"/lossy/*/*/console.log | grep -c 'being resent')
+player_resends=$(cat "$run"/lossy/*/*/orblan/orblan-trace.log | grep -c 'being resent')
+player_repeats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1 | sed -n 's/.* duplicates=\([0-9]*\).*/\1/p')
 stats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1)
 field() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<< "$stats"; }
-echo "       resends: session libraries $player_resends; server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
+echo "       resends: session libraries $player_resends (the server already had $player_repeats of them); server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
 echo "Wine on both ends; both paths pass the shim and Wine's sockets alike, so the difference"
 echo "is the relay: the link hop to the session library, its passes, the server, and the"
 echo "receiving session library's passes."
