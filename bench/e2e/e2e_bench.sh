@@ -22,7 +22,8 @@
 # --idle-seconds (60) the CPU time of the launcher's process (orblaunch.exe with the
 # session library: its Wine process, from /proc; that host's wineserver beside it), then,
 # for 10 s under strace, the pump passes per second: each idle pass reads the server
-# endpoint once and finds nothing, so they are counted as the reads that return EAGAIN.
+# endpoint once and finds nothing, so they are counted as the reads that return EAGAIN on
+# the socket read most often.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 win=$top/build/win32
@@ -158,7 +159,9 @@ idle() {
   sleep "$idle_seconds"
   t1=$(cpu_ticks "$launcher"); w1=$(cpu_ticks "${wineserver:-0}")
   timeout -s INT 10 strace -f -qq -e trace=recvmsg -p "$launcher" -o "$dir/strace.txt" 2>/dev/null
-  passes=$(grep -c 'recvmsg(.*EAGAIN' "$dir/strace.txt")
+  # Per socket: a pass also reads the refusal probe's socket, which is no second pass.
+  passes=$(sed -n 's/.*recvmsg(\([0-9]*\),.*EAGAIN.*/\1/p' "$dir/strace.txt" | sort | uniq -c |
+           sort -rn | awk 'NR == 1 {print $1} END {if (NR == 0) print 0}')
   awk -v t="$(( t1 - t0 ))" -v w="$(( w1 - w0 ))" -v hz="$hz" -v s="$idle_seconds" -v p="$passes" 'BEGIN {
     printf "idle   launcher process CPU %.2f s in %d s (%.2f %%); its wineserver %.2f s\n", t / hz, s, 100 * t / hz / s, w / hz
     printf "idle   pump passes: %.1f per second (reads of the server endpoint that found nothing, 10 s)\n", p / 10 }'
