@@ -218,6 +218,37 @@ lab_down() {
   LAB_A_PUBLIC=$LAB_A_ADDR LAB_B_PUBLIC=$LAB_B_ADDR
 }
 
+# lab_lossy_links PROGRAM LOG DELAY_MS JITTER_MS LOSS [SEED]: from now on PROGRAM (the native
+# build's bench/e2e/lossy_router) forwards between the hosts in the router, giving every
+# link DELAY_MS +/- JITTER_MS of delay and LOSS (0 to 1) of loss in each direction, where
+# the kernel has no netem. The kernel's routes to the hosts become blackholes, so it no
+# longer forwards (nor answers ARP for the hosts): each host is told the router's address
+# for the others instead. Lasts until lab_down.
+lab_lossy_links() {
+  local program=$1 log=$2 delay=$3 jitter=$4 loss=$5 seed=${6:-1}
+  local host other ns mac i args=()
+  for host in srv a b; do
+    ns=$(lab_ns "$host")
+    mac=$(ip -n "$ns" -br link show eth0 | awk '{print $3}')
+    args+=(--host "$(lab_host_addr "$host"),to-$host,$mac")
+    mac=$(ip -n "$(lab_ns net)" -br link show "to-$host" | awk '{print $3}')
+    for other in srv a b; do
+      [ "$other" = "$host" ] && continue
+      ip -n "$ns" neigh replace "$(lab_host_addr "$other")" lladdr "$mac" dev eth0 nud permanent
+    done
+  done
+  lab_bg net "$log" "$program" --delay-ms "$delay" --jitter-ms "$jitter" --loss "$loss" \
+    --seed "$seed" "${args[@]}"
+  for i in $(seq 50); do
+    grep -q "links, delay" "$log" && break
+    kill -0 "$LAB_LAST_PID" 2>/dev/null || { cat "$log" >&2; return 1; }
+    sleep 0.1
+  done
+  for host in srv a b; do
+    ip -n "$(lab_ns net)" route replace blackhole "$(lab_host_addr "$host")/32"
+  done
+}
+
 # --- Wine ------------------------------------------------------------------------------
 
 # lab_wine_setup WINE_ROOT: where the prefixes live (build/win32/wine; the Wine tests keep

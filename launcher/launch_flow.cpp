@@ -244,6 +244,15 @@ class Launch {
   // One step of connecting again after a loss; true once back in the group.
   bool ReconnectStep(uint64_t now) {
     if (!attempting_) {
+      // An attempt counted as failed goes on until the next one replaces it (its CONNECT
+      // is repeated): a server that starts meanwhile answers it, and that is as good.
+      if (attempt_ > 0 && lib_.State() == ORBLAN_STATE_CONNECTED) {
+        SessionStatus st = lib_.Status();
+        if (st.join == JoinAnswer::kJoined && !st.refused) {
+          ShowGroup(st, false);
+          return true;
+        }
+      }
       if (now < next_attempt_at_) return false;
       ++attempt_;
       attempting_ = lib_.Reconnect();

@@ -76,6 +76,7 @@ void CALLBACK PumpTick(HWND, UINT, UINT_PTR, DWORD) {
 
 void OnServerEvent(int32_t address, int32_t code, int32_t) {
   ApplyServerEvent(g_session, address, code);
+  if (code == orb::EVENT_CONNECTED) ConnectionConfirmed(g_session, g_link, TheTransport(), address);
 }
 
 void OnServerData(const uint8_t* data, int32_t length, int32_t type, int32_t address, int32_t) {
@@ -107,6 +108,7 @@ int InitSession(const char* serverHost, unsigned int serverPort) {
   s.member = 0;
   orb::Endpoint* endpoint = t.CreateEndpoint(0);
   if (endpoint == nullptr) return 0;
+  s.server_socket.store(endpoint->handle);
   g_endpoint_port = endpoint->local_port;
   TheRouter().Reset(NewPathKey(KeySeed()));
   s.router = &TheRouter();

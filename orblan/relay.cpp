@@ -63,19 +63,30 @@ void TakeDatagram(SessionState& s, orb::Transport& t, LocalSourceCheck& local, u
   ForwardToServer(s, t, buffer, n);
 }
 
-// Waits for the link socket to become readable and takes every pending datagram, while
-// the session stays active.
+// How long the worker may wait before the transport has something due: at most
+// kRelayWaitMs, so that it notices a cleared active flag.
+uint32_t WaitMs(orb::Transport& t) {
+  const uint64_t due = t.MsToNextDue();
+  return due < kRelayWaitMs ? static_cast<uint32_t>(due) : kRelayWaitMs;
+}
+
+// While the session stays active: waits until the game sends on the link socket, the group
+// server on the server endpoint, or the transport has something due, takes every pending
+// link datagram, and runs a pump pass at once (Pump takes the transport's lock, so it
+// takes turns with the timer's passes and with Send).
 void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
                uint8_t (&buffer)[LINK_DATAGRAM_MAX]) {
   LocalSourceCheck local(s.is_local_address);
   while (s.active.load()) {
     const orb::SocketHandle h = s.link_socket.load();
-    const int ready = orb::UdpWaitReadable(h, kRelayWaitMs);
+    const orb::SocketHandle watched[2] = {h, s.server_socket.load()};
+    bool readable[2];
+    const int ready = orb::UdpWaitReadable(watched, readable, 2, WaitMs(t));
     if (ready < 0) {
       orb::SleepMs(1);  // never spin on a failing wait
       continue;
     }
-    for (int i = 0; ready > 0 && i < burst; ++i) {
+    for (int i = 0; readable[0] && i < burst; ++i) {
       orb::SocketAddress from;
       const int n = orb::UdpReceiveFrom(h, buffer, sizeof buffer, &from);
       if (n < 0) {
@@ -84,6 +95,7 @@ void RelayLoop(SessionState& s, orb::Transport& t, uint32_t stamp, int burst,
       }
       TakeDatagram(s, t, local, stamp, buffer, n, from);
     }
+    if (ready > 0 || t.MsToNextDue() == 0) t.Pump(0);
   }
 }
 

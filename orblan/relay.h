@@ -12,6 +12,15 @@
 // datagrams the server passes on from the other members to the game sockets bound to the
 // header's port, from the link socket: one copy to each address such a socket is bound to
 // (127.0.0.1 for a socket bound to every address), none when no game uses the port.
+//
+// The worker also drives the transport while the game runs: it waits on the link socket
+// and on the server endpoint's socket (SessionState::server_socket) at once, and runs a
+// pump pass as soon as either has a datagram or a resend or heartbeat is due. A broadcast
+// thus leaves, and one from the server reaches the game, within a pass instead of at the
+// launcher's next 20 ms timer tick; the timer goes on pumping as a backstop. The data and
+// event callbacks then run on the worker's thread as well as on the launcher's, one at a
+// time under the transport's lock: they touch only the session state's atomic words and
+// send on the link socket.
 #ifndef ORB_SESSION_RELAY_H
 #define ORB_SESSION_RELAY_H
 
@@ -20,8 +29,8 @@
 #include "session_state.h"
 #include "transport.h"
 
-// How long one readiness wait of the worker lasts: it bounds how late the worker notices
-// a cleared active flag.
+// How long one readiness wait of the worker lasts at most: it bounds how late the worker
+// notices a cleared active flag.
 const uint32_t kRelayWaitMs = 20;
 // Datagrams the worker takes at most per wake before it looks at the flag again.
 const int kRelayBurst = 256;
@@ -44,8 +53,9 @@ bool StartRelayWorker(SessionState& s, orb::Transport& t, uint16_t port,
                       bool keep_game_sockets = false);
 
 // The worker's body: set-up, then while the active flag holds, waits for the link socket
-// to become readable and takes every pending datagram. A set-up failure (no socket, the
-// port taken) ends it at once. It closes its socket and clears the running flag as it ends.
+// or the server endpoint to become readable (or the transport to have something due),
+// takes every pending link datagram and pumps. A set-up failure (no socket, the port
+// taken) ends it at once. It closes its socket and clears the running flag as it ends.
 void RelayWorker(SessionState& s, orb::Transport& t, uint16_t port);
 
 // Waits until the worker has ended, then closes a link socket that is still open and

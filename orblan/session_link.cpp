@@ -69,6 +69,11 @@ bool QueueJoin(SessionState& s, SessionLink& x, orb::Transport& t) {
 
 void AfterPumpPass(SessionLink& x, uint64_t now_ms) { x.probe.Poll(now_ms); }
 
+void ConnectionConfirmed(SessionState& s, SessionLink& x, orb::Transport& t, int32_t address) {
+  if (address == 0 || address != s.server_connection.load() || !x.probe.refused()) return;
+  StartProbe(x, t, address);
+}
+
 int32_t Reconnect(SessionState& s, SessionLink& x, orb::Transport& t, const ServerCallbacks& cb) {
   if (s.phase.load() == ORBLAN_STATE_NONE || x.endpoint == nullptr) return 0;
   const int32_t address = t.Connect(x.endpoint, x.server_host, x.server_port, 0);

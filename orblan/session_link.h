@@ -69,6 +69,11 @@ bool QueueJoin(SessionState& s, SessionLink& x, orb::Transport& t);
 // After every pump pass: looks for a refusal of the server's port.
 void AfterPumpPass(SessionLink& x, uint64_t now_ms);
 
+// The server confirmed `address`. When that is the server connection and a refusal of the
+// server's port was seen before (the server has started since: a CONNECT repeated after
+// the refusal reached it), the refusal is forgotten and the watch begins afresh.
+void ConnectionConfirmed(SessionState& s, SessionLink& x, orb::Transport& t, int32_t address);
+
 // Opens a new connection to the server OrbLanInit named, replacing the current one
 // (which is dropped without a word: it is lost or never answered). Once a game was
 // launched, the join record is queued again and the relay worker restarted if it ended,

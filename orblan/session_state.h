@@ -23,6 +23,7 @@ struct SessionState {
   std::atomic<uint16_t> link_port{0};             // the port it is bound to, once bound
   std::atomic<bool> relay_bound{false};           // the worker's socket is bound and listening
   std::atomic<int32_t> server_connection{0};  // transport address; 0 is none
+  std::atomic<intptr_t> server_socket{kNoSocket};  // its endpoint's, which the worker watches
   std::atomic<int> phase{ORBLAN_STATE_NONE};  // what OrbLanSessionState reports
 
   // The game sockets relayed datagrams may go to, learned by the relay worker.

@@ -55,8 +55,15 @@ bool UdpBoundPort(SocketHandle socket, uint16_t* port);
 bool LocalAddressToward(uint32_t ip, uint32_t* local);
 // Switches the socket to non-blocking mode (FIONBIO 1). false on failure.
 bool UdpSetNonBlocking(SocketHandle socket);
-// Waits up to timeout_ms (0: a pure query) for a datagram. 1 readable, 0 not, -1 error.
-int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms);
+// Waits up to timeout_ms (0: a pure query) until at least one of count sockets has a
+// datagram; kInvalidSocket entries are left out. Returns how many are readable, with
+// readable[i] set for each, 0 when the time ran out, -1 on failure (a closed socket).
+int UdpWaitReadable(const SocketHandle* sockets, bool* readable, int count, uint32_t timeout_ms);
+// The same for one socket: 1 readable, 0 not, -1 error.
+inline int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms) {
+  bool readable = false;
+  return UdpWaitReadable(&socket, &readable, 1, timeout_ms);
+}
 // Reads one datagram into buffer. Returns its length, or -1 on failure. A datagram larger
 // than capacity fails on every platform with the message-size error (WSAEMSGSIZE, EMSGSIZE)
 // and is consumed. A non-blocking socket with nothing pending fails with "would block".

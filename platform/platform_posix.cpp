@@ -71,16 +71,26 @@ bool UdpSetNonBlocking(SocketHandle socket) {
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms) {
-  pollfd p;
-  p.fd = static_cast<int>(socket);
-  p.events = POLLIN;
-  p.revents = 0;
+int UdpWaitReadable(const SocketHandle* sockets, bool* readable, int count, uint32_t timeout_ms) {
+  const int kMost = 8;
+  if (count < 0 || count > kMost) return -1;
+  pollfd p[kMost];
+  for (int i = 0; i < count; ++i) {
+    p[i].fd = static_cast<int>(sockets[i]);  // -1 is left out by poll
+    p[i].events = POLLIN;
+    p[i].revents = 0;
+    readable[i] = false;
+  }
   int timeout = timeout_ms > 0x7FFFFFFFu ? -1 : static_cast<int>(timeout_ms);
-  int n = poll(&p, 1, timeout);
+  int n = poll(p, static_cast<nfds_t>(count), timeout);
   if (n < 0) return -1;
-  if (n == 0) return 0;
-  return (p.revents & (POLLIN | POLLERR)) ? 1 : -1;
+  int ready = 0;
+  for (int i = 0; i < count; ++i) {
+    if (p[i].revents & POLLNVAL) return -1;
+    readable[i] = (p[i].revents & (POLLIN | POLLERR)) != 0;
+    ready += readable[i];
+  }
+  return ready;
 }
 
 int UdpReceiveFrom(SocketHandle socket, void* buffer, int capacity, SocketAddress* from) {

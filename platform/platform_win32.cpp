@@ -71,16 +71,27 @@ bool UdpSetNonBlocking(SocketHandle socket) {
   return ioctlsocket(static_cast<SOCKET>(socket), FIONBIO, &on) == 0;
 }
 
-int UdpWaitReadable(SocketHandle socket, uint32_t timeout_ms) {
+int UdpWaitReadable(const SocketHandle* sockets, bool* readable, int count, uint32_t timeout_ms) {
+  if (count < 0 || count > FD_SETSIZE) return -1;
   fd_set read_set;
   FD_ZERO(&read_set);
-  FD_SET(static_cast<SOCKET>(socket), &read_set);
+  for (int i = 0; i < count; ++i) {
+    readable[i] = false;
+    if (sockets[i] != kInvalidSocket) FD_SET(static_cast<SOCKET>(sockets[i]), &read_set);
+  }
   timeval tv;
   tv.tv_sec = static_cast<long>(timeout_ms / 1000);
   tv.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
+  // An empty set fails (WSAEINVAL): as for a closed socket, the caller sees -1.
   int n = select(0, &read_set, nullptr, nullptr, timeout_ms == 0xFFFFFFFFu ? nullptr : &tv);
   if (n == SOCKET_ERROR) return -1;
-  return n > 0 ? 1 : 0;
+  int ready = 0;
+  for (int i = 0; i < count; ++i) {
+    if (sockets[i] == kInvalidSocket) continue;
+    readable[i] = FD_ISSET(static_cast<SOCKET>(sockets[i]), &read_set) != 0;
+    ready += readable[i];
+  }
+  return ready;
 }
 
 int UdpReceiveFrom(SocketHandle socket, void* buffer, int capacity, SocketAddress* from) {

@@ -119,6 +119,11 @@ bool GroupServer::Start(std::string* error) {
 uint16_t GroupServer::port() const { return endpoint_ ? endpoint_->local_port : 0; }
 intptr_t GroupServer::handle() const { return endpoint_ ? endpoint_->handle : -1; }
 
+int GroupServer::WaitMs(int cap_ms) {
+  const uint64_t due = transport_->MsToNextDue();
+  return due < static_cast<uint64_t>(cap_ms) ? static_cast<int>(due) : cap_ms;
+}
+
 void GroupServer::RunOnce() {
   transport_->Pump(0);
   notices_.RunOnce(clock_());
@@ -152,7 +157,8 @@ void GroupServer::LogStatistics() {
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
                "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
-               "transport: in=%llu out=%llu resends=%llu timeouts=%llu refused_connects=%llu "
+               "transport: in=%llu out=%llu resends=%llu spurious_resends=%llu timeouts=%llu "
+               "refused_connects=%llu "
                "bad_datagrams=%llu duplicates=%llu held_back=%llu answered_statelessly=%llu "
                "proven_by_answer=%llu acks_refused=%llu",
                // Only proven connections are members: a forged CONNECT is nobody.
@@ -166,6 +172,7 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
+               static_cast<unsigned long long>(t.spurious_resends),
                static_cast<unsigned long long>(t.timeouts),
                static_cast<unsigned long long>(t.connects_refused),
                static_cast<unsigned long long>(transport_dropped),

@@ -89,6 +89,10 @@ class GroupServer : public TransportObserver {
   uint16_t port() const;
   // The endpoint's handle, to wait on for readability between passes.
   intptr_t handle() const;
+  // How long the loop may wait for a datagram before the next pass, at most cap_ms: 0 while
+  // something queued after the last pass's transmit step (a notice, path info) waits to
+  // leave, less when a resend or heartbeat falls due sooner.
+  int WaitMs(int cap_ms);
 
   // One pump pass, then the hook set by set_after_pass, then the statistics line when
   // it is due.

@@ -43,7 +43,7 @@ int RunServer(GroupServer* server, SignalCounts* signals) {
   std::atomic<int>* stops = &signals->stops;
   int hangups = 0, listings = 0;
   while (stops->load() == 0) {
-    WaitReadable(server->handle(), kTickMs);
+    WaitReadable(server->handle(), server->WaitMs(kTickMs));
     server->RunOnce();
     if (signals->hangups.load() != hangups) {
       hangups = signals->hangups.load();
@@ -58,7 +58,7 @@ int RunServer(GroupServer* server, SignalCounts* signals) {
   }
   server->BeginShutdown();
   while (!server->ShutdownFinished() && stops->load() < 2) {
-    WaitReadable(server->handle(), kTickMs);
+    WaitReadable(server->handle(), server->WaitMs(kTickMs));
     server->RunOnce();
   }
   server->LogStatistics();

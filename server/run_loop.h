@@ -1,4 +1,5 @@
-// The server's main loop on a real socket: wait for a datagram (or at most a tick), pump,
+// The server's main loop on a real socket: wait for a datagram (or at most a tick, less
+// when something is due or waits to be sent), pump,
 // and on SIGINT/SIGTERM close every member and wait briefly for their confirmation.
 // SIGHUP, which service managers send to "reload", is logged and changes nothing (the
 // server has no file to reopen: its log is standard output); SIGUSR1 logs every group with

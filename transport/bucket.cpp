@@ -1,12 +1,16 @@
 // The message bucket: received data fragments grouped per connection and message id, and
 // the delivery step that hands every complete message to its connection's data callback.
 //
-// A message of one fragment is delivered in the pass it arrives in, so a repeat within one
-// pass is recognised and a repeat in a later pass is delivered again. A message of several
+// A message of one fragment is delivered in the pass it arrives in. A message of several
 // fragments waits until all of them are there (fragments are kept across passes and
 // dropped 30 s after the first arrived), and every fragment is acknowledged when it joins,
 // so the sender retires each one. A repeated fragment is acknowledged again when the copy
 // held arrived in an earlier pass: its first acknowledgement was evidently lost.
+//
+// Every message is handed to the caller at most once: the ids delivered on a connection
+// are remembered (delivered_window.h), and a fragment of one of them is acknowledged
+// again and dropped. A repeat within one pass is dropped without a second acknowledgement,
+// as a peer that knows only the published format does.
 #include <string.h>
 
 #include <algorithm>
@@ -37,6 +41,13 @@ void Transport::Core::OnDataFragment(const PeerHeader& h, const uint8_t* payload
   }
   if (h.of == 0 || h.seq == 0 || h.seq > h.of) {
     ++counters_.dropped_malformed;
+    return;
+  }
+  if (sender->delivered.Contains(h.id)) {
+    // Delivered in an earlier pass: its acknowledgement was lost, so it goes again.
+    Trace("the exact message is already in the message bucket\n");
+    ++counters_.dropped_duplicate;
+    QueueAck(sender->address, h);
     return;
   }
   const size_t cost = h.of > 1 ? h.length + kFragmentOverheadBytes : 0;
@@ -107,6 +118,7 @@ void Transport::Core::OnDataFragment(const PeerHeader& h, const uint8_t* payload
 }
 
 void Transport::Core::Deliver() {
+  const uint64_t now = options_.clock();
   std::sort(ready_.begin(), ready_.end(),
             [](Bucket::iterator a, Bucket::iterator b) { return a->order < b->order; });
   std::vector<uint8_t> joined;
@@ -129,6 +141,9 @@ void Transport::Core::Deliver() {
       }
       data = joined.data();
     }
+    // Remembered before the callback runs, so even a callback that throws has had it.
+    connection->delivered.Add(g->id, now, kDeliveredMemoryMs,
+                              options_.max_delivered_ids_per_connection);
     if (g->of == 1 || total > 0) {
       const int32_t length = static_cast<int32_t>(total);
       if (DataCallback cb = connection->data) cb(data, length, g->type, g->address, 0);
@@ -139,7 +154,6 @@ void Transport::Core::Deliver() {
   ready_.clear();
 
   // Unfinished messages, oldest first: the bucket is in the order groups were opened.
-  const uint64_t now = options_.clock();
   while (!bucket_.empty() && !bucket_.front().ready &&
          now - bucket_.front().opened > kIncompleteMessageTimeoutMs) {
     ++counters_.incomplete_expired;

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "delivered_window.h"
+#include "rtt.h"
 #include "transport.h"
 #include "wire.h"
 
@@ -48,23 +50,16 @@ struct Connection {
   uint64_t bytes_received = 0;
   uint64_t bytes_sent = 0;
   size_t incomplete_bytes = 0;  // held in the bucket for unfinished messages
+  uint64_t last_heard = 0;      // monotonic ms of the latest datagram from remote_socket
+  RttEstimator rtt;             // from acknowledgements of fragments sent once
+  DeliveredWindow delivered;    // ids of messages recently handed to the data callback
+  uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
   // Fragments to this connection in the send queue or the unacknowledged list, and their
   // datagram bytes: kept by Outgoing itself, so every way a fragment ends is counted.
   size_t pending_fragments = 0;
   size_t pending_bytes = 0;
-  int64_t round_trip_x8 = -1;  // smoothed round-trip time in ms times 8; -1 until measured
 };
 
-// Folds one round-trip sample into the connection's smoothed time, an eighth at a time
-// as TCP does, so one late acknowledgement does not swing it.
-inline void UpdateRoundTrip(Connection* c, uint64_t sample_ms) {
-  const int64_t sample = sample_ms > 600000 ? 600000 : static_cast<int64_t>(sample_ms);
-  if (c->round_trip_x8 < 0) {
-    c->round_trip_x8 = sample * 8;
-  } else {
-    c->round_trip_x8 += sample - c->round_trip_x8 / 8;
-  }
-}
 // Held by the table and by every fragment that refers to the connection; the record is
 // freed with the last of them.
 typedef std::shared_ptr<Connection> ConnectionRef;
@@ -96,12 +91,12 @@ struct Outgoing {
   PeerHeader header = {};
   std::vector<uint8_t> wire;  // 12-byte header and payload
   uint64_t created = 0;
-  uint64_t last_sent = 0;
-  uint64_t transmitted = 0;  // first transmission, for the round-trip time
+  uint64_t last_sent = 0;  // when queued, then at each transmission
   int32_t tries = 0;
   uint64_t position = 0;  // order of first transmission
   UnackedList::iterator list_it;
-  ResendIndex::iterator resend_it;
+  ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
+  ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
   bool counted = false;
   size_t counted_bytes = 0;
 };
@@ -164,8 +159,18 @@ class Transport::Core {
   void TransmitQueue();
   void ResendAndTimeOut();
   void Heartbeats();
-  void Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> fragment, bool resend);
+  void Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> fragment, bool resend,
+                uint64_t now);
   void TransmitResend(Outgoing* fragment);
+  // Files a fragment just transmitted for the first time in the resend and time-out
+  // indexes (resend.cpp).
+  void ScheduleFirstResend(Outgoing* fragment);
+  // Takes the round-trip sample an acknowledged fragment gives, if any (resend.cpp).
+  void NoteAcknowledged(Outgoing* fragment);
+  // Takes a fragment out of the unacknowledged list and its indexes (resend.cpp).
+  std::unique_ptr<Outgoing> Retire(UnackedList::iterator at);
+  // Monotonic ms of the earliest thing a pass has to do without any datagram arriving.
+  uint64_t NextDue();
 
   // Receive path.
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
@@ -230,7 +235,8 @@ class Transport::Core {
   std::deque<std::unique_ptr<Outgoing>> send_queue_;
   UnackedList unacked_;
   std::map<uint64_t, UnackedList::iterator> unacked_by_id_seq_;  // (id << 16 | seq)
-  ResendIndex resend_due_;                                       // by last sent
+  ResendIndex resend_due_;                                       // by when it goes again
+  ResendIndex timeout_due_;  // by the time from which its time-out counts (resend.cpp)
   uint64_t next_position_ = 0;
 
   Bucket bucket_;

@@ -45,6 +45,10 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
         c->bytes_received += static_cast<uint64_t>(size);
         // Confirmed again even when proven: a session library that started over on the
         // same port with the same address sends this too, and waits for the confirmation.
+        // A CONNECT is repeated byte for byte, id included; another id is another process
+        // on the same port, whose message ids start afresh.
+        if (h.id != c->connect_id) c->delivered.Clear();
+        c->connect_id = h.id;
         uint8_t confirm[8];
         WriteU32(confirm, static_cast<uint32_t>(p.address));
         WriteU32(confirm + 4, static_cast<uint32_t>(c->alias ? c->alias : address));
@@ -73,6 +77,7 @@ void Transport::Core::OnConnect(Endpoint* endpoint, const PeerHeader& h, const u
   const int32_t address = Connect(endpoint, source, p.port != 0 ? from.port : 0, p.address);
   if (address == 0) return;  // refused: nothing is sent, the CONNECT stays unacknowledged
   Find(address)->bytes_received += static_cast<uint64_t>(size);
+  Find(address)->connect_id = h.id;
   uint8_t confirm[8];
   WriteU32(confirm, static_cast<uint32_t>(p.address));
   WriteU32(confirm + 4, static_cast<uint32_t>(address));
@@ -92,6 +97,13 @@ void Transport::Core::OnConfirmConnect(const PeerHeader& h, const uint8_t* paylo
         b, a);
   if (!c) {
     ++counters_.dropped_control_unknown;
+    return;
+  }
+  // The same confirmation again (the far side answered a repeat of our CONNECT, as a server
+  // that admits connections statelessly does once): acknowledged, and nothing changes. A
+  // confirmation naming another address is a new connection there, and raises event 0 anew.
+  if (b != 0 && c->remote_address == b) {
+    QueueAck(a, h);
     return;
   }
   c->remote_address = b;

@@ -1,6 +1,7 @@
 // One pump pass: receive, deliver, transmit the send queue, resend and time out, heartbeats.
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "core.h"
 
@@ -30,17 +31,20 @@ void Transport::Core::AbandonPass() {
 void Transport::Core::TransmitQueue() {
   // Fragments go out in the order queued, whether or not their address is still in the
   // table. Nothing in this step queues more.
+  if (send_queue_.empty()) return;
+  const uint64_t now = options_.clock();
   while (!send_queue_.empty()) {
     std::unique_ptr<Outgoing> f = std::move(send_queue_.front());
     send_queue_.pop_front();
     Endpoint* e = f->connection->endpoint;
-    Transmit(e, std::move(f), false);
+    Transmit(e, std::move(f), false, now);
   }
 }
 
 // Sends the fragment's datagram and, unless it is a resend or an acknowledgement, files it
-// at the end of the unacknowledged list.
-void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, bool resend) {
+// at the end of the unacknowledged list, its resend timed from now.
+void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, bool resend,
+                               uint64_t now) {
   Connection* c = f->connection.get();
   const uint64_t size = f->wire.size();
   if (options_.anti_amplification && !c->proven &&
@@ -54,11 +58,11 @@ void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, 
   }
   if (resend || f->header.type == ACKNOWLEDGE) return;
   Outgoing* raw = f.get();
-  raw->transmitted = options_.clock();
   raw->position = next_position_++;
+  raw->last_sent = now;
   raw->list_it = unacked_.insert(unacked_.end(), std::move(f));
   unacked_by_id_seq_[IdSeqKey(raw->header.id, raw->header.seq)] = raw->list_it;
-  raw->resend_it = resend_due_.emplace(raw->last_sent, raw);
+  ScheduleFirstResend(raw);
 }
 
 void Transport::Core::TransmitResend(Outgoing* f) {
@@ -72,50 +76,6 @@ void Transport::Core::TransmitResend(Outgoing* f) {
   io_->SendTo(c->endpoint->handle, f->wire.data(), static_cast<int>(size), c->remote_socket);
   c->bytes_sent += size;
   ++counters_.datagrams_sent;
-}
-
-// Walks the unacknowledged list from its front, as if fragment by fragment: the first one
-// queued more than 30000 ms ago times out and ends the scan; before it, every fragment last
-// sent more than 10000 ms ago is resent. Fragments enter the list in the order they were
-// queued on a monotonic clock, so only the front can be the first to time out, and if it
-// does not, none does; the ones due for a resend come from an index by last-sent time and
-// are resent in list order.
-void Transport::Core::ResendAndTimeOut() {
-  if (unacked_.empty()) return;
-  const uint64_t now = options_.clock();
-  Outgoing* front = unacked_.front().get();
-  if (now - front->created > MESSAGE_TIMEOUT_MS) {
-    std::unique_ptr<Outgoing> f = std::move(unacked_.front());
-    resend_due_.erase(f->resend_it);
-    unacked_by_id_seq_.erase(IdSeqKey(f->header.id, f->header.seq));
-    unacked_.pop_front();
-    ++counters_.timeouts;
-    Trace("Message %u timed out on address %d. %d bytes, %d of %d, %s:%u\n", f->header.id,
-          f->address, f->header.length, f->header.seq, f->header.of, f->connection->host,
-          static_cast<unsigned>(f->connection->endpoint->local_port));
-    RaiseEvent(f->connection, f->address, EVENT_TIMEOUT);
-    RemoveConnection(f->address);
-    return;
-  }
-  if (now <= RESEND_INTERVAL_MS) return;
-  const uint64_t due_before = now - RESEND_INTERVAL_MS;  // last sent < this: more than 10 s
-  std::vector<Outgoing*> due;
-  for (auto it = resend_due_.begin(); it != resend_due_.end() && it->first < due_before; ++it)
-    due.push_back(it->second);
-  if (due.empty()) return;
-  std::sort(due.begin(), due.end(),
-            [](const Outgoing* a, const Outgoing* b) { return a->position < b->position; });
-  for (Outgoing* f : due) {
-    ++f->tries;
-    ++counters_.resends;
-    Trace("Message %u being resent (%d tries so far) on address %d. %d bytes, %d of %d, %s:%u\n",
-          f->header.id, f->tries, f->address, f->header.length, f->header.seq, f->header.of,
-          f->connection->host, static_cast<unsigned>(f->connection->endpoint->local_port));
-    if (f->connection->in_table) TransmitResend(f);
-    f->last_sent = now;
-    resend_due_.erase(f->resend_it);
-    f->resend_it = resend_due_.emplace(now, f);
-  }
 }
 
 // Every open connection whose stamp is more than 30000 ms old, in ascending address order.

@@ -89,7 +89,10 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
     OnConnect(endpoint, h, payload, size, from);
     return;
   }
-  if (Connection* c = LowestAt(from)) c->bytes_received += static_cast<uint64_t>(size);
+  if (Connection* c = LowestAt(from)) {
+    c->bytes_received += static_cast<uint64_t>(size);
+    c->last_heard = options_.clock();  // the party is there: see resend.cpp
+  }
   switch (h.type) {
     case ACKNOWLEDGE: OnAcknowledge(endpoint, payload, from); break;
     case CONFIRM_CONNECT: OnConfirmConnect(h, payload, from); break;
@@ -157,12 +160,8 @@ void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
   UnackedList::iterator at = it->second;
   Outgoing* f = at->get();
   const ConnectionRef connection = f->connection;
-  // Only a fragment sent once tells how long its round trip took: the acknowledgement of a
-  // resent one may answer either transmission.
-  if (f->tries == 0) UpdateRoundTrip(connection.get(), options_.clock() - f->transmitted);
-  resend_due_.erase(f->resend_it);
-  unacked_by_id_seq_.erase(it);
-  unacked_.erase(at);
+  NoteAcknowledged(f);  // AckTarget matches only a fragment sent to where this came from
+  Retire(at);
   if (connection->proven) return;
   connection->proven = true;
   if (connection->in_table && options_.observer) options_.observer->OnProven(connection->address);

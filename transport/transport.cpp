@@ -152,6 +152,14 @@ int32_t Transport::Pump(uint32_t timeout_ms) {
   }
 }
 
+uint64_t Transport::MsToNextDue() {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  const uint64_t due = core_->NextDue();
+  if (due == UINT64_MAX) return due;
+  const uint64_t now = core_->options_.clock();
+  return due > now ? due - now : 0;
+}
+
 int32_t Transport::LastResult() const { return core_->LastResult(); }
 
 bool Transport::RemoteSocketAddress(int32_t address, SocketAddress* out) {
@@ -177,8 +185,8 @@ bool Transport::IsProven(int32_t address) {
 int32_t Transport::RoundTripMs(int32_t address) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   Connection* c = core_->Find(address);
-  if (c == nullptr || c->round_trip_x8 < 0) return -1;
-  return static_cast<int32_t>((c->round_trip_x8 + 4) / 8);
+  if (c == nullptr || !c->rtt.Measured()) return -1;
+  return static_cast<int32_t>(c->rtt.SmoothedMs());
 }
 
 uint64_t Transport::BytesReceived(int32_t address) {

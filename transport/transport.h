@@ -14,8 +14,9 @@
 // n / 1400 + 1 fragments.
 //
 // Threads: every member takes one recursive lock, so Send may be called from any thread
-// while another thread pumps; callbacks run inside Pump on the pumping thread with the lock
-// held and may call any member. Nothing here throws.
+// while another thread pumps, and several threads may pump: their passes take turns.
+// Callbacks run inside Pump on the thread whose pass delivers them, with the lock held,
+// and may call any member. Nothing here throws.
 #ifndef ORB_TRANSPORT_TRANSPORT_H
 #define ORB_TRANSPORT_TRANSPORT_H
 
@@ -69,8 +70,16 @@ const int kPeerDatagramMax = kPeerHeaderBytes + MAX_FRAGMENT_PAYLOAD;  // 1412 a
 const int kReceiveBufferBytes = 2048;
 const int kConnectPayloadBytes = 72;
 const int kHostTextBytes = 64;  // 63 characters and the NUL
+// The longest wait before a fragment is sent again; the first wait follows the measured
+// round trip and doubles per try up to this (rtt.h).
 const uint32_t RESEND_INTERVAL_MS = 10000;
+// A fragment times out, and its connection with it, once it has waited this long for its
+// acknowledgement while nothing at all came from the far side for as long; or, whatever
+// came, once it has waited kFragmentGiveUpMs (a party that answers everything but this).
 const uint32_t MESSAGE_TIMEOUT_MS = 30000;
+const uint32_t kFragmentGiveUpMs = 120000;
+// A repeat of a delivered message can come for as long as its sender resends it.
+const uint32_t kDeliveredMemoryMs = kFragmentGiveUpMs + 10000;
 const uint32_t HEARTBEAT_INTERVAL_MS = 30000;
 const uint32_t kIncompleteMessageTimeoutMs = 30000;  // fragments of an unfinished message
 const uint32_t kPumpForever = 0xFFFFFFFFu;
@@ -183,6 +192,9 @@ struct TransportOptions {
   size_t max_incomplete_bytes_total = 16 * 1024 * 1024;
   // Datagrams read from one endpoint in one pass; 0 drains every endpoint completely.
   size_t max_datagrams_per_pass = 0;
+  // Ids of delivered messages remembered per connection (8 bytes each, for at most
+  // kDeliveredMemoryMs), so that a repeat is acknowledged but not delivered again.
+  size_t max_delivered_ids_per_connection = 16384;
 
   // Group server options, all off for the session library.
   // A CONNECT from the same source IPv4 address, port and connecting-side address as a
@@ -216,7 +228,7 @@ struct TransportCounters {
   uint64_t dropped_control_unknown = 0;  // named an address not in the table
   uint64_t dropped_unknown_sender = 0;   // data from no connection's socket address
   uint64_t dropped_malformed = 0;        // data with seq 0, seq > of, or of differing
-  uint64_t dropped_duplicate = 0;        // "the exact message is already in the bucket"
+  uint64_t dropped_duplicate = 0;        // a repeat of a message held or delivered
   uint64_t dropped_incomplete_limit = 0; // the incomplete-message bounds were reached
   uint64_t acks_unmatched = 0;           // ACKNOWLEDGE for nothing outstanding
   uint64_t acks_refused = 0;             // matched a fragment sent to another socket address
@@ -231,6 +243,9 @@ struct TransportCounters {
   uint64_t strays_taken = 0;             // taken by the stray hook
   uint64_t datagrams_sent = 0;
   uint64_t resends = 0;
+  // Resends whose acknowledgement came sooner after them than the path's shortest round
+  // trip: it answered an earlier copy, so the resend was not needed.
+  uint64_t spurious_resends = 0;
   uint64_t timeouts = 0;
 };
 
@@ -281,6 +296,12 @@ class Transport {
   // after each until timeout_ms have passed. Returns 0. A call from inside a callback
   // returns 0 at once.
   int32_t Pump(uint32_t timeout_ms);
+
+  // How long until a pump pass has something to do that no arriving datagram brings (a
+  // resend, time-out, heartbeat or expiry), in milliseconds of the injected clock: 0 when
+  // it is due or something waits in the send queue, UINT64_MAX when nothing is scheduled.
+  // A thread that waits for datagrams waits at most this long before it pumps.
+  uint64_t MsToNextDue();
 
   // The code of the latest failure (0 until one happens; success does not reset it).
   int32_t LastResult() const;

@@ -657,6 +657,34 @@ TEST_F(LaunchTest, LostServerIsReconnectedWithBackOffWhileTheGameRuns) {
   EXPECT_FALSE(host.game_stopped);
 }
 
+// An attempt refused while the server was down goes on by itself (its CONNECT is
+// repeated); when the server that started meanwhile answers it before the next try, that
+// answer counts and no further attempt replaces it.
+TEST_F(LaunchTest, AttemptAnsweredAfterItWasCountedFailedIsTaken) {
+  lib.state = ORBLAN_STATE_CONNECTED;
+  int attempts = 0;
+  lib.on_reconnect = [&] {
+    ++attempts;
+    lib.state = ORBLAN_STATE_WAITING;
+    lib.status.join = JoinAnswer::kPending;
+    lib.status.refused = true;
+    return true;
+  };
+  host.on_time = [&](uint64_t t) {
+    if (t == 1000) lib.state = ORBLAN_STATE_LOST;
+    if (attempts == 1 && t >= 2500 && lib.state != ORBLAN_STATE_CONNECTED) {
+      lib.state = ORBLAN_STATE_CONNECTED;  // the repeated CONNECT was answered
+      lib.status = FakeLibrary::Joined();
+    }
+    if (t >= 20000) host.game_ended = true;
+  };
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(attempts, 1) << Said();
+  EXPECT_EQ(host.Count("(the server is not running); next try in"), 1) << Said();
+  EXPECT_EQ(host.Count("connected to the group server 203.0.113.1:3669 again; back in group 'lan'"), 1);
+  EXPECT_EQ(host.Count("lost; the game keeps running"), 1) << "not lost again";
+}
+
 TEST(ReconnectDelay, DoublesUpToTheMaximum) {
   EXPECT_EQ(ReconnectDelayMs(1), kReconnectFirstMs);
   EXPECT_EQ(ReconnectDelayMs(2), 2 * kReconnectFirstMs);

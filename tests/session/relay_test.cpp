@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -72,6 +73,7 @@ class Relay : public ::testing::Test {
     const int32_t address = client_.Connect(client_ep, "127.0.0.1", server_ep->local_port, 0);
     ASSERT_NE(address, 0);
     BeginSession(state_, address);
+    state_.server_socket.store(client_ep->handle);  // as orblan.dll does
     ASSERT_TRUE(PumpUntil([&] { return state_.phase.load() == ORBLAN_STATE_CONNECTED; }));
     strcpy(state_.group, "Alpha");
     strcpy(state_.local_address, "203.0.113.7");
@@ -97,10 +99,11 @@ class Relay : public ::testing::Test {
     ASSERT_TRUE(state_.relay_bound.load());
   }
 
-  bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 5000) {
+  // Pumps the server's transport, and the session's unless the worker alone is to do it.
+  bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 5000, bool client = true) {
     const uint64_t end = orb::MonotonicMs() + ms;
     while (orb::MonotonicMs() < end) {
-      client_.Pump(0);
+      if (client) client_.Pump(0);
       server_.Pump(0);
       if (done()) return true;
       orb::SleepMs(1);
@@ -250,6 +253,29 @@ TEST_F(Relay, ServerDataReachesTheGameFromTheLinkPort) {
   EXPECT_EQ(from.ip, kLoopbackIp);
   EXPECT_EQ(from.port, state_.link_port.load());
   EXPECT_LT(GameReceives(game, &got, &from, 200), 0);
+}
+
+// The worker runs the session's passes itself as soon as the game or the server sends:
+// nothing else pumps the session's transport here (in the launcher a 20 ms timer would).
+TEST_F(Relay, WorkerPumpsAsSoonAsEitherSideSends) {
+  StartWorker();
+  uint16_t game_port = 0;
+  orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
+  const std::vector<uint8_t> out = LinkDatagram(300, 20);
+  const SocketAddress link = {kLoopbackIp, state_.link_port.load()};
+  ASSERT_EQ(orb::UdpSendTo(game, out.data(), static_cast<int>(out.size()), link), 32);
+  ASSERT_TRUE(PumpUntil([&] { return server_side_.got.size() == 1; }, 5000, false));
+  std::vector<uint8_t> back = LinkDatagram(game_port, 20, 0x44);
+  ASSERT_EQ(server_.Send(server_side_.accepted, back.data(), 32, kMsgRelay), 0);
+  uint8_t buf[64];
+  SocketAddress from;
+  int n = -1;
+  PumpUntil([&] { return (n = orb::UdpReceiveFrom(game, buf, sizeof buf, &from)) >= 0; }, 5000, false);
+  ASSERT_EQ(n, 32);
+  EXPECT_EQ(std::vector<uint8_t>(buf, buf + n), back);
+  // Both messages were acknowledged, so neither side holds anything.
+  EXPECT_TRUE(PumpUntil([&] { return client_.UnacknowledgedCount() == 0 &&
+                                     server_.UnacknowledgedCount() == 0; }, 5000, false));
 }
 
 // A member that takes relayed datagrams, as the server describes it in path info.
@@ -460,9 +486,9 @@ namespace {
 TEST(SessionTimeOut, ServerThatNeverConfirmsLosesTheSession) {
   SessionState state;
   SessionSide side(state);
-  uint64_t now = 1000;
+  std::atomic<uint64_t> now{1000};  // the worker reads it too
   orb::TransportOptions o = Quiet(&side);
-  o.clock = [&] { return now; };
+  o.clock = [&] { return now.load(); };
   orb::Transport client(o);
 
   orb::SocketHandle silent = orb::UdpOpen();  // bound, never read: no answer, no ICMP

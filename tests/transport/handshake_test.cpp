@@ -219,6 +219,27 @@ TEST_F(ServerOptionsTest, RepeatedConnectIsAnsweredOnTheExistingConnection) {
   EXPECT_EQ(a.t->RemoteAddress(to_b), 1);
 }
 
+// A repeated CONNECT keeps what the connection delivered; a CONNECT with another id from
+// the same port and address is a restarted peer, whose message ids start afresh.
+TEST_F(ServerOptionsTest, PeerRestartedOnTheSamePortIsNotTakenForRepeats) {
+  const SocketAddress peer{sim::Ip("203.0.113.50"), 2000};
+  std::vector<uint8_t> payload(72);
+  WriteConnectPayload(payload.data(), "somewhere", 2000, 1);
+  const std::vector<uint8_t> message = Datagram(3, 8, 1, 1, Bytes(20));
+  const struct {
+    uint32_t connect_id;
+    size_t delivered;  // so far
+  } steps[] = {{1, 1}, {1, 1}, {7, 2}};
+  for (auto& step : steps) {
+    std::vector<uint8_t> connect = Datagram(step.connect_id, CONNECT, 1, 1, payload);
+    net.Inject(peer, b.Where(), connect.data(), connect.size());
+    net.Inject(peer, b.Where(), message.data(), message.size());
+    b.t->Pump(0);
+    EXPECT_EQ(b.t->ConnectionCount(), 1u);
+    EXPECT_EQ(b.recorder.data_.size(), step.delivered) << "CONNECT id " << step.connect_id;
+  }
+}
+
 TEST_F(ServerOptionsTest, ConnectThroughARouterThatChangedItsPortIsAnsweredWhereItCameFrom) {
   // The payload names the port the far side bound; its router sent the datagram from another.
   const SocketAddress router{sim::Ip("203.0.113.21"), 61234};

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "delivered_window.h"
 #include "test_support.h"
 
 namespace orb {
@@ -94,20 +95,38 @@ TEST_F(ReceiveTest, ControlMessagesWithWrongLengthsAreDropped) {
   EXPECT_EQ(a.t->SendQueueLength(), 0u);
 }
 
-TEST_F(ReceiveTest, RepeatInOnePassIsAcknowledgedAndDeliveredOnce) {
-  std::vector<uint8_t> d = Datagram(7, 8, 1, 1, Bytes(5));
-  Arrive(d);
-  Arrive(d);
-  std::vector<std::vector<uint8_t>> acks = Pass();
-  ASSERT_EQ(acks.size(), 1u);
-  EXPECT_EQ(acks[0], AckPayload(7, 8, 1));
-  EXPECT_EQ(test::g_data.size(), 1u);
-  EXPECT_EQ(a.Count(kAlready), 1u);
-  // Again in a later pass (its acknowledgement was lost): delivered and acknowledged again.
-  Arrive(d);
-  EXPECT_EQ(Pass().size(), 1u);
+// A message reaches the caller once. A repeat in the same pass is dropped unacknowledged,
+// as the published format has it; a repeat in a later pass (its acknowledgement was lost)
+// is acknowledged again and dropped, and nothing is held for it.
+class RepeatTest : public ReceiveTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(RepeatTest, MessageIsDeliveredOnceAndLaterRepeatsAreAcknowledgedAgain) {
+  const uint16_t of = GetParam();
+  std::vector<std::vector<uint8_t>> parts;
+  for (uint16_t seq = 1; seq <= of; ++seq)
+    parts.push_back(Datagram(7, 8, seq, of, Bytes(seq < of ? 1400 : 5)));
+  for (auto& p : parts) {
+    Arrive(p);
+    Arrive(p);
+  }
+  EXPECT_EQ(Pass().size(), of);
+  ASSERT_EQ(test::g_data.size(), 1u);
+  for (int later = 0; later < 3; ++later) {
+    net.Advance(1000);
+    for (size_t i = parts.size(); i-- > 0;) Arrive(parts[i]);  // in any order
+    std::vector<std::vector<uint8_t>> acks = Pass();
+    ASSERT_EQ(acks.size(), of);
+    EXPECT_EQ(acks.back(), AckPayload(7, 8, 1));
+    EXPECT_EQ(test::g_data.size(), 1u);
+    EXPECT_EQ(a.t->IncompleteBytes(), 0u);
+  }
+  // Another message with the next id is no repeat.
+  Arrive(Datagram(8, 8, 1, 1, Bytes(5)));
+  Pass();
   EXPECT_EQ(test::g_data.size(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(OneOrSeveralFragments, RepeatTest, ::testing::Values(1, 3));
 
 TEST_F(ReceiveTest, ZeroLengthSingleFragmentIsDeliveredWithLengthZero) {
   Arrive(Datagram(3, 0, 1, 1, {}));
@@ -426,6 +445,28 @@ TEST_F(ReceiveTest, CallbackThatThrowsEndsThePassAndNothingIsLeftBehind) {
   net.Advance(31000);
   a.t->Pump(0);
   EXPECT_EQ(a.t->IncompleteBytes(), 0u);
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST(DeliveredIds, ForgetTheLowestBeyondTheCountAndAllBeyondTheAge) {
+  DeliveredWindow w;
+  for (uint32_t id = 1; id <= 5; ++id) w.Add(id * 2, 1000, 60000, 4);
+  EXPECT_EQ(w.Size(), 4u);
+  EXPECT_FALSE(w.Contains(2));
+  EXPECT_TRUE(w.Contains(4));
+  EXPECT_TRUE(w.Contains(10));
+  EXPECT_FALSE(w.Contains(5));
+  w.Add(7, 2000, 60000, 4);  // a late one takes its place in order
+  EXPECT_TRUE(w.Contains(7));
+  EXPECT_FALSE(w.Contains(4));
+  w.Add(11, 63000, 60000, 4);  // every other one is more than 60 s old
+  EXPECT_EQ(w.Size(), 1u);
+  EXPECT_TRUE(w.Contains(11));
 }
 
 }  // namespace
