@@ -104,5 +104,5 @@ awk -v a="${p50_home_random:-}" -v b="${p50_home:-}" -v c="${p99_home_random:-}"
   if (a == "" || b == "" || a == "-" || b == "-") { print "no figures to compare"; exit }
   printf "the way through the server adds over the direct path: p50 %+.2f ms, p99 %+.2f ms\n", a - b, c - d }'
 echo "Wine on both ends, at $rate announcements a second for $seconds s per lab; raw figures in $run."
-echo "A direct datagram waits for the receiver's next 20 ms pump tick; one through the server also"
-echo "for the sender's, and passes the server."
+echo "A direct datagram passes the two session libraries (each runs a pass as soon as it arrives); one through"
+echo "the server also passes the server and its second hop."
