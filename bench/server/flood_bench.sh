@@ -42,8 +42,8 @@ ip netns add "$(ns rt)"
 ip -n "$(ns rt)" link set lo up
 ip netns exec "$(ns rt)" sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.all.rp_filter=0
 ip -n "$(ns rt)" route add blackhole 198.51.100.0/24
-for spec in srv:203.0.113.1 pl:203.0.113.11 atk:203.0.113.66; do
-  h=${spec%%:*} addr=${spec#*:}
+for host in srv:203.0.113.1 pl:203.0.113.11 atk:203.0.113.66; do
+  h=${host%%:*} addr=${host#*:}
   ip netns add "$(ns $h)"
   ip -n "$(ns $h)" link set lo up
   ip -n "$(ns $h)" link add eth0 type veth peer name "to-$h" netns "$(ns rt)"
