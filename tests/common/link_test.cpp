@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "net_address.h"
+
 #include <array>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-// inet_addr("a.b.c.d") as it lies in memory: the bytes in dotted order.
-uint32_t NetAddr(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  uint32_t v;
-  memcpy(&v, bytes, 4);
-  return v;
-}
+using orb_test::NetAddr;
 
 TEST(LinkWrap, BroadcastOfTwentyBytesToPort300) {
   uint8_t payload[20];

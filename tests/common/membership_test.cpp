@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include <string.h>
 
@@ -13,12 +14,7 @@ using namespace orb;
 namespace {
 
 TEST(JoinOutcomeFormat, RoundTripAndLayout) {
-  JoinOutcome o;
-  o.outcome = kJoinGroupFull;
-  o.members = 0x0102;
-  o.capacity = 32;
-  o.group = "Red Team";
-  o.reason = "group 'Red Team' is full (32 of 32 players)";
+  JoinOutcome o{kJoinGroupFull, 0x0102, 32, "Red Team", "group 'Red Team' is full (32 of 32 players)"};
   const std::vector<uint8_t> bytes = BuildJoinOutcome(o);
   ASSERT_EQ(bytes.size(), kJoinOutcomeSize);
   EXPECT_EQ(bytes[0], kJoinGroupFull);
@@ -28,11 +24,8 @@ TEST(JoinOutcomeFormat, RoundTripAndLayout) {
   EXPECT_EQ(bytes[8 + 63], 0);
   JoinOutcome back;
   ASSERT_TRUE(ParseJoinOutcome(bytes.data(), bytes.size(), &back));
-  EXPECT_EQ(back.outcome, o.outcome);
-  EXPECT_EQ(back.members, o.members);
-  EXPECT_EQ(back.capacity, o.capacity);
-  EXPECT_EQ(back.group, o.group);
-  EXPECT_EQ(back.reason, o.reason);
+  EXPECT_EQ(std::tie(back.outcome, back.members, back.capacity, back.group, back.reason),
+            std::tie(o.outcome, o.members, o.capacity, o.group, o.reason));
 
   // Too long texts are cut to their fields; a longer message (a newer writer) still reads;
   // a shorter one does not.
@@ -52,23 +45,11 @@ TEST(JoinOutcomeFormat, RoundTripAndLayout) {
   EXPECT_FALSE(ParseJoinOutcome(nullptr, kJoinOutcomeSize, &back));
 }
 
-MemberEntry Entry(uint32_t id, const std::string& name, uint16_t rtt, uint8_t flags) {
-  MemberEntry e;
-  e.id = id;
-  e.name = name;
-  e.round_trip_ms = rtt;
-  e.flags = flags;
-  return e;
-}
-
 TEST(MemberListFormat, RoundTripOfEveryKind) {
   for (uint8_t kind : {kMemberListAll, kMemberListJoined, kMemberListLeft}) {
-    MemberList list;
-    list.kind = kind;
-    list.reason = kind == kMemberListLeft ? kLeftTimedOut : kLeftUnknown;
-    list.total = 3;
-    list.entries = {Entry(7, "alice", 23, kMemberFlagYou), Entry(0x01020304, "bob", kRoundTripUnknown, 0),
-                    Entry(9, std::string(30, 'n'), 65534, 0x80)};
+    const MemberList list{kind, static_cast<uint8_t>(kind == kMemberListLeft ? kLeftTimedOut : kLeftUnknown), 3,
+                          {{7, "alice", 23, kMemberFlagYou}, {0x01020304, "bob", kRoundTripUnknown, 0},
+                           {9, std::string(30, 'n'), 65534, 0x80}}};
     const std::vector<uint8_t> bytes = BuildMemberList(list);
     ASSERT_EQ(bytes.size(), kMemberListHeaderSize + 3 * kMemberEntrySize);
     EXPECT_EQ(bytes[2], kMemberEntrySize);
@@ -80,9 +61,8 @@ TEST(MemberListFormat, RoundTripOfEveryKind) {
     EXPECT_EQ(back.total, 3u);
     ASSERT_EQ(back.entries.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(back.entries[i].id, list.entries[i].id);
-      EXPECT_EQ(back.entries[i].round_trip_ms, list.entries[i].round_trip_ms);
-      EXPECT_EQ(back.entries[i].flags, list.entries[i].flags);
+      const MemberEntry &got = back.entries[i], &sent = list.entries[i];
+      EXPECT_EQ(std::tie(got.id, got.round_trip_ms, got.flags), std::tie(sent.id, sent.round_trip_ms, sent.flags)) << i;
     }
     EXPECT_EQ(back.entries[0].name, "alice");
     EXPECT_EQ(back.entries[2].name, std::string(23, 'n'));
@@ -92,7 +72,7 @@ TEST(MemberListFormat, RoundTripOfEveryKind) {
 TEST(MemberListFormat, LargeGroupsAreCutAndTheTotalStillTold) {
   MemberList list;
   list.total = 100;
-  for (uint32_t i = 0; i < 100; ++i) list.entries.push_back(Entry(i, "p", 1, 0));
+  for (uint32_t i = 0; i < 100; ++i) list.entries.push_back({i, "p", 1, 0});
   const std::vector<uint8_t> bytes = BuildMemberList(list);
   MemberList back;
   ASSERT_TRUE(ParseMemberList(bytes.data(), bytes.size(), &back));

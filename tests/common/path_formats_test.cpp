@@ -3,6 +3,8 @@
 // the route table never hands a reader a mix of two versions.
 #include <gtest/gtest.h>
 
+#include "net_address.h"
+
 #include <string.h>
 
 #include <atomic>
@@ -19,18 +21,13 @@
 
 namespace {
 
-uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  uint32_t v;
-  memcpy(&v, bytes, 4);
-  return v;
-}
+using orb_test::NetAddr;
 
 std::vector<uint8_t> Link(size_t payload, uint16_t port = 26900) {
   std::vector<uint8_t> link(LINK_HEADER_SIZE + payload);
   std::vector<uint8_t> data(payload);
   for (size_t i = 0; i < payload; ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
-  LinkWrap(link.data(), link.size(), port, Ip(127, 0, 0, 1), data.data(), payload);
+  LinkWrap(link.data(), link.size(), port, NetAddr(127, 0, 0, 1), data.data(), payload);
   return link;
 }
 
@@ -46,14 +43,14 @@ TEST(RelayedUnicast, RequestAndDeliveryRoundTripAndTheServerStampsTheSender) {
   EXPECT_EQ(memcmp(req.link, link.data(), link.size()), 0);
 
   uint8_t out[kRelayedHeaderSize + LINK_DATAGRAM_MAX];
-  const size_t n = BuildRelayedDatagram(7, kRelayedUnicast, Ip(203, 0, 113, 21), req.link,
+  const size_t n = BuildRelayedDatagram(7, kRelayedUnicast, NetAddr(203, 0, 113, 21), req.link,
                                         req.link_length, out, sizeof out);
   ASSERT_EQ(n, 120u);
   RelayedDatagram got;
   ASSERT_TRUE(ParseRelayedDatagram(out, n, &got));
   EXPECT_EQ(got.from, 7u);
   EXPECT_EQ(got.kind, kRelayedUnicast);
-  EXPECT_EQ(LinkGetAddress(got.link), Ip(203, 0, 113, 21));
+  EXPECT_EQ(LinkGetAddress(got.link), NetAddr(203, 0, 113, 21));
   EXPECT_EQ(LinkGetPort(got.link), 26900);
   EXPECT_EQ(memcmp(got.link + LINK_HEADER_SIZE, link.data() + LINK_HEADER_SIZE, 100), 0);
 }
@@ -110,7 +107,7 @@ PathReport Report(uint8_t count) {
   r.flags = kPathTakesRelayed;
   r.key = 0xA1B2C3D4;
   r.count = count;
-  for (uint8_t i = 0; i < count; ++i) r.candidates[i] = {Ip(198, 51, 100, 2 + i), uint16_t(40000 + i)};
+  for (uint8_t i = 0; i < count; ++i) r.candidates[i] = {NetAddr(198, 51, 100, 2 + i), uint16_t(40000 + i)};
   return r;
 }
 
@@ -152,16 +149,16 @@ TEST(PathInfo, RoundTripsAndEveryCutIsRefused) {
   static PathInfo info, back;
   info = PathInfo();
   info.member = 3;
-  info.seen = {Ip(203, 0, 113, 21), 50001};
+  info.seen = {NetAddr(203, 0, 113, 21), 50001};
   info.peer_count = 3;
   for (uint16_t i = 0; i < 3; ++i) {
     PathPeer& p = info.peers[i];
     p.member = 10 + i;
-    p.seen = {Ip(203, 0, 113, 22), uint16_t(50010 + i)};
+    p.seen = {NetAddr(203, 0, 113, 22), uint16_t(50010 + i)};
     p.flags = 1;
     p.key = 0x11111111u * (i + 1);
     p.count = static_cast<uint8_t>(i);  // 0, 1 and 2 candidates
-    for (uint8_t c = 0; c < p.count; ++c) p.candidates[c] = {Ip(198, 51, 100, 70 + c), 3000};
+    for (uint8_t c = 0; c < p.count; ++c) p.candidates[c] = {NetAddr(198, 51, 100, 70 + c), 3000};
   }
   std::vector<uint8_t> buf(kPathInfoMax);
   const size_t n = BuildPathInfo(info, buf.data(), buf.size());
@@ -201,7 +198,7 @@ TEST(DirectPath, ProbeAnswerAndDataRoundTrip) {
   probe.key = 0xCAFEF00D;
   probe.probe = 17;
   probe.stamp_ms = 123456;
-  probe.seen_ip = Ip(1, 2, 3, 4);  // not written into a probe
+  probe.seen_ip = NetAddr(1, 2, 3, 4);  // not written into a probe
   uint8_t buf[kDirectDatagramMax + 1];
   ASSERT_EQ(BuildDirectProbe(probe, buf, sizeof buf), size_t(kDirectProbeSize));
   DirectDatagram got;
@@ -215,12 +212,12 @@ TEST(DirectPath, ProbeAnswerAndDataRoundTrip) {
 
   DirectDatagram answer = got;
   answer.kind = kDirectAnswer;
-  answer.seen_ip = Ip(203, 0, 113, 22);
+  answer.seen_ip = NetAddr(203, 0, 113, 22);
   answer.seen_port = 50007;
   ASSERT_EQ(BuildDirectProbe(answer, buf, sizeof buf), size_t(kDirectProbeSize));
   ASSERT_TRUE(ParseDirect(buf, kDirectProbeSize, &got));
   EXPECT_EQ(got.kind, kDirectAnswer);
-  EXPECT_EQ(got.seen_ip, Ip(203, 0, 113, 22));
+  EXPECT_EQ(got.seen_ip, NetAddr(203, 0, 113, 22));
   EXPECT_EQ(got.seen_port, 50007);
   EXPECT_FALSE(ParseDirect(buf, kDirectProbeSize + 1, &got)) << "probes have one size";
 
@@ -249,11 +246,11 @@ TEST(DirectPath, ProbeAnswerAndDataRoundTrip) {
 
 TEST(MemberNotice, RoundTripsAndIsNoGameDatagram) {
   for (uint8_t kind : {uint8_t(kMemberTcpConnect), uint8_t(kMemberTcpFailed)}) {
-    MemberNotice n = {kind, Ip(203, 0, 113, 22), 2300, 10060};
+    MemberNotice n = {kind, NetAddr(203, 0, 113, 22), 2300, 10060};
     uint8_t buf[kMemberNoticeSize];
     ASSERT_EQ(BuildMemberNotice(n, buf, sizeof buf), size_t(kMemberNoticeSize));
     EXPECT_EQ(LinkGetPort(buf), 0) << "port 0: never a game datagram";
-    EXPECT_EQ(LinkGetAddress(buf), Ip(203, 0, 113, 22));
+    EXPECT_EQ(LinkGetAddress(buf), NetAddr(203, 0, 113, 22));
     MemberNotice back;
     ASSERT_TRUE(ParseMemberNotice(buf, sizeof buf, &back));
     EXPECT_EQ(back.kind, kind);
@@ -272,22 +269,22 @@ TEST(RouteTable, LookupFindsPublishedMembersOnly) {
   alignas(4) uint8_t block[ROUTE_TABLE_SIZE];
   uint32_t flags = 99;
   memset(block, 0, sizeof block);
-  EXPECT_FALSE(RouteTableLookup(block, Ip(203, 0, 113, 22), &flags)) << "no table yet";
+  EXPECT_FALSE(RouteTableLookup(block, NetAddr(203, 0, 113, 22), &flags)) << "no table yet";
   RouteTableInit(block);
   EXPECT_EQ(RouteTablePublicAddress(block), 0u);
   std::vector<RouteEntry> entries;
   for (uint32_t i = 0; i < ROUTE_TABLE_ENTRIES + 5; ++i) {
-    entries.push_back({Ip(203, 0, 113, static_cast<uint8_t>(i)), kRouteThroughSession});
+    entries.push_back({NetAddr(203, 0, 113, static_cast<uint8_t>(i)), kRouteThroughSession});
   }
-  RouteTablePublish(block, entries.data(), entries.size(), Ip(203, 0, 113, 200));
-  EXPECT_EQ(RouteTablePublicAddress(block), Ip(203, 0, 113, 200));
-  EXPECT_TRUE(RouteTableLookup(block, Ip(203, 0, 113, ROUTE_TABLE_ENTRIES - 1), &flags));
+  RouteTablePublish(block, entries.data(), entries.size(), NetAddr(203, 0, 113, 200));
+  EXPECT_EQ(RouteTablePublicAddress(block), NetAddr(203, 0, 113, 200));
+  EXPECT_TRUE(RouteTableLookup(block, NetAddr(203, 0, 113, ROUTE_TABLE_ENTRIES - 1), &flags));
   EXPECT_EQ(flags, kRouteThroughSession);
-  EXPECT_FALSE(RouteTableLookup(block, Ip(203, 0, 113, ROUTE_TABLE_ENTRIES), &flags))
+  EXPECT_FALSE(RouteTableLookup(block, NetAddr(203, 0, 113, ROUTE_TABLE_ENTRIES), &flags))
       << "entries beyond the table's room are not kept";
   RouteTablePublish(block, entries.data(), 1, 0);
-  EXPECT_FALSE(RouteTableLookup(block, Ip(203, 0, 113, 1), &flags)) << "a smaller table";
-  EXPECT_TRUE(RouteTableLookup(block, Ip(203, 0, 113, 0), &flags));
+  EXPECT_FALSE(RouteTableLookup(block, NetAddr(203, 0, 113, 1), &flags)) << "a smaller table";
+  EXPECT_TRUE(RouteTableLookup(block, NetAddr(203, 0, 113, 0), &flags));
   EXPECT_FALSE(RouteTableLookup(nullptr, 0, &flags));
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/net_address.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -10,16 +12,11 @@
 
 namespace {
 
-uint32_t Net(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  uint32_t v;
-  memcpy(&v, bytes, 4);
-  return v;
-}
+using orb_test::NetAddr;
 
 const uint32_t kAny = 0;
-const uint32_t kLoop = Net(127, 0, 0, 1);
-const uint32_t kOwn = Net(203, 0, 113, 11);
+const uint32_t kLoop = NetAddr(127, 0, 0, 1);
+const uint32_t kOwn = NetAddr(203, 0, 113, 11);
 
 std::vector<uint32_t> For(const DeliveryTargets& t, uint16_t port) {
   uint32_t out[DeliveryTargets::kMaxTargets];
@@ -61,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
     Addresses, OneSocket,
     ::testing::Values(Case{"every address", kAny, kLoop, kLoop},
                       Case{"loopback", kLoop, kLoop, kLoop},
-                      Case{"other loopback", Net(127, 0, 0, 2), Net(127, 0, 0, 2), Net(127, 0, 0, 2)},
+                      Case{"other loopback", NetAddr(127, 0, 0, 2), NetAddr(127, 0, 0, 2), NetAddr(127, 0, 0, 2)},
                       Case{"own address", kOwn, kOwn, kOwn}),
     [](const ::testing::TestParamInfo<Case>& i) {
       std::string n = i.param.name;
@@ -83,7 +80,7 @@ TEST(DeliveryTargets, SocketsOnOnePortEachGetOneCopy) {
   EXPECT_EQ(For(t, 300), want);
   t.Closed(kAny, 300);
   EXPECT_EQ(For(t, 300), std::vector<uint32_t>{kOwn});
-  t.Closed(Net(10, 0, 0, 1), 300);  // unknown: nothing changes
+  t.Closed(NetAddr(10, 0, 0, 1), 300);  // unknown: nothing changes
   t.Closed(kOwn, 301);
   EXPECT_EQ(t.Count(), 1u);
 }

@@ -9,34 +9,14 @@ using namespace orb;
 
 namespace {
 
-MemberEntry Entry(uint32_t id, const char* name, uint16_t rtt = 20, uint8_t flags = 0) {
-  MemberEntry e;
-  e.id = id;
-  e.name = name;
-  e.round_trip_ms = rtt;
-  e.flags = flags;
-  return e;
-}
-
 class GroupViewTest : public ::testing::Test {
  protected:
   void Outcome(uint8_t code, uint16_t members, const char* group = "Red") {
-    JoinOutcome o;
-    o.outcome = code;
-    o.members = members;
-    o.capacity = 8;
-    o.group = group;
-    o.reason = code == kJoinJoined ? "" : "no";
-    const std::vector<uint8_t> b = BuildJoinOutcome(o);
+    const std::vector<uint8_t> b = BuildJoinOutcome({code, members, 8, group, code == kJoinJoined ? "" : "no"});
     view_.OnServerMessage(b.data(), b.size(), kMsgJoinOutcome);
   }
   void List(uint8_t kind, std::vector<MemberEntry> entries, uint16_t total, uint8_t reason = 0) {
-    MemberList l;
-    l.kind = kind;
-    l.reason = reason;
-    l.total = total;
-    l.entries = std::move(entries);
-    const std::vector<uint8_t> b = BuildMemberList(l);
+    const std::vector<uint8_t> b = BuildMemberList({kind, reason, total, std::move(entries)});
     view_.OnServerMessage(b.data(), b.size(), kMsgMembers);
   }
   std::vector<std::string> Names() {
@@ -54,14 +34,14 @@ TEST_F(GroupViewTest, ListsJoinsAndLeavesKeepTheMembersAndQueueNotices) {
   Outcome(kJoinJoined, 2);
   EXPECT_EQ(view_.join_state(), kJoinStateJoined);
   EXPECT_EQ(view_.total(), 2u) << "known from the outcome before any list";
-  List(kMemberListAll, {Entry(2, "bob", 30, kMemberFlagYou), Entry(1, "alice")}, 2);
+  List(kMemberListAll, {{2, "bob", 30, kMemberFlagYou}, {1, "alice", 20}}, 2);
   EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "alice"}));
   GroupNotice n;
   EXPECT_FALSE(view_.NextNotice(&n)) << "a list is no news";
 
-  List(kMemberListJoined, {Entry(3, "carol")}, 3);
-  List(kMemberListLeft, {Entry(1, "alice")}, 2, kLeftTimedOut);
-  List(kMemberListJoined, {Entry(3, "carol", 55)}, 2);  // told twice: listed once
+  List(kMemberListJoined, {{3, "carol", 20}}, 3);
+  List(kMemberListLeft, {{1, "alice", 20}}, 2, kLeftTimedOut);
+  List(kMemberListJoined, {{3, "carol", 55}}, 2);  // told twice: listed once
   EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "carol"}));
   EXPECT_EQ(view_.members()[1].round_trip_ms, 55u);
   EXPECT_EQ(view_.total(), 2u);
@@ -97,7 +77,7 @@ TEST_F(GroupViewTest, RefusalsAreToldApartAndForgetTheMembers) {
                {kJoinRefused, kJoinStateRefused},
                {77, kJoinStateRefused}};  // an outcome this session does not know
   for (const auto& c : cases) {
-    List(kMemberListAll, {Entry(1, "alice")}, 1);
+    List(kMemberListAll, {{1, "alice", 20}}, 1);
     Outcome(c.code, 8, "Full");
     EXPECT_EQ(view_.join_state(), c.state);
     EXPECT_EQ(view_.outcome().group, "Full");
@@ -108,7 +88,7 @@ TEST_F(GroupViewTest, RefusalsAreToldApartAndForgetTheMembers) {
 
 TEST_F(GroupViewTest, NoticesAreBoundedOldestDroppedFirst) {
   for (uint32_t i = 0; i < GroupView::kMaxNotices + 10; ++i) {
-    List(kMemberListJoined, {Entry(i, "p")}, static_cast<uint16_t>(i + 1));
+    List(kMemberListJoined, {{i, "p", 20}}, static_cast<uint16_t>(i + 1));
   }
   GroupNotice n;
   ASSERT_TRUE(view_.NextNotice(&n));
@@ -120,7 +100,7 @@ TEST_F(GroupViewTest, NoticesAreBoundedOldestDroppedFirst) {
 
 TEST_F(GroupViewTest, MembersAreBoundedWhateverTheServerAnnounces) {
   for (uint32_t i = 0; i < GroupView::kMaxMembers + 100; ++i) {
-    List(kMemberListJoined, {Entry(i, "p")}, 1);
+    List(kMemberListJoined, {{i, "p", 20}}, 1);
   }
   EXPECT_EQ(view_.members().size(), GroupView::kMaxMembers);
 }

@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/net_address.h"
+
 #include <string.h>
 
 #include <vector>
 
 namespace {
 
-uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  uint32_t v;
-  memcpy(&v, bytes, 4);
-  return v;
-}
+using orb_test::NetAddr;
 
 struct Case {
   const char* what;
@@ -34,19 +31,19 @@ TEST_P(LocalAddress, PublicFirstThenPrivateNeverUnreachable) {
 INSTANTIATE_TEST_SUITE_P(
     Lists, LocalAddress,
     ::testing::Values(
-        Case{"public before private", {Ip(192, 168, 0, 5), Ip(10, 0, 0, 7), Ip(203, 0, 113, 9)},
+        Case{"public before private", {NetAddr(192, 168, 0, 5), NetAddr(10, 0, 0, 7), NetAddr(203, 0, 113, 9)},
              "203.0.113.9"},
-        Case{"a home network", {Ip(127, 0, 0, 1), Ip(192, 168, 1, 20)}, "192.168.1.20"},
-        Case{"first private in list order", {Ip(10, 0, 0, 7), Ip(192, 168, 0, 5)}, "10.0.0.7"},
-        Case{"carrier network", {Ip(100, 64, 3, 4)}, "100.64.3.4"},
+        Case{"a home network", {NetAddr(127, 0, 0, 1), NetAddr(192, 168, 1, 20)}, "192.168.1.20"},
+        Case{"first private in list order", {NetAddr(10, 0, 0, 7), NetAddr(192, 168, 0, 5)}, "10.0.0.7"},
+        Case{"carrier network", {NetAddr(100, 64, 3, 4)}, "100.64.3.4"},
         Case{"unreachable ones passed over",
-             {Ip(127, 0, 0, 1), Ip(0, 1, 2, 3), Ip(169, 254, 1, 1), Ip(224, 0, 0, 1),
-              Ip(255, 255, 255, 255), Ip(172, 31, 0, 1)},
+             {NetAddr(127, 0, 0, 1), NetAddr(0, 1, 2, 3), NetAddr(169, 254, 1, 1), NetAddr(224, 0, 0, 1),
+              NetAddr(255, 255, 255, 255), NetAddr(172, 31, 0, 1)},
              "172.31.0.1"},
-        Case{"172.32 is public", {Ip(172, 16, 0, 1), Ip(172, 32, 0, 1)}, "172.32.0.1"},
-        Case{"nothing usable", {Ip(127, 0, 0, 1), Ip(169, 254, 9, 9)}, ""},
+        Case{"172.32 is public", {NetAddr(172, 16, 0, 1), NetAddr(172, 32, 0, 1)}, "172.32.0.1"},
+        Case{"nothing usable", {NetAddr(127, 0, 0, 1), NetAddr(169, 254, 9, 9)}, ""},
         Case{"nothing at all", {}, ""},
-        Case{"longest text", {Ip(223, 255, 255, 254)}, "223.255.255.254"}),
+        Case{"longest text", {NetAddr(223, 255, 255, 254)}, "223.255.255.254"}),
     [](const ::testing::TestParamInfo<Case>& i) {
       std::string s = i.param.what;
       for (char& c : s) if (c == ' ' || c == '.') c = '_';
@@ -57,7 +54,7 @@ TEST(LocalAddressArguments, NoListIsNoAddressAndNoBufferIsRefused) {
   char text[128] = "myhost";
   EXPECT_FALSE(ChooseLocalAddress(nullptr, 3, text, sizeof text));
   EXPECT_STREQ(text, "");
-  const uint32_t one = Ip(203, 0, 113, 9);
+  const uint32_t one = NetAddr(203, 0, 113, 9);
   EXPECT_FALSE(ChooseLocalAddress(&one, 1, nullptr, 0));
 }
 

@@ -7,18 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/net_address.h"
+
 #include <array>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-uint32_t NetAddr(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  uint32_t v;
-  memcpy(&v, bytes, 4);
-  return v;
-}
+using orb_test::NetAddr;
 
 uint16_t NetPort(uint16_t port) {
   const uint8_t bytes[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
