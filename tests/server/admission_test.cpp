@@ -123,8 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ServerTest, ForgedConnectFloodHoldsLittleAndLocksNobodyOut) {
   options_.max_unproven = 16;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   uint64_t forged_in = 0;
   uint32_t n = 0;
   // Forged CONNECTs and acknowledgements of made-up answers, 200 per 20 ms pass, from
@@ -191,8 +190,7 @@ TEST_F(ServerTest, ConnectionThatNeverJoinsIsClosed) {
 // keeps the member's group.
 TEST_F(ServerTest, MemberIsReplacedOnlyByAProvenConnection) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   const SocketAddress at = a->socket_address();
   std::vector<uint8_t> forged = sim::Datagram(77, CONNECT, 1, 1, sim::ConnectBytes(at.port, 9));
   net_.Inject(at, ServerAddress(), forged.data(), forged.size());
@@ -242,8 +240,7 @@ TEST_F(ServerTest, UnprovenJoinTakesNoPlaceInAGroup) {
 // Join spam costs one log line per member and interval, yet every join is answered.
 TEST_F(ServerTest, JoinLinesAreLimitedPerMember) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Joined("203.0.113.11", "g");
+  Player* a = JoinedGroup<2>("g")[0];
   log_.clear();
   net_.Advance(GroupServer::kWarningIntervalMs);
   for (int i = 0; i < 200; ++i) {

@@ -91,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MembershipTest, FullGroupRefusesUntilALeaveMakesRoomAtOnce) {
   options_.max_group_members = 2;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g", "alice");
-  Player* b = Joined("203.0.113.11", "g", "bob");
+  auto [a, b] = JoinedGroup<2>("g", 10, {"alice", "bob"});
   Player* c = Joined("203.0.113.12", "G ", "carol");
   ASSERT_EQ(c->outcomes.size(), 1u);
   EXPECT_EQ(c->outcomes[0].outcome, kJoinGroupFull);
@@ -127,8 +126,7 @@ TEST_F(MembershipTest, FullGroupRefusesUntilALeaveMakesRoomAtOnce) {
 
 TEST_F(MembershipTest, NewcomerGetsTheWholeListAndTheOthersHearOfIt) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g", "alice");
-  Player* b = Joined("203.0.113.11", "g", "bob");
+  auto [a, b] = JoinedGroup<2>("g", 10, {"alice", "bob"});
   Player* x = Joined("203.0.113.20", "other", "xavier");
 
   // bob's list: both members, bob's own entry marked, round trips measured by then.
@@ -162,9 +160,7 @@ TEST_F(MembershipTest, NewcomerGetsTheWholeListAndTheOthersHearOfIt) {
 
 TEST_F(MembershipTest, LeavingForAnotherGroupAndTimingOutAreToldWithTheirReason) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g", "alice");
-  Player* b = Joined("203.0.113.11", "g", "bob");
-  Player* c = Joined("203.0.113.12", "g", "carol");
+  auto [a, b, c] = JoinedGroup<3>("g", 10, {"alice", "bob", "carol"});
   net_.Advance(GroupServer::kWarningIntervalMs);  // a member's join lines are rate-limited
   b->Join("elsewhere", "bob");
   Settle();
@@ -204,8 +200,7 @@ TEST_F(MembershipTest, FullServerAnswersBeforeItCloses) {
 TEST_F(MembershipTest, StatisticsCountProvenMembersAndShowRatesAndGroupsCanBeListed) {
   options_.stats_interval_s = 10;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g", "alice");
-  Joined("203.0.113.11", "g", "bob");
+  Player* a = JoinedGroup<2>("g", 10, {"alice", "bob"})[0];
   // A forged CONNECT makes a member that never proves itself: nobody to count.
   sim::Host* forger = net_.AddHost("198.51.100.66");
   intptr_t h;

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +179,18 @@ class ServerTest : public ::testing::Test {
     m->Join(group, player);
     Settle();
     return m;
+  }
+
+  // N members joined to group one after the other, at 203.0.113.<first>, <first + 1>, ...,
+  // with the player names given (none: "NoName").
+  template <size_t N>
+  std::array<Player*, N> JoinedGroup(const std::string& group, int first = 10,
+                                     const std::array<const char*, N>& names = {}) {
+    std::array<Player*, N> players;
+    for (size_t i = 0; i < N; ++i) {
+      players[i] = Joined("203.0.113." + std::to_string(first + i), group, names[i] ? names[i] : "NoName");
+    }
+    return players;
   }
 
   // Pump passes for everyone until the network is quiet, 20 ms of clock apart.

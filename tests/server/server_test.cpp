@@ -11,11 +11,8 @@ std::string Text(const std::vector<uint8_t>& bytes) {
 
 TEST_F(ServerTest, RecordReachesEveryOtherMemberOfItsGroupOnly) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "red");
-  Player* b = Joined("203.0.113.11", "red");
-  Player* c = Joined("203.0.113.12", "red");
-  Player* x = Joined("203.0.113.20", "blue");
-  Player* y = Joined("203.0.113.21", "blue");
+  auto [a, b, c] = JoinedGroup<3>("red");
+  auto [x, y] = JoinedGroup<2>("blue", 20);
   ASSERT_EQ(server_->registry().group_count(), 2u);
 
   a->Relay("red", "hello from a");
@@ -40,8 +37,7 @@ TEST_F(ServerTest, RecordReachesEveryOtherMemberOfItsGroupOnly) {
 
 TEST_F(ServerTest, LargestRecordTravelsInTwoFragmentsBothWays) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   std::string big(2048, 'z');
   a->Relay("g", big);  // 72 + 2060 bytes
   Settle();
@@ -52,8 +48,7 @@ TEST_F(ServerTest, LargestRecordTravelsInTwoFragmentsBothWays) {
 
 TEST_F(ServerTest, RejoiningMovesTheMember) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "red");
-  Player* b = Joined("203.0.113.11", "red");
+  auto [a, b] = JoinedGroup<2>("red");
   Player* c = Joined("203.0.113.12", "blue");
   net_.Advance(GroupServer::kWarningIntervalMs);  // a member's join lines are rate-limited
   b->Join("blue");
@@ -73,9 +68,7 @@ TEST_F(ServerTest, RejoiningMovesTheMember) {
 
 TEST_F(ServerTest, SilentMemberIsRemovedAndGetsNothingMore) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
-  Player* gone = Joined("203.0.113.12", "g");
+  auto [a, b, gone] = JoinedGroup<3>("g");
   gone->io->SetSilent(true);
   // Keep the live members' connections busy while the server's heartbeat to the silent
   // one goes unanswered: it times out 30 s after it was queued, about 60 s from now.
@@ -130,9 +123,7 @@ TEST_F(ServerTest, RelayRateLimitPaysPerRecipient) {
   options_.relay_burst = 10;
   options_.max_group_members = 8;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
-  Player* c = Joined("203.0.113.12", "g");
+  auto [a, b, c] = JoinedGroup<3>("g");
   for (int i = 0; i < 8; ++i) a->Relay("g", "burst " + std::to_string(i));
   a->transport->Pump(0);
   server_->RunOnce();  // all eight arrive in one pass, at one instant
@@ -162,11 +153,8 @@ TEST_P(PendingLimitTest, SilentMemberMissesOnlyItsOwnCopies) {
   options_.max_pending = GetParam().max_pending;
   options_.max_pending_bytes = GetParam().max_pending_bytes;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
-  Player* c = Joined("203.0.113.12", "g");
-  Player* d = Joined("203.0.113.13", "h");
-  Player* e = Joined("203.0.113.14", "h");
+  auto [a, b, c] = JoinedGroup<3>("g");
+  auto [d, e] = JoinedGroup<2>("h", 13);
   b->io->SetSilent(true);
   for (int i = 0; i < 6; ++i) {
     a->Relay("g", "pile " + std::to_string(i));
@@ -200,8 +188,7 @@ TEST_F(ServerTest, RepeatedConnectMakesNoSecondConnection) {
 
 TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   Player* early = AddPlayer("203.0.113.12");
   Settle();
 
@@ -271,8 +258,7 @@ TEST_F(ServerTest, MalformedInputIsDroppedCountedAndNeverCrashes) {
 
 TEST_F(ServerTest, ForgedConnectCannotRelayNorAimTrafficAtItsVictim) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   // An attacker forges datagrams from a victim's address: CONNECT, join and relays. The
   // victim never acknowledges anything, so the connection stays unproven.
   sim::Host* forger = net_.AddHost("198.51.100.66");
@@ -310,8 +296,7 @@ TEST_F(ServerTest, ForgedConnectCannotRelayNorAimTrafficAtItsVictim) {
 
 TEST_F(ServerTest, MemberMayCloseItselfButNobodyElseCanCloseIt) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   SocketAddress to{ParseIPv4(kServerIp), server_->port()};
   int32_t a_at_server = a->transport->RemoteAddress(a->server);
   std::vector<uint8_t> payload(4);
@@ -343,8 +328,7 @@ TEST_F(ServerTest, LimitsOnMembersGroupsAndGroupSize) {
   options_.max_groups = 1;
   options_.max_group_members = 2;
   StartServer();
-  Player* a = Joined("203.0.113.10", "one");
-  Player* b = Joined("203.0.113.11", "one");
+  auto [a, b] = JoinedGroup<2>("one");
   Player* c = Joined("203.0.113.12", "one");  // group full
   c->Join("two");                               // group limit
   Settle();
@@ -367,8 +351,7 @@ TEST_F(ServerTest, LimitsOnMembersGroupsAndGroupSize) {
 TEST_F(ServerTest, WarningsAreRateLimitedAndTheStatisticsLineCountsEverything) {
   options_.stats_interval_s = 60;
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Joined("203.0.113.11", "g");
+  Player* a = JoinedGroup<2>("g")[0];
   log_.clear();
   for (int i = 0; i < 50; ++i) a->SendRecord(std::vector<uint8_t>(10, 1), 8);
   Settle();

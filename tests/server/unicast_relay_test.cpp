@@ -68,8 +68,7 @@ class UnicastRelayTest : public ServerTest {
 
 TEST_F(UnicastRelayTest, EveryPassedOnDatagramCarriesTheAddressTheServerSeesNotTheClaim) {
   StartServer();
-  Player* a = Joined("203.0.113.10", "g");
-  Player* b = Joined("203.0.113.11", "g");
+  auto [a, b] = JoinedGroup<2>("g");
   Player* c = Taker("203.0.113.12", "g");
   std::vector<uint8_t> lie = a->LinkDatagram("I am b");
   LinkSetAddress(lie.data(), b->io->Ip());  // a speaks in b's name
