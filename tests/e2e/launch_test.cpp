@@ -248,6 +248,11 @@ class LaunchTest : public ::testing::Test {
     host.calls = &lib.calls;
   }
   int Run() { return RunLaunch(options, lib, host); }
+  // The calls the library saw: Init, and the given ones after it.
+  static std::vector<std::string> InitThen(std::vector<std::string> rest) {
+    rest.insert(rest.begin(), "Init 203.0.113.1:3669");
+    return rest;
+  }
   std::string Said() const {
     std::string all;
     for (const auto& s : host.said) all += s + "\n";
@@ -265,9 +270,7 @@ TEST_F(LaunchTest, FullSessionInTheRequiredOrderEndsWithTheGamesCode) {
     if (t >= 5000 && host.game_running) host.game_ended = true, host.game_code = 42;
   };
   EXPECT_EQ(Run(), 42);
-  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669",
-                                                 "PreLaunch C:\\Games\\Quest lan", "StartGame",
-                                                 "EndSession"}));
+  EXPECT_EQ(lib.calls, InitThen({"PreLaunch C:\\Games\\Quest lan", "StartGame", "EndSession"}));
   EXPECT_EQ(host.started_program, "C:\\Games\\Quest\\quest.exe");
   EXPECT_EQ(host.started_dir, "C:\\Games\\Quest");
   EXPECT_EQ(host.started_args, options.game_args);
@@ -294,7 +297,7 @@ TEST_F(LaunchTest, UnknownServerNameIsReportedAndNothingPrepared) {
   lib.last_result = ORBLAN_RESULT_HOST_LOOKUP;
   EXPECT_EQ(Run(), kExitServerUnknown);
   EXPECT_TRUE(host.SaidSomething("cannot find the server '203.0.113.1'")) << Said();
-  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669"}));
+  EXPECT_EQ(lib.calls, InitThen({}));
 }
 
 TEST_F(LaunchTest, OtherInitFailuresCarryTheLibrarysText) {
@@ -308,7 +311,7 @@ TEST_F(LaunchTest, SilentServerTimesOutAfterTheWait) {
   EXPECT_EQ(Run(), kExitNoConfirmation);
   EXPECT_EQ(host.now, 15000u) << "gives up exactly at --wait, not later";
   EXPECT_TRUE(host.SaidSomething("did not answer within 15 seconds")) << Said();
-  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669", "EndSession"}));
+  EXPECT_EQ(lib.calls, InitThen({"EndSession"}));
 }
 
 TEST_F(LaunchTest, ServerClosingBeforeConfirmationIsNoSession) {
@@ -363,9 +366,7 @@ TEST_F(LaunchTest, LostConnectionIsToldOnceAndTheGameKeepsRunning) {
     if (t >= 9000) host.game_ended = true, host.game_code = 0;
   };
   EXPECT_EQ(Run(), 0);
-  int told = 0;
-  for (const auto& s : host.said) told += s.find("connection to the group server 203.0.113.1:3669 lost") != std::string::npos;
-  EXPECT_EQ(told, 1) << Said();
+  EXPECT_EQ(host.Count("connection to the group server 203.0.113.1:3669 lost"), 1) << Said();
   EXPECT_FALSE(host.game_stopped);
   EXPECT_GE(host.now, 9000u) << "the launcher waited for the game, not for the server";
 }
@@ -373,7 +374,7 @@ TEST_F(LaunchTest, LostConnectionIsToldOnceAndTheGameKeepsRunning) {
 TEST_F(LaunchTest, CtrlCWhileWaitingEndsTheSession) {
   host.on_time = [&](uint64_t t) { if (t >= 500) host.interrupted = true; };
   EXPECT_EQ(Run(), kExitInterrupted);
-  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669", "EndSession"}));
+  EXPECT_EQ(lib.calls, InitThen({"EndSession"}));
 }
 
 TEST_F(LaunchTest, CtrlCDuringTheGameLetsItEndThenStopsIt) {
@@ -469,9 +470,7 @@ TEST_F(LaunchTest, PathsAreReportedWhileTheGameRunsAndSummedUpAtItsEnd) {
     if (t >= 6000) host.game_ended = true;
   };
   EXPECT_EQ(RunLaunch(options, paths, host), 0);
-  int direct = 0;
-  for (const auto& line : host.said) direct += line.find("direct path to member 2") != std::string::npos;
-  EXPECT_EQ(direct, 1) << Said();
+  EXPECT_EQ(host.Count("direct path to member 2"), 1) << Said();
   EXPECT_TRUE(host.SaidSomething("the game sent 0 datagrams directly")) << Said();
   EXPECT_TRUE(host.SaidSomething("203.0.113.21:40001")) << Said();
 }
@@ -509,8 +508,7 @@ TEST_P(JoinRefusal, OneLineNamingTheGroupAndNoGame) {
     }
   };
   EXPECT_EQ(Run(), kExitJoinRefused);
-  EXPECT_EQ(lib.calls, (std::vector<std::string>{"Init 203.0.113.1:3669",
-                                                 "PreLaunch C:\\Games\\Quest lan", "EndSession"}));
+  EXPECT_EQ(lib.calls, InitThen({"PreLaunch C:\\Games\\Quest lan", "EndSession"}));
   EXPECT_EQ(host.Count("cannot join group 'Lan' on 203.0.113.1:3669: "), 1) << Said();
   EXPECT_TRUE(host.SaidSomething(c.told)) << Said();
   EXPECT_LT(host.now, 1000u) << "told as soon as the server answers";
