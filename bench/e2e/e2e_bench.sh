@@ -183,10 +183,12 @@ stop_server
 # totals, with those whose acknowledgement came sooner after them than any round trip the
 # path had shown (the first copy was only late).
 player_resends=$(cat "$run"/lossy/*/*/orblan/orblan-trace.log | grep -c 'being resent')
+player_copies=$(cat "$run"/lossy/*/*/orblan/orblan-trace.log | grep -c 'sent early again')
 player_repeats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1 | sed -n 's/.* duplicates=\([0-9]*\).*/\1/p')
 stats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1)
 field() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<< "$stats"; }
 echo "       resends: session libraries $player_resends (the server already had $player_repeats of them); server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
+echo "       early copies (a second copy 10 ms after the first while a path shows loss): session libraries $player_copies; server $(field copies)"
 echo "Wine on both ends; both paths pass the shim and Wine's sockets alike, so the difference"
 echo "is the relay: the link hop to the session library, its passes, the server, and the"
 echo "receiving session library's passes."
