@@ -41,6 +41,9 @@ bool RouteFromServer(SessionState& s, orb::Transport& t, const uint8_t* data, in
   if (s.router == nullptr || address == 0 || address != s.server_connection.load()) return false;
   if (type != kMsgUnicastDelivery && type != kMsgPathInfo) return false;
   if (data == nullptr || length < 0) return true;
+  // Only our server sends path info, and it delivers each message once: a lossy path to
+  // it may take early copies (transport.h).
+  if (type == kMsgPathInfo) t.MarkDeliversOnce(address);
   RouterOutput out;
   s.router->OnServerMessage(data, static_cast<size_t>(length), type, orb::MonotonicMs(), &out);
   CarryOut(s, t, out);

@@ -157,7 +157,7 @@ void GroupServer::LogStatistics() {
   logger_->Log(LogLevel::kInfo,
                "stats: members=%zu unconfirmed=%zu groups=%zu | %s | totals: %s drops: %s | "
                "unicast: in=%llu relayed=%llu path_reports=%llu path_infos=%llu | "
-               "transport: in=%llu out=%llu resends=%llu spurious_resends=%llu timeouts=%llu "
+               "transport: in=%llu out=%llu resends=%llu copies=%llu spurious_resends=%llu timeouts=%llu "
                "refused_connects=%llu "
                "bad_datagrams=%llu duplicates=%llu held_back=%llu answered_statelessly=%llu "
                "proven_by_answer=%llu acks_refused=%llu",
@@ -172,6 +172,7 @@ void GroupServer::LogStatistics() {
                static_cast<unsigned long long>(t.datagrams_received),
                static_cast<unsigned long long>(t.datagrams_sent),
                static_cast<unsigned long long>(t.resends),
+               static_cast<unsigned long long>(t.copies),
                static_cast<unsigned long long>(t.spurious_resends),
                static_cast<unsigned long long>(t.timeouts),
                static_cast<unsigned long long>(t.connects_refused),

@@ -24,10 +24,10 @@ ConnectAdmission GroupServer::AdmitConnect(const SocketAddress& from, uint16_t p
       Drop(DropReason::kConnectBadAddress, nullptr, detail);
       return ConnectAdmission::kRefuse;
     case AdmissionVerdict::kRefusePerIp:
-      snprintf(detail, sizeof detail, "CONNECT from %s: %zu members from that address",
-               PeerText(at).c_str(), admission_.limits().max_per_ip);
-      Drop(DropReason::kConnectPerIpLimit, nullptr, detail);
-      return ConnectAdmission::kRefuse;
+      // One player too many behind one router: answered statelessly, so that once its
+      // acknowledgement shows the address is its own it is told why (OnProven) instead of
+      // waiting out its time-out. A forged source gets one small answer and holds nothing.
+      return ConnectAdmission::kChallenge;
   }
   return ConnectAdmission::kRefuse;
 }

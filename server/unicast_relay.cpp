@@ -110,6 +110,9 @@ void GroupServer::HandlePathReport(Member* member, const uint8_t* data, size_t l
     return;
   }
   ++counters_.path_reports;
+  // Only our session library sends path reports, and it delivers each message once: a
+  // lossy path to it may take early copies (transport.h).
+  transport_->MarkDeliversOnce(member->address);
   MemberPath& path = member->path;
   const bool was = path.takes_relayed;
   path.takes_relayed = (report.flags & kPathTakesRelayed) != 0;

@@ -52,6 +52,11 @@ struct Connection {
   size_t incomplete_bytes = 0;  // held in the bucket for unfinished messages
   uint64_t last_heard = 0;      // monotonic ms of the latest datagram from remote_socket
   RttEstimator rtt;             // from acknowledgements of fragments sent once
+  // Early copies (resend.cpp): whether the application vouched that the far side delivers
+  // each message at most once, and when a fragment to it was last found lost.
+  bool delivers_once = false;
+  bool loss_seen = false;
+  uint64_t last_loss = 0;  // monotonic ms
   DeliveredWindow delivered;    // ids of messages recently handed to the data callback
   uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
   // Fragments to this connection in the send queue or the unacknowledged list, and their
@@ -97,6 +102,8 @@ struct Outgoing {
   UnackedList::iterator list_it;
   ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
   ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
+  ResendIndex::iterator copy_it;     // in copy_due_ while copy_pending
+  bool copy_pending = false;
   bool counted = false;
   size_t counted_bytes = 0;
 };
@@ -165,6 +172,8 @@ class Transport::Core {
   // Files a fragment just transmitted for the first time in the resend and time-out
   // indexes (resend.cpp).
   void ScheduleFirstResend(Outgoing* fragment);
+  // Sends the early copies that are due (resend.cpp).
+  void SendCopies();
   // Takes the round-trip sample an acknowledged fragment gives, if any (resend.cpp).
   void NoteAcknowledged(Outgoing* fragment);
   // Takes a fragment out of the unacknowledged list and its indexes (resend.cpp).
@@ -237,6 +246,7 @@ class Transport::Core {
   std::map<uint64_t, UnackedList::iterator> unacked_by_id_seq_;  // (id << 16 | seq)
   ResendIndex resend_due_;                                       // by when it goes again
   ResendIndex timeout_due_;  // by the time from which its time-out counts (resend.cpp)
+  ResendIndex copy_due_;     // fragments whose early copy is still to go, by when
   uint64_t next_position_ = 0;
 
   Bucket bucket_;

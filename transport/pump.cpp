@@ -1,4 +1,5 @@
-// One pump pass: receive, deliver, transmit the send queue, resend and time out, heartbeats.
+// One pump pass: receive, deliver, transmit the send queue, resend and time out, early
+// copies, heartbeats.
 #include <algorithm>
 #include <iterator>
 #include <vector>
@@ -14,6 +15,7 @@ void Transport::Core::Pass() {
   Deliver();
   TransmitQueue();
   ResendAndTimeOut();
+  SendCopies();
   Heartbeats();
   in_pass_ = false;
 }

@@ -12,6 +12,20 @@
 // So on a path that loses one datagram in five a fragment gets a dozen tries and more, and
 // a session lasts as long as anything at all gets through within 30 s.
 //
+// Early copies. A lost fragment costs at least a resend wait, over 100 ms, where a game
+// wants it within a few tens. So to a connection that has lost a fragment in the last
+// kCopyHoldMs (one acknowledged after a resend that was needed), each data fragment also
+// goes a second time kCopyGapMs after its first transmission: a loss that meets one of the
+// two then costs the gap. Gap, not back to back, because paths lose in bursts. A copy is no
+// try: it leaves the resend wait, its doubling and the time-out as they are, and the
+// resend follows if neither copy is acknowledged. The round-trip sample stays timed from
+// the first transmission (at most the gap too long, so the estimate keeps moving). The
+// acknowledgement of the second copy usually finds the fragment retired and is an unmatched
+// acknowledgement like any repeat's. Copies go only to proven connections the application
+// vouched for (MarkDeliversOnce): a party that delivers a repeat arriving in a later pass
+// again would hand the game the message twice. As copies hide the losses they mend, the
+// hold runs from the latest loss that got through them.
+//
 // The time-out index holds each fragment under the time from which its time-out counts.
 // That time only moves forward (the far side was heard from again); a fragment is filed
 // anew under the later time when it comes to the front, so a pass looks at the fragments
@@ -22,10 +36,39 @@
 #include "core.h"
 
 namespace orb {
+namespace {
+
+const uint64_t kCopyGapMs = 10;
+const uint64_t kCopyHoldMs = 60000;
+
+bool IsControlType(uint16_t type) { return type >= CONNECT && type <= CONFIRM_DISCONNECT; }
+
+}  // namespace
 
 void Transport::Core::ScheduleFirstResend(Outgoing* f) {
   f->resend_it = resend_due_.emplace(f->last_sent + f->connection->rtt.ResendAfterMs(0), f);
   f->timeout_it = timeout_due_.emplace(f->created, f);
+  const Connection* c = f->connection.get();
+  if (c->delivers_once && c->proven && c->loss_seen && !IsControlType(f->header.type) &&
+      f->last_sent <= c->last_loss + kCopyHoldMs) {
+    f->copy_it = copy_due_.emplace(f->last_sent + kCopyGapMs, f);
+    f->copy_pending = true;
+  }
+}
+
+void Transport::Core::SendCopies() {
+  const uint64_t now = options_.clock();
+  while (!copy_due_.empty() && copy_due_.begin()->first <= now) {
+    Outgoing* f = copy_due_.begin()->second;
+    copy_due_.erase(copy_due_.begin());
+    f->copy_pending = false;
+    if (!f->connection->in_table) continue;
+    ++counters_.copies;
+    Trace("Message %u sent early again on address %d. %d bytes, %d of %d, %s:%u\n", f->header.id,
+          f->address, f->header.length, f->header.seq, f->header.of, f->connection->host,
+          static_cast<unsigned>(f->connection->endpoint->local_port));
+    TransmitResend(f);
+  }
 }
 
 void Transport::Core::NoteAcknowledged(Outgoing* f) {
@@ -38,6 +81,9 @@ void Transport::Core::NoteAcknowledged(Outgoing* f) {
     rtt.Sample(since);
   } else if (rtt.Measured() && since < rtt.ShortestMs()) {
     ++counters_.spurious_resends;
+  } else {
+    f->connection->loss_seen = true;  // needed: starts or prolongs the early copies
+    f->connection->last_loss = options_.clock();
   }
 }
 
@@ -45,6 +91,7 @@ std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedList::iterator at) {
   Outgoing* f = at->get();
   resend_due_.erase(f->resend_it);
   timeout_due_.erase(f->timeout_it);
+  if (f->copy_pending) copy_due_.erase(f->copy_it);
   unacked_by_id_seq_.erase(IdSeqKey(f->header.id, f->header.seq));
   std::unique_ptr<Outgoing> out = std::move(*at);
   unacked_.erase(at);
@@ -104,6 +151,7 @@ uint64_t Transport::Core::NextDue() {
   if (!resend_due_.empty()) due = std::min(due, resend_due_.begin()->first + 1);
   if (!timeout_due_.empty())
     due = std::min(due, timeout_due_.begin()->first + MESSAGE_TIMEOUT_MS + 1);
+  if (!copy_due_.empty()) due = std::min(due, copy_due_.begin()->first);
   if (!heartbeat_due_.empty())
     due = std::min(due, heartbeat_due_.begin()->first + HEARTBEAT_INTERVAL_MS + 1);
   // Between passes the bucket holds unfinished messages only, oldest first.

@@ -95,6 +95,15 @@ bool Transport::AddressExists(int32_t address) {
   return core_->Find(address) != nullptr;
 }
 
+bool Transport::MarkDeliversOnce(int32_t address) {
+  std::lock_guard<std::recursive_mutex> hold(core_->lock_);
+  Connection* c = core_->Find(address);
+  if (c == nullptr) return false;
+  c->delivers_once = true;
+  c->acks_carry_seq = true;  // a late acknowledgement of a copy must retire no sibling
+  return true;
+}
+
 bool Transport::RemoveConnection(int32_t address) {
   std::lock_guard<std::recursive_mutex> hold(core_->lock_);
   return core_->RemoveConnection(address);

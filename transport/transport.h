@@ -243,6 +243,8 @@ struct TransportCounters {
   uint64_t strays_taken = 0;             // taken by the stray hook
   uint64_t datagrams_sent = 0;
   uint64_t resends = 0;
+  // Early copies of data fragments to a lossy connection (MarkDeliversOnce); not resends.
+  uint64_t copies = 0;
   // Resends whose acknowledgement came sooner after them than the path's shortest round
   // trip: it answered an earlier copy, so the resend was not needed.
   uint64_t spurious_resends = 0;
@@ -272,6 +274,11 @@ class Transport {
   void SetDataCallback(int32_t address, DataCallback callback);
   // Sets event callback slot 0..3 of address. Other slots and unknown addresses are ignored.
   void SetEventCallback(int32_t address, uint32_t slot, EventCallback callback);
+  // Vouches that the far side of address hands each message to its application at most
+  // once and names the seq in its acknowledgements (it runs this transport): while the
+  // connection shows loss, each data fragment to it then also goes a second time shortly
+  // after the first. Returns false for an address not in the table.
+  bool MarkDeliversOnce(int32_t address);
   // Whether address is in the connection table.
   bool AddressExists(int32_t address);
   // Takes address out of the table, raising no event. Returns whether it was there.

@@ -3,7 +3,9 @@
 # clean path and on a lossy one; then what an idle session costs.
 #
 #   sudo bench/e2e/e2e_bench.sh [WIN32_BUILD_DIR] [--seconds N] [--idle-seconds N]
+#                               [--only clean|idle|lossy]
 #
+# --only runs one part alone (all three by default), e.g. the idle part of two builds in turn.
 # Two NetQuest games on two player hosts (demo/netlab.sh) announce themselves over UDP at
 # 10 and then 100 broadcasts per second. Every announcement goes game A sendto -> shim ->
 # session library -> group server -> session library -> shim -> game B recvfrom; every
@@ -29,10 +31,14 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 win=$top/build/win32
 seconds=20
 idle_seconds=60
+only=
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --idle-seconds) idle_seconds=$2; shift 2 ;;
+    --only)
+      case "$2" in clean|idle|lossy) only=$2 ;; *) echo "e2e_bench: --only takes clean, idle or lossy" >&2; exit 2 ;; esac
+      shift 2 ;;
     *) win=$(cd "$1" && pwd); shift ;;
   esac
 done
@@ -168,11 +174,19 @@ idle() {
   wait "$LAB_LAST_PID"
 }
 
-row rate path samples "p50 ms" "p95 ms" "p99 ms" "mean ms"
-echo "-- clean path"
-rates clean
-echo "-- idle session ($idle_seconds s)"
-idle
+# part NAME: whether this run includes that part.
+part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
+
+[ "$only" = idle ] || row rate path samples "p50 ms" "p95 ms" "p99 ms" "mean ms"
+if part clean; then
+  echo "-- clean path"
+  rates clean
+fi
+if part idle; then
+  echo "-- idle session ($idle_seconds s)"
+  idle
+fi
+part lossy || exit 0
 echo "-- lossy path: every link 30 +/- 10 ms and 1 % loss each way"
 lab_lossy_links "$router" "$run/router.log" 30 10 0.01 || exit 1
 stop_server
@@ -183,10 +197,12 @@ stop_server
 # totals, with those whose acknowledgement came sooner after them than any round trip the
 # path had shown (the first copy was only late).
 player_resends=$(cat "$run"/lossy/*/*/orblan/orblan-trace.log | grep -c 'being resent')
+player_copies=$(cat "$run"/lossy/*/*/orblan/orblan-trace.log | grep -c 'sent early again')
 player_repeats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1 | sed -n 's/.* duplicates=\([0-9]*\).*/\1/p')
 stats=$(grep 'stats:' "$run/server-lossy.log" | tail -n 1)
 field() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<< "$stats"; }
-echo "       resends: session libraries $player_resends (the server already had $player_repeats of them); server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
+echo "       resends: session libraries $player_resends (the server received $player_repeats repeats of what it had: resends and early copies); server $(field resends) of $(field out) datagrams out, $(field spurious_resends) of them not needed"
+echo "       early copies (a second copy 10 ms after the first while a path shows loss): session libraries $player_copies; server $(field copies)"
 echo "Wine on both ends; both paths pass the shim and Wine's sockets alike, so the difference"
 echo "is the relay: the link hop to the session library, its passes, the server, and the"
 echo "receiving session library's passes."

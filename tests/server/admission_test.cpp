@@ -115,10 +115,24 @@ TEST_P(RefusedConnectTest, NothingIsHeldNorSent) {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusedConnectTest,
     ::testing::Values(RefusedCase{"AddressZero", 0, 64, DropReason::kConnectBadAddress},
-                      RefusedCase{"AddressNegative", -5, 64, DropReason::kConnectBadAddress},
-                      RefusedCase{"AddressAlreadyHasItsMembers", 1, 1,
-                                  DropReason::kConnectPerIpLimit}),
+                      RefusedCase{"AddressNegative", -5, 64, DropReason::kConnectBadAddress}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
+
+// One player too many behind one router is told why at once instead of timing out.
+TEST_F(ServerTest, PlayerBeyondTheAddressLimitIsRefusedWithAnAnswer) {
+  options_.max_per_ip = 1;
+  StartServer();
+  Joined("203.0.113.10", "g");
+  Player* late = AddPlayer("203.0.113.10");
+  Settle();
+  ASSERT_EQ(late->outcomes.size(), 1u);
+  EXPECT_EQ(late->outcomes[0].outcome, kJoinRefused);
+  EXPECT_EQ(late->events, (std::vector<int32_t>{EVENT_CONNECTED, EVENT_PEERCLOSE}));
+  EXPECT_EQ(Drops(DropReason::kConnectPerIpLimit), 1u);
+  Run(40000);
+  EXPECT_EQ(server_->registry().member_count(), 1u);
+  EXPECT_EQ(server_->transport()->ConnectionCount(), 1u);
+}
 
 TEST_F(ServerTest, ForgedConnectFloodHoldsLittleAndLocksNobodyOut) {
   options_.max_unproven = 16;

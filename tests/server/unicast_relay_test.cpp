@@ -251,6 +251,48 @@ TEST_F(UnicastRelayTest, ReportSpamCostsAFewPathInfosNotOnePerReport) {
   EXPECT_EQ(server_->counters().path_reports, 202u);
 }
 
+// A path report says the member runs our session library, which delivers each message
+// once: after a spell of loss, what the server passes on to it goes twice, 10 ms apart.
+// A member that never reports may deliver a late repeat to its game again: it gets each
+// datagram once, however lossy its path.
+TEST_F(UnicastRelayTest, OnlyAMemberThatReportsGetsEarlyCopiesAfterLoss) {
+  StartServer();
+  Player* sender = Joined("203.0.113.10", "g");
+  Player* reporter = Taker("203.0.113.11", "g");
+  Player* plain = Joined("203.0.113.12", "g");
+  sim::Conditions slow;
+  slow.delay_ms = 30;  // acknowledgements come well after the copy's 10 ms
+  net_.SetConditions(slow);
+  Player* receivers[] = {reporter, plain};
+  for (Player* p : receivers) net_.SetBlocked(server_io_->Ip(), p->io->Ip(), true);
+  sender->Relay("g", "lost once");
+  Run(150, 10);
+  for (Player* p : receivers) net_.SetBlocked(server_io_->Ip(), p->io->Ip(), false);
+  Run(3000, 10);  // the resends get through and are acknowledged
+  ASSERT_EQ(server_->transport()->UnacknowledgedCount(), 0u);
+
+  const uint64_t copies_before = server_->transport()->Counters().copies;
+  net_.SetTap(true);
+  const size_t kRecords = 5;
+  for (size_t i = 0; i < kRecords; ++i) {
+    sender->Relay("g", "again " + std::to_string(i));
+    Run(300, 10);
+  }
+  size_t to_reporter = 0, to_plain = 0;  // the passed-on datagrams on the wire
+  for (const sim::WireDatagram& d : net_.Tapped()) {
+    if (!(d.from == ServerAddress())) continue;
+    const uint16_t type = ReadU16(d.bytes.data() + 4);
+    to_reporter += d.to == reporter->socket_address() && type == kMsgUnicastDelivery;
+    to_plain += d.to == plain->socket_address() && type == kMsgRelay;
+  }
+  EXPECT_EQ(to_reporter, 2 * kRecords);
+  EXPECT_EQ(to_plain, kRecords);
+  EXPECT_EQ(server_->transport()->Counters().copies - copies_before, kRecords);
+  // Each reached its game once.
+  EXPECT_EQ(reporter->relayed.size(), 1 + kRecords);
+  EXPECT_EQ(plain->received.size(), 1 + kRecords);
+}
+
 TEST_F(UnicastRelayTest, StatisticsLineShowsRelayedUnicastApart) {
   options_.stats_interval_s = 60;
   StartServer();

@@ -1,5 +1,7 @@
 // Resends that follow the measured round trip, their back-off, and when a party counts as
 // gone, on the simulated network's clock.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "rtt.h"
@@ -156,6 +158,78 @@ TEST_P(NeedlessResend, IsCountedWhenTheAcknowledgementComesSoonerThanAnyRoundTri
 INSTANTIATE_TEST_SUITE_P(AfterTheResend, NeedlessResend,
                          ::testing::Values(LateAck{5, 1}, LateAck{39, 1}, LateAck{40, 0},
                                            LateAck{90, 0}));
+
+// Early copies: to a connection the application vouched for (MarkDeliversOnce) that lost
+// a fragment lately, each data fragment goes a second time 10 ms after the first, as no try:
+// the resend still follows the round trip's wait, the round-trip sample is timed from the
+// first transmission, and the late answer to a copy retires nothing else. A two-fragment
+// message; its seq 1 acknowledged (then again, as the copy's answer) at ack_ms.
+struct CopyCase {
+  bool marked, lossy;
+  uint64_t ack_ms;               // 0: never acknowledged
+  std::vector<uint64_t> sends;   // data transmissions, ms after the first
+};
+
+class EarlyCopy : public Backoff, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(EarlyCopy, GoesOnceAtTheGapOnlyToAVouchedLossyParty) {
+  const CopyCase& c = GetParam();
+  MeasureOnce(40);  // proven; first wait 120 ms; shortest round trip 40 ms
+  if (c.marked) ASSERT_TRUE(a.t->MarkDeliversOnce(conn));
+  if (c.lossy) {  // a fragment whose resend was needed: acknowledged 60 ms after it
+    a.t->Send(conn, "l", 1, 8);
+    ASSERT_EQ(RunTo(net.Now() + 122).size(), 2u);
+    net.Advance(59);
+    Acknowledge(a.t->MessageIdCounter());
+    RunTo(net.Now() + 1);
+    ASSERT_EQ(a.t->UnacknowledgedCount(), 0u);
+  }
+  const TransportCounters before = a.t->Counters();
+  const std::vector<uint8_t> message(MAX_FRAGMENT_PAYLOAD + 10, 'x');
+  a.t->Send(conn, message.data(), static_cast<int32_t>(message.size()), 8);
+  const uint32_t id = a.t->MessageIdCounter();
+  const uint64_t sent = net.Now() + 1;
+  std::vector<uint64_t> at;
+  auto run = [&](uint64_t until) {
+    for (uint64_t t : RunTo(until)) at.push_back(t - sent);
+  };
+  if (c.ack_ms) {
+    run(sent + c.ack_ms - 1);
+    Acknowledge(id);
+    run(sent + c.ack_ms);
+    run(sent + c.ack_ms + 9);
+    Acknowledge(id);  // the other copy's answer, after its fragment retired
+  }
+  run(sent + 121);
+  EXPECT_EQ(at, c.sends);
+
+  const TransportCounters after = a.t->Counters();
+  const size_t copies = static_cast<size_t>(std::count(c.sends.begin(), c.sends.end(), 10u));
+  EXPECT_EQ(after.copies - before.copies, copies);
+  EXPECT_EQ(after.resends - before.resends,
+            static_cast<size_t>(std::count(c.sends.begin(), c.sends.end(), 121u)));
+  EXPECT_EQ(after.spurious_resends, before.spurious_resends);
+  EXPECT_EQ(after.acks_refused, before.acks_refused);
+  EXPECT_EQ(a.t->UnacknowledgedCount(), c.ack_ms ? 1u : 2u);  // seq 2 waits on
+  RttEstimator expected;
+  expected.Sample(40);
+  if (c.ack_ms) expected.Sample(c.ack_ms);  // from the first transmission, not the copy
+  EXPECT_EQ(a.t->RoundTripMs(conn), static_cast<int32_t>(expected.SmoothedMs()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connections, EarlyCopy,
+    ::testing::Values(
+        // Vouched for and lossy: both fragments again at 10 ms, resent at the usual wait.
+        CopyCase{true, true, 0, {0, 0, 10, 10, 121, 121}},
+        // Seq 1 answered at 60 ms (its copy's answer comes later and changes nothing).
+        CopyCase{true, true, 60, {0, 0, 10, 10, 121}},
+        // Seq 1 answered before the gap: only seq 2 goes again.
+        CopyCase{true, true, 5, {0, 0, 10, 121}},
+        // Lossy but not vouched for (it may deliver a late repeat twice), or vouched for
+        // on a clean path: no copies.
+        CopyCase{false, true, 0, {0, 0, 121, 121}},
+        CopyCase{true, false, 0, {0, 0, 121, 121}}));
 
 // What a thread that waits for datagrams is told to wake up for.
 TEST_F(Backoff, NextDueNamesTheNextThingToDo) {
