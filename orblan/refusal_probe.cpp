@@ -10,12 +10,15 @@ bool RefusalProbe::Start(const orb::SocketAddress& server, uint64_t now_ms) {
   }
   socket_ = s;
   next_send_ms_ = now_ms;
+  next_check_ms_ = now_ms;
   Poll(now_ms);
   return true;
 }
 
 bool RefusalProbe::Poll(uint64_t now_ms) {
   if (socket_ == orb::kInvalidSocket || refused_) return refused_;
+  if (now_ms < next_check_ms_) return false;
+  next_check_ms_ = now_ms + kCheckMs;
   if (orb::UdpRefused(socket_)) {
     refused_ = true;
     return true;

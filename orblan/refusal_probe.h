@@ -15,6 +15,10 @@ class RefusalProbe {
  public:
   // How often an empty datagram goes out: an ICMP answer may be lost or rate-limited.
   static constexpr uint32_t kIntervalMs = 500;
+  // How often Poll looks at the socket at most: each look is a socket read, which under
+  // Wine is a round trip to its server, and an idle session would pay it on every 20 ms
+  // pump pass.
+  static constexpr uint32_t kCheckMs = 100;
 
   RefusalProbe() = default;
   ~RefusalProbe() { Stop(); }
@@ -24,8 +28,8 @@ class RefusalProbe {
   // Starts probing `server` (forgetting an earlier refusal). false when no socket can be
   // made; the probe then never reports a refusal.
   bool Start(const orb::SocketAddress& server, uint64_t now_ms);
-  // Looks for a refusal and sends the next datagram when due. Returns true once the
-  // server's host has refused; it stays true until Start or Stop.
+  // Looks for a refusal (at most every kCheckMs) and sends the next datagram when due.
+  // Returns true once the server's host has refused; it stays true until Start or Stop.
   bool Poll(uint64_t now_ms);
   void Stop();
   bool refused() const { return refused_; }
@@ -34,6 +38,7 @@ class RefusalProbe {
  private:
   orb::SocketHandle socket_ = orb::kInvalidSocket;
   uint64_t next_send_ms_ = 0;
+  uint64_t next_check_ms_ = 0;
   bool refused_ = false;
 };
 
