@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <functional>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,11 @@ orb::SocketHandle LoopbackSocket(uint16_t port) {
   return s;
 }
 
+// The game port in the link datagram a relay record carries.
+uint16_t RelayedPort(const Received& r) {
+  return r.data.size() >= 72 + LINK_HEADER_SIZE ? LinkGetPort(r.data.data() + 72) : 0;
+}
+
 std::string LinkDatagram(uint16_t port, size_t payload, char fill) {
   std::string d(LINK_HEADER_SIZE + payload, fill);
   std::string p(payload, fill);
@@ -165,6 +171,29 @@ class Session : public ::testing::Test {
     return found;
   }
 
+  // The server sends bytes of `type` on the session's connection.
+  void ServerSends(const std::vector<uint8_t>& bytes, int32_t type) {
+    ASSERT_EQ(server_.Send(side_.accepted, bytes.data(), static_cast<int32_t>(bytes.size()), type), 0);
+  }
+
+  // The server closes the session's connection: the session is lost.
+  void ServerCloses() {
+    const int32_t remote = server_.RemoteAddress(side_.accepted);
+    ASSERT_NE(remote, 0);
+    ASSERT_EQ(server_.Send(side_.accepted, &remote, 4, orb::PEERCLOSE), 0);
+    ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 3; }));
+  }
+
+  // A join record on the session's connection for group, from player.
+  void ExpectJoin(const Received& r, const char* group, const char* player) {
+    EXPECT_EQ(r.type, 0);
+    EXPECT_EQ(r.address, side_.accepted);
+    ASSERT_EQ(r.data.size(), 92u);
+    EXPECT_STREQ(r.data.c_str(), group);
+    EXPECT_EQ(r.data.substr(64, 4), std::string(4, '\0'));
+    EXPECT_STREQ(r.data.c_str() + 68, player);
+  }
+
   OrbLanStatus Status() {
     OrbLanStatus st;
     memset(&st, 0, sizeof st);
@@ -228,13 +257,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
 
   ASSERT_EQ(g_lib.PreLaunch("C:\\Games\\Demo\\", "Alpha"), 1) << "Windows error " << GetLastError();
   // The join record, as the server receives it.
-  const Received join = NextAtServer(0);
-  ASSERT_EQ(join.type, 0);
-  EXPECT_EQ(join.address, side_.accepted);
-  ASSERT_EQ(join.data.size(), 92u);
-  EXPECT_STREQ(join.data.c_str(), "Alpha");
-  EXPECT_EQ(join.data.substr(64, 4), std::string(4, '\0'));
-  EXPECT_STREQ(join.data.c_str() + 68, "NoName");
+  ExpectJoin(NextAtServer(0), "Alpha", "NoName");
 
   EXPECT_EQ(CurrentDirectory(), kGameDir);
   EXPECT_EQ(ReadBytes(kLogPath), "group = 'Alpha' / gamedir = 'C:\\Games\\Demo\\'\r\n");
@@ -297,7 +320,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
     ASSERT_TRUE(orb::UdpBind(own, stamp, 0));
     const std::string o = LinkDatagram(2301, 3, 'o');
     ASSERT_EQ(orb::UdpSendTo(own, o.data(), static_cast<int>(o.size()), {stamp, LINK_PORT}), 15);
-    EXPECT_EQ(LinkGetPort(NextAtServer(5).data.data() + 72), 2301);
+    EXPECT_EQ(RelayedPort(NextAtServer(5)), 2301);
     orb::UdpClose(own);
   }
 
@@ -310,7 +333,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   ASSERT_TRUE(ShimSends(std::string(reinterpret_cast<const char*>(notice), sizeof notice)));
   // The worker takes datagrams in order: once the next one reached the server, it knows.
   ASSERT_TRUE(ShimSends(LinkDatagram(9, 1, 'n')));
-  ASSERT_EQ(LinkGetPort(NextAtServer(6).data.data() + 72), 9);
+  ASSERT_EQ(RelayedPort(NextAtServer(6)), 9);
   const std::string empty = LinkDatagram(2300, 0, 'e'), real = LinkDatagram(2300, 20, 'r');
   ASSERT_EQ(server_.Send(side_.accepted, empty.data(), 12, 8), 0);
   ASSERT_EQ(server_.Send(side_.accepted, real.data(), 32, 8), 0);
@@ -330,7 +353,7 @@ TEST_F(Session, LaunchRelayAndEnd) {
   for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(ShimSends(LinkDatagram(1000 + i, 32, 'u')));
   ASSERT_TRUE(Loop(server_, [&] { return side_.got.size() >= before_burst + kBurst; }, 10000));
   for (int i = 0; i < kBurst; ++i) {
-    EXPECT_EQ(LinkGetPort(side_.got[before_burst + i].data.data() + 72), 1000 + i);
+    EXPECT_EQ(RelayedPort(side_.got[before_burst + i]), 1000 + i);
   }
 
   // One launch per session.
@@ -370,10 +393,7 @@ TEST_F(Session, SecondSessionWithoutTrailingBackslashThenServerCloses) {
   EXPECT_STREQ(r.data.c_str(), "Beta");
 
   // The server ends the session: relaying stops, the link port is freed, no new launch.
-  const int32_t remote = server_.RemoteAddress(side_.accepted);
-  ASSERT_NE(remote, 0);
-  ASSERT_EQ(server_.Send(side_.accepted, &remote, 4, orb::PEERCLOSE), 0);
-  ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 3; }));
+  ServerCloses();
   orb::SocketHandle probe = orb::kInvalidSocket;
   ASSERT_TRUE(Loop(server_, [&] {
     probe = orb::UdpOpen();
@@ -446,28 +466,12 @@ TEST_F(Session, NameAnswerMembersAndReconnection) {
   ASSERT_EQ(g_lib.SetPlayerName("alice"), 1);
   Connect();
   ASSERT_EQ(g_lib.PreLaunch(kGameDir, "Red"), 1);
-  const Received join = FirstAtServer(0);
-  EXPECT_STREQ(join.data.c_str() + 68, "alice");
+  ExpectJoin(FirstAtServer(0), "Red", "alice");
   EXPECT_EQ(Status().join, ORBLAN_JOIN_PENDING);
   EXPECT_EQ(Status().link, ORBLAN_LINK_LISTENING);
 
-  JoinOutcome o;
-  o.outcome = kJoinJoined;
-  o.members = 2;
-  o.capacity = 8;
-  o.group = "RED";
-  std::vector<uint8_t> bytes = BuildJoinOutcome(o);
-  ASSERT_EQ(server_.Send(side_.accepted, bytes.data(), (int32_t)bytes.size(), kMsgJoinOutcome), 0);
-  MemberList list;
-  list.kind = kMemberListJoined;
-  list.total = 2;
-  MemberEntry bob;
-  bob.id = 9;
-  bob.name = "bob";
-  bob.round_trip_ms = 40;
-  list.entries = {bob};
-  bytes = BuildMemberList(list);
-  ASSERT_EQ(server_.Send(side_.accepted, bytes.data(), (int32_t)bytes.size(), kMsgMembers), 0);
+  ServerSends(BuildJoinOutcome({kJoinJoined, 2, 8, "RED", ""}), kMsgJoinOutcome);
+  ServerSends(BuildMemberList({kMemberListJoined, kLeftUnknown, 2, {{9, "bob", 40}}}), kMsgMembers);
   ASSERT_TRUE(Loop(server_, [&] { return Status().members == 2; }));
   const OrbLanStatus st = Status();
   EXPECT_EQ(st.join, ORBLAN_JOIN_JOINED);
@@ -486,9 +490,7 @@ TEST_F(Session, NameAnswerMembersAndReconnection) {
 
   // The server closes the connection; relaying stops and the port is freed...
   const int32_t first = side_.accepted;
-  const int32_t remote = server_.RemoteAddress(first);
-  ASSERT_EQ(server_.Send(first, &remote, 4, orb::PEERCLOSE), 0);
-  ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 3; }));
+  ServerCloses();
   ASSERT_TRUE(Loop(server_, [&] { return Status().link == ORBLAN_LINK_NONE; }));
   // ...and comes back on a new connection, which joins the same group again and relays
   // the running game's broadcasts on the same port.
@@ -498,11 +500,7 @@ TEST_F(Session, NameAnswerMembersAndReconnection) {
   EXPECT_EQ(Status().join, ORBLAN_JOIN_PENDING);
   ASSERT_TRUE(Loop(server_, [&] { return g_lib.SessionState() == 2; }));
   EXPECT_NE(side_.accepted, first);
-  const Received rejoin = NextAtServer(before);
-  EXPECT_EQ(rejoin.type, 0);
-  EXPECT_EQ(rejoin.address, side_.accepted);
-  EXPECT_STREQ(rejoin.data.c_str(), "Red");
-  EXPECT_STREQ(rejoin.data.c_str() + 68, "alice");
+  ExpectJoin(NextAtServer(before), "Red", "alice");
   EXPECT_EQ(Status().link, ORBLAN_LINK_LISTENING);
   ASSERT_TRUE(ShimSends(LinkDatagram(300, 8, 'r')));
   EXPECT_EQ(NextAtServer(before + 1).type, kMsgPathReport);  // the new connection's path
@@ -529,27 +527,30 @@ int main(int argc, char** argv) {
   WriteBytes(WindowsFile("wininit.ini"), "");
   DeleteFileA(WindowsFile("wininit.ini").c_str());
   g_lib.module = LoadLibraryA("orblan.dll");
-  if (g_lib.module != nullptr) {
-    g_lib.Init = reinterpret_cast<OrbLanInitFn>(GetProcAddress(g_lib.module, "OrbLanInit"));
-    g_lib.PreLaunch = reinterpret_cast<OrbLanPreLaunchFn>(GetProcAddress(g_lib.module, "OrbLanPreLaunch"));
-    g_lib.EndSession = reinterpret_cast<OrbLanEndSessionFn>(GetProcAddress(g_lib.module, "OrbLanEndSession"));
-    g_lib.LastResult = reinterpret_cast<OrbLanLastResultFn>(GetProcAddress(g_lib.module, "OrbLanLastResult"));
-    g_lib.SessionState = reinterpret_cast<OrbLanSessionStateFn>(GetProcAddress(g_lib.module, "OrbLanSessionState"));
-    g_lib.ResultText = reinterpret_cast<OrbLanResultTextFn>(GetProcAddress(g_lib.module, "OrbLanResultText"));
-    g_lib.SetPlayerName = reinterpret_cast<OrbLanSetPlayerNameFn>(GetProcAddress(g_lib.module, "OrbLanSetPlayerName"));
-    g_lib.SetTraceFile = reinterpret_cast<OrbLanSetTraceFileFn>(GetProcAddress(g_lib.module, "OrbLanSetTraceFile"));
-    g_lib.GetStatus = reinterpret_cast<OrbLanGetStatusFn>(GetProcAddress(g_lib.module, "OrbLanGetStatus"));
-    g_lib.GetMembers = reinterpret_cast<OrbLanGetMembersFn>(GetProcAddress(g_lib.module, "OrbLanGetMembers"));
-    g_lib.NextNotice = reinterpret_cast<OrbLanNextNoticeFn>(GetProcAddress(g_lib.module, "OrbLanNextNotice"));
-    g_lib.Reconnect = reinterpret_cast<OrbLanReconnectFn>(GetProcAddress(g_lib.module, "OrbLanReconnect"));
-    if (!g_lib.Init || !g_lib.PreLaunch || !g_lib.EndSession || !g_lib.LastResult ||
-        !g_lib.SessionState || !g_lib.ResultText || !g_lib.SetPlayerName || !g_lib.SetTraceFile ||
-        !g_lib.GetStatus || !g_lib.GetMembers || !g_lib.NextNotice || !g_lib.Reconnect) {
-      fprintf(stderr, "orblan.dll lacks an export\n");
-      return 1;
-    }
-  } else {
+  if (g_lib.module == nullptr) {
     fprintf(stderr, "orblan.dll cannot be loaded\n");
+    return 1;
+  }
+  bool bound = true;
+  auto bind = [&](const char* name, auto* fn) {
+    using Fn = std::remove_pointer_t<decltype(fn)>;
+    *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(g_lib.module, name)));
+    bound = bound && *fn != nullptr;
+  };
+  bind("OrbLanInit", &g_lib.Init);
+  bind("OrbLanPreLaunch", &g_lib.PreLaunch);
+  bind("OrbLanEndSession", &g_lib.EndSession);
+  bind("OrbLanLastResult", &g_lib.LastResult);
+  bind("OrbLanSessionState", &g_lib.SessionState);
+  bind("OrbLanResultText", &g_lib.ResultText);
+  bind("OrbLanSetPlayerName", &g_lib.SetPlayerName);
+  bind("OrbLanSetTraceFile", &g_lib.SetTraceFile);
+  bind("OrbLanGetStatus", &g_lib.GetStatus);
+  bind("OrbLanGetMembers", &g_lib.GetMembers);
+  bind("OrbLanNextNotice", &g_lib.NextNotice);
+  bind("OrbLanReconnect", &g_lib.Reconnect);
+  if (!bound) {
+    fprintf(stderr, "orblan.dll lacks an export\n");
     return 1;
   }
   return RUN_ALL_TESTS();

@@ -320,11 +320,8 @@ TEST_F(Relay, DatagramsForAMemberGoThroughTheServerAndTheirsReachTheGameFromItsA
   EXPECT_EQ(memcmp(request.link + 12, unicast.data() + 12, 20), 0);
 
   // Member 7's datagram comes back through the server to the game's port.
-  orb::SocketHandle game = orb::UdpOpen();
-  ASSERT_TRUE(orb::UdpBind(game, kLoopbackIp, 0));
-  ASSERT_TRUE(orb::UdpSetNonBlocking(game));
   uint16_t game_port = 0;
-  ASSERT_TRUE(orb::UdpBoundPort(game, &game_port));
+  orb::SocketHandle game = GameSocket(kLoopbackIp, &game_port);
   Notice(kNoticeBound, kLoopbackIp, game_port);
   std::vector<uint8_t> back = LinkDatagram(game_port, 20, 0x55);
   back[6] = 0x50;  // sent from port 0x6950 = 26960
@@ -342,7 +339,6 @@ TEST_F(Relay, DatagramsForAMemberGoThroughTheServerAndTheirsReachTheGameFromItsA
   EXPECT_EQ(memcmp(got.data() + 12, back.data() + 12, 20), 0);
   EXPECT_EQ(router.Counters().sent_server, 1u);
   EXPECT_EQ(router.Counters().received_server, 1u);
-  orb::UdpClose(game);
 
   // The session ends: the table empties, so a game that goes on sends as before.
   EndSession(state_);
