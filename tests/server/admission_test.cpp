@@ -72,7 +72,9 @@ TEST_P(ConnectPathTest, PlayerBecomesAMemberAndRelaysBothWays) {
   }
   EXPECT_EQ(server_->drops().Total(), 0u);
   // Its join is answered once, when it has proven itself, however early it came.
-  if (raw) EXPECT_EQ(raw->Count(kMsgJoinOutcome), 1u);
+  if (raw) {
+    EXPECT_EQ(raw->Count(kMsgJoinOutcome), 1u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
