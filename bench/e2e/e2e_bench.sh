@@ -3,7 +3,7 @@
 # clean path and on a lossy one; then what an idle session costs.
 #
 #   sudo bench/e2e/e2e_bench.sh [WIN32_BUILD_DIR] [--seconds N] [--idle-seconds N]
-#                               [--only clean|idle|lossy]
+#                               [--only clean|idle|lossy] [--loss FRACTION]
 #
 # --only runs one part alone (all three by default), e.g. the idle part of two builds in turn.
 # Two NetQuest games on two player hosts (demo/netlab.sh) announce themselves over UDP at
@@ -15,7 +15,7 @@
 # adds, and how many announcements a game received twice.
 #
 # Lossy path: the same again with the lab's router in userspace (lossy_router of the native
-# build), which gives every link 30 +/- 10 ms of delay and 1 % loss in each direction. A
+# build), which gives every link 30 +/- 10 ms of delay and 1 % loss (--loss) in each direction. A
 # broadcast crosses four links (player, server, server, player), a direct reply two, so
 # the detour through the server costs about what the direct path costs; the bound printed
 # for the broadcasts' p99 is the direct p99, plus the direct p50 for the detour, plus 50 ms.
@@ -31,11 +31,13 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 win=$top/build/win32
 seconds=20
 idle_seconds=60
+loss=0.01
 only=
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --idle-seconds) idle_seconds=$2; shift 2 ;;
+    --loss) loss=$2; shift 2 ;;
     --only)
       case "$2" in clean|idle|lossy) only=$2 ;; *) echo "e2e_bench: --only takes clean, idle or lossy" >&2; exit 2 ;; esac
       shift 2 ;;
@@ -187,8 +189,8 @@ if part idle; then
   idle
 fi
 part lossy || exit 0
-echo "-- lossy path: every link 30 +/- 10 ms and 1 % loss each way"
-lab_lossy_links "$router" "$run/router.log" 30 10 0.01 || exit 1
+echo "-- lossy path: every link 30 +/- 10 ms and $(awk -v l="$loss" 'BEGIN { print l * 100 }') % loss each way"
+lab_lossy_links "$router" "$run/router.log" 30 10 "$loss" || exit 1
 stop_server
 server "$run/server-lossy.log"  # its own totals for the lossy runs
 rates lossy
