@@ -53,10 +53,9 @@ struct Connection {
   uint64_t last_heard = 0;      // monotonic ms of the latest datagram from remote_socket
   RttEstimator rtt;             // from acknowledgements of fragments sent once
   // Early copies (resend.cpp): whether the application vouched that the far side delivers
-  // each message at most once, and when a fragment to it was last found lost.
+  // each message at most once, and until when fragments to it go twice (0: no loss seen).
   bool delivers_once = false;
-  bool loss_seen = false;
-  uint64_t last_loss = 0;  // monotonic ms
+  uint64_t copies_until = 0;  // monotonic ms
   DeliveredWindow delivered;    // ids of messages recently handed to the data callback
   uint32_t connect_id = 0;      // message id of the CONNECT that opened it, if one did
   // Fragments to this connection in the send queue or the unacknowledged list, and their

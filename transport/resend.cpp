@@ -49,8 +49,8 @@ void Transport::Core::ScheduleFirstResend(Outgoing* f) {
   f->resend_it = resend_due_.emplace(f->last_sent + f->connection->rtt.ResendAfterMs(0), f);
   f->timeout_it = timeout_due_.emplace(f->created, f);
   const Connection* c = f->connection.get();
-  if (c->delivers_once && c->proven && c->loss_seen && !IsControlType(f->header.type) &&
-      f->last_sent <= c->last_loss + kCopyHoldMs) {
+  if (c->delivers_once && c->proven && !IsControlType(f->header.type) &&
+      f->last_sent < c->copies_until) {
     f->copy_it = copy_due_.emplace(f->last_sent + kCopyGapMs, f);
     f->copy_pending = true;
   }
@@ -82,8 +82,8 @@ void Transport::Core::NoteAcknowledged(Outgoing* f) {
   } else if (rtt.Measured() && since < rtt.ShortestMs()) {
     ++counters_.spurious_resends;
   } else {
-    f->connection->loss_seen = true;  // needed: starts or prolongs the early copies
-    f->connection->last_loss = options_.clock();
+    // Needed: starts or prolongs the early copies.
+    f->connection->copies_until = options_.clock() + kCopyHoldMs;
   }
 }
 
