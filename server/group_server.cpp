@@ -318,7 +318,10 @@ void GroupServer::JoinGroup(Member* member, const std::string& name) {
   JoinResult result = registry_.Join(member->address, name, &left);
   if (member->path.takes_relayed) {
     if (!left.empty()) PathInfoDue(left);
-    if (result == JoinResult::kJoined) PathInfoDue(name);
+    if (result == JoinResult::kJoined) {
+      member->path.told_seq = 0;  // what it was told was of another group
+      PathChanged(member);
+    }
   }
   const Group* group = member->group;
   JoinOutcome outcome;

@@ -166,6 +166,14 @@ class GroupServer : public TransportObserver {
   // The group's path info is sent again at the next flush (at most every
   // kPathInfoIntervalMs, so join or report spam costs the server little).
   void PathInfoDue(const std::string& group);
+  // What the group hears of `member` changed: its path info is due, and relays from it
+  // wait for nobody's flush (PathInfoBeforeRelay).
+  void PathChanged(Member* member);
+  // Before the server passes `from`'s datagram to `to`: a recipient not yet told of the
+  // sender's latest path is told now, unless it was told less than kPathInfoIntervalMs ago,
+  // so that its session library knows where the game's answers go before the game hears the
+  // sender.
+  void PathInfoBeforeRelay(const Member& from, Member* to);
   void FlushPathInfo();
   void SendPathInfo(Member* to);
   static uint64_t SocketKey(const SocketAddress& a) {
@@ -197,6 +205,7 @@ class GroupServer : public TransportObserver {
   std::vector<std::string> path_info_due_;  // groups whose path info is to be sent
   std::vector<int32_t> path_info_owed_;     // reporting members not yet proven
   uint64_t next_path_info_ms_ = 0;
+  uint64_t path_seq_ = 0;  // counts changes to any group's path info
   uint64_t next_stats_ms_ = 0;
   uint64_t next_sweep_ms_ = 0;
   bool shutting_down_ = false;

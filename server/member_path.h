@@ -20,6 +20,13 @@ struct MemberPath {
   bool bucket_ready = false;   // the bucket is made at the member's first report or unicast
   TokenBucket unicast_bucket{0, 1, 0};
   uint64_t unicast_in = 0;
+  // Path info ordering, in the server's count of path changes: when what the group hears of
+  // this member last changed, and the count its own last path info was built at (0: it has
+  // been told nothing of its present group); when that was sent.
+  uint64_t changed_seq = 0;
+  uint64_t told_seq = 0;
+  bool told = false;
+  uint64_t told_ms = 0;
 };
 
 }  // namespace server

@@ -34,6 +34,7 @@ void GroupServer::FanOut(Member* from, const uint8_t* link, size_t length) {
     Member* recipient = registry_.Find(to);
     int32_t result;
     if (recipient != nullptr && recipient->path.takes_relayed) {
+      PathInfoBeforeRelay(*from, recipient);
       if (!built_relayed) {
         relayed_.resize(kRelayedHeaderSize + length);
         BuildRelayedDatagram(static_cast<uint32_t>(from->address), kRelayedBroadcast, seen_ip,
@@ -91,6 +92,7 @@ void GroupServer::HandleUnicast(Member* member, const uint8_t* data, size_t leng
     Drop(DropReason::kUnicastRateLimited, member, "relayed unicast rate exceeded");
     return;
   }
+  PathInfoBeforeRelay(*member, target);
   relayed_.resize(kRelayedHeaderSize + request.link_length);
   BuildRelayedDatagram(static_cast<uint32_t>(member->address), kRelayedUnicast,
                        SeenAt(*member).ip, request.link, request.link_length, relayed_.data(),
@@ -123,13 +125,29 @@ void GroupServer::HandlePathReport(Member* member, const uint8_t* data, size_t l
     path.unicast_bucket = TokenBucket(options_.unicast_rate, options_.unicast_burst, clock_());
     path.bucket_ready = true;
   }
-  if ((was || path.takes_relayed) && member->group != nullptr) PathInfoDue(member->group->name);
+  if ((was || path.takes_relayed) && member->group != nullptr) PathChanged(member);
 }
 
 void GroupServer::PathInfoDue(const std::string& group) {
+  ++path_seq_;
   if (std::find(path_info_due_.begin(), path_info_due_.end(), group) == path_info_due_.end()) {
     path_info_due_.push_back(group);
   }
+}
+
+void GroupServer::PathChanged(Member* member) {
+  if (member->group == nullptr) return;
+  PathInfoDue(member->group->name);
+  member->path.changed_seq = path_seq_;
+}
+
+void GroupServer::PathInfoBeforeRelay(const Member& from, Member* to) {
+  // A game answers whoever it hears at once: were the answer's destination not yet known
+  // to its session library, the answer would go to the network and be lost.
+  const MemberPath& path = to->path;
+  if (!from.path.takes_relayed || from.path.changed_seq <= path.told_seq) return;
+  if (path.told && clock_() - path.told_ms < kPathInfoIntervalMs) return;
+  SendPathInfo(to);
 }
 
 void GroupServer::FlushPathInfo() {
@@ -145,7 +163,7 @@ void GroupServer::FlushPathInfo() {
     Member* m = registry_.Find(address);
     if (m == nullptr || m->group == nullptr || !m->path.takes_relayed) continue;
     if (Proven(m)) {
-      PathInfoDue(m->group->name);
+      PathChanged(m);
     } else {
       path_info_owed_.push_back(address);
     }
@@ -158,6 +176,7 @@ void GroupServer::FlushPathInfo() {
     for (Member* m : group->members) {
       if (!m->path.takes_relayed) continue;
       if (Proven(m)) {
+        if (m->path.told_seq == path_seq_) continue;  // told since
         SendPathInfo(m);
       } else if (std::find(path_info_owed_.begin(), path_info_owed_.end(), m->address) ==
                  path_info_owed_.end()) {
@@ -190,6 +209,9 @@ void GroupServer::SendPathInfo(Member* to) {
   if (n == 0) return;
   if (transport_->Send(to->address, message.data(), static_cast<int32_t>(n), kMsgPathInfo) == 0) {
     ++counters_.path_infos_out;
+    to->path.told_seq = path_seq_;
+    to->path.told = true;
+    to->path.told_ms = clock_();
   }
 }
 

@@ -41,6 +41,7 @@ struct Player : TransportObserver {
   }
   void OnData(const uint8_t* data, int32_t length, int32_t type, int32_t address) override {
     if (address != server) return;
+    types.push_back(type);
     if (type == 8) received.emplace_back(data, data + length);
     if (type == 18) relayed.emplace_back(data, data + length);
     if (type == 19) path_infos.emplace_back(data, data + length);
@@ -86,6 +87,7 @@ struct Player : TransportObserver {
   Endpoint* endpoint = nullptr;
   int32_t server = 0;
   std::vector<int32_t> events;
+  std::vector<int32_t> types;                     // of every message from the server, in order
   std::vector<std::vector<uint8_t>> received;     // type 8
   std::vector<std::vector<uint8_t>> relayed;      // type 18
   std::vector<std::vector<uint8_t>> path_infos;   // type 19

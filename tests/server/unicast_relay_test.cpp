@@ -251,6 +251,75 @@ TEST_F(UnicastRelayTest, ReportSpamCostsAFewPathInfosNotOnePerReport) {
   EXPECT_EQ(server_->counters().path_reports, 202u);
 }
 
+// A game answers whoever it hears at once, so a member's session library must know where
+// another member's answers go (its path info) before the game hears that member: the first
+// datagram passed on from a member whose path the receiver was not yet told comes after
+// path info that lists it, even within the pause between two flushes.
+enum class FirstFrom { kBroadcast, kUnicast, kBroadcastAfterMoving };
+
+class PathInfoFirstTest : public UnicastRelayTest,
+                          public ::testing::WithParamInterface<FirstFrom> {};
+
+TEST_P(PathInfoFirstTest, ListsTheSenderBeforeItsFirstDatagram) {
+  StartServer();
+  Player* a = Taker("203.0.113.10", GetParam() == FirstFrom::kBroadcastAfterMoving ? "x" : "g");
+  Player* other = Taker("203.0.113.20", "other");
+  Player* b = Joined("203.0.113.11", "g");
+  const bool moving = GetParam() == FirstFrom::kBroadcastAfterMoving;
+  if (moving) {  // b's path is told long before a's last path info (of group x)
+    Report(b, kPathTakesRelayed);
+    Settle();
+    Report(a, kPathTakesRelayed);
+  }
+  Run(1000, 100);
+  // A flush elsewhere just now: what changes next waits for the one after.
+  Report(other, kPathTakesRelayed);
+  net_.Advance(5);
+  server_->RunOnce();
+  net_.Advance(5);
+  if (moving) {
+    a->Join("g");
+  } else {
+    Report(b, kPathTakesRelayed);
+  }
+  if (GetParam() == FirstFrom::kUnicast) {
+    Unicast(b, Number(a), "hello");
+  } else {
+    b->Relay("g", "hello");
+  }
+  Settle();
+  const auto first = std::find(a->types.begin(), a->types.end(), kMsgUnicastDelivery);
+  ASSERT_NE(first, a->types.end());
+  const auto infos = std::count(a->types.begin(), first, kMsgPathInfo);
+  ASSERT_GT(infos, 0);
+  PathInfo info;
+  ASSERT_TRUE(ParsePathInfo(a->path_infos[infos - 1].data(), a->path_infos[infos - 1].size(), &info));
+  ASSERT_EQ(info.peer_count, 1);
+  EXPECT_EQ(info.peers[0].member, Number(b));
+}
+
+INSTANTIATE_TEST_SUITE_P(Relays, PathInfoFirstTest,
+                         ::testing::Values(FirstFrom::kBroadcast, FirstFrom::kUnicast,
+                                           FirstFrom::kBroadcastAfterMoving));
+
+// Reports and relays together cost no more path info than reports alone.
+TEST_F(UnicastRelayTest, ReportSpamWhileRelayingIsStillPaced) {
+  StartServer();
+  Player* a = Taker("203.0.113.10", "g");
+  Player* b = Taker("203.0.113.11", "g");
+  Run(1000, 100);
+  const size_t before = b->path_infos.size();
+  for (int i = 0; i < 50; ++i) {
+    Report(a, kPathTakesRelayed);
+    a->Relay("g", "spam " + std::to_string(i));
+    Run(20, 20);
+  }
+  Run(1000, 100);
+  EXPECT_EQ(b->relayed.size(), 50u);
+  EXPECT_GE(b->path_infos.size(), before + 1);
+  EXPECT_LE(b->path_infos.size(), before + 1000 / 200 + 2);
+}
+
 // A path report says the member runs our session library, which delivers each message
 // once: after a spell of loss, what the server passes on to it goes twice, 10 ms apart.
 // A member that never reports may deliver a late repeat to its game again: it gets each
