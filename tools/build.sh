@@ -3,7 +3,10 @@
 #   build/native  g++, portable code, tests, benchmarks, corpus replayers, orbserver
 #   build/asan    clang++ with AddressSanitizer + UndefinedBehaviorSanitizer, and libFuzzer targets
 #   build/win32   mingw-w64 i686: every DLL and .exe, and the Windows tests run under Wine
-# Usage: tools/build.sh [native|asan|win32|tsan ...]   (default: native asan win32)
+#   build/tsan    clang++ with ThreadSanitizer, for the tests of threaded code
+#   build/fuzz    clang++ with UndefinedBehaviorSanitizer alone, optimised: libFuzzer targets
+#                 for long runs by hand (README, "Fuzz by hand")
+# Usage: tools/build.sh [native|asan|win32|tsan|fuzz ...]   (default: native asan win32)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${ORB_JOBS:-$(nproc)}
@@ -35,6 +38,8 @@ for c in "${configs[@]}"; do
     tsan)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
                 -DORB_TSAN=ON -DORB_BENCH=OFF ;;
     win32)  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" ;;
+    fuzz)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+                -DORB_UBSAN=ON -DORB_FUZZ=ON -DORB_BENCH=OFF ;;
     *) echo "build: unknown configuration $c" >&2; exit 2 ;;
   esac
   echo "== building $c"
