@@ -7,12 +7,15 @@
 //
 // Layout (ROUTE_TABLE_SIZE bytes, 32-bit words in the machine's order):
 //   0   magic ROUTE_TABLE_MAGIC
-//   4   version: odd while the session library rewrites the table (readers retry)
-//   8   this machine's address as the group server sees it, network order (0: unknown)
-//   12  count of entries in use, at most ROUTE_TABLE_ENTRIES
-//   16  entries, 8 bytes each: a member's address (network order) and its flags
-// The block is only ever read word by word with atomic loads, so a reader never tears a
-// word; the version check tells it whether the words belong together.
+//   4   version: how many times the table was published; readers use copy (version & 1)
+//   8   copy 0, then at 8 + ROUTE_TABLE_COPY_SIZE copy 1, each:
+//       0  this machine's address as the group server sees it, network order (0: unknown)
+//       4  count of entries in use, at most ROUTE_TABLE_ENTRIES
+//       8  entries, 8 bytes each: a member's address (network order) and its flags
+// The session library writes the copy readers are not using, then moves the version on, so
+// a reader never waits for a write in progress (the writer may be descheduled in the middle
+// of one). The block is only ever read word by word with atomic loads, so a reader never
+// tears a word; a version that moved while it read tells it to read again.
 #ifndef ORB_COMMON_ROUTE_TABLE_H
 #define ORB_COMMON_ROUTE_TABLE_H
 
@@ -22,9 +25,10 @@
 #define ROUTE_TABLE_NAME "orblan-member-routes-3668"
 
 enum : uint32_t {
-  ROUTE_TABLE_MAGIC = 0x3154524Fu,  // "ORT1"
+  ROUTE_TABLE_MAGIC = 0x3254524Fu,  // "ORT2"
   ROUTE_TABLE_ENTRIES = 64,
-  ROUTE_TABLE_SIZE = 16 + 8 * ROUTE_TABLE_ENTRIES,
+  ROUTE_TABLE_COPY_SIZE = 8 + 8 * ROUTE_TABLE_ENTRIES,
+  ROUTE_TABLE_SIZE = 8 + 2 * ROUTE_TABLE_COPY_SIZE,
   // Entry flags.
   kRouteThroughSession = 1u,  // datagrams to this address go to the session library
 };
