@@ -238,18 +238,42 @@ TEST_F(UnicastRelayTest, PathInfoListsTheGroupsTakersAndFollowsLeaves) {
   EXPECT_EQ(b->received.size(), 1u);
 }
 
-TEST_F(UnicastRelayTest, ReportSpamCostsAFewPathInfosNotOnePerReport) {
+// Report spam, all at once or spread out with relays between (each relay may tell its
+// receivers of the sender's new path at once): the receivers get at most one path info per
+// flush interval, not one per report.
+struct Spam {
+  const char* name;
+  int reports;
+  bool relaying;
+  uint64_t apart_ms;
+};
+
+class ReportSpamTest : public UnicastRelayTest, public ::testing::WithParamInterface<Spam> {};
+
+TEST_P(ReportSpamTest, CostsAFewPathInfosNotOnePerReport) {
+  const Spam& spam = GetParam();
   StartServer();
   Player* a = Taker("203.0.113.10", "g");
   Player* b = Taker("203.0.113.11", "g");
   Run(1000, 100);
   const size_t before = b->path_infos.size();
-  for (int i = 0; i < 200; ++i) Report(a, kPathTakesRelayed);
+  for (int i = 0; i < spam.reports; ++i) {
+    Report(a, kPathTakesRelayed);
+    if (spam.relaying) a->Relay("g", "spam " + std::to_string(i));
+    if (spam.apart_ms != 0) Run(spam.apart_ms, spam.apart_ms);
+  }
   Run(1000, 100);
   EXPECT_GE(b->path_infos.size(), before + 1) << "the change is still told";
-  EXPECT_LE(b->path_infos.size(), before + 2);
-  EXPECT_EQ(server_->counters().path_reports, 202u);
+  EXPECT_LE(b->path_infos.size(),
+            before + spam.reports * spam.apart_ms / GroupServer::kPathInfoIntervalMs + 2);
+  EXPECT_EQ(server_->counters().path_reports, 2u + spam.reports);
+  EXPECT_EQ(b->relayed.size(), spam.relaying ? static_cast<size_t>(spam.reports) : 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paced, ReportSpamTest,
+                         ::testing::Values(Spam{"AllAtOnce", 200, false, 0},
+                                           Spam{"WhileRelaying", 50, true, 20}),
+                         [](const ::testing::TestParamInfo<Spam>& i) { return i.param.name; });
 
 // A game answers whoever it hears at once, so a member's session library must know where
 // another member's answers go (its path info) before the game hears that member: the first
@@ -298,27 +322,15 @@ TEST_P(PathInfoFirstTest, ListsTheSenderBeforeItsFirstDatagram) {
   EXPECT_EQ(info.peers[0].member, Number(b));
 }
 
+std::string FirstFromName(const ::testing::TestParamInfo<FirstFrom>& i) {
+  static const char* const kNames[] = {"Broadcast", "Unicast", "BroadcastAfterMoving"};
+  return kNames[static_cast<int>(i.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Relays, PathInfoFirstTest,
                          ::testing::Values(FirstFrom::kBroadcast, FirstFrom::kUnicast,
-                                           FirstFrom::kBroadcastAfterMoving));
-
-// Reports and relays together cost no more path info than reports alone.
-TEST_F(UnicastRelayTest, ReportSpamWhileRelayingIsStillPaced) {
-  StartServer();
-  Player* a = Taker("203.0.113.10", "g");
-  Player* b = Taker("203.0.113.11", "g");
-  Run(1000, 100);
-  const size_t before = b->path_infos.size();
-  for (int i = 0; i < 50; ++i) {
-    Report(a, kPathTakesRelayed);
-    a->Relay("g", "spam " + std::to_string(i));
-    Run(20, 20);
-  }
-  Run(1000, 100);
-  EXPECT_EQ(b->relayed.size(), 50u);
-  EXPECT_GE(b->path_infos.size(), before + 1);
-  EXPECT_LE(b->path_infos.size(), before + 1000 / 200 + 2);
-}
+                                           FirstFrom::kBroadcastAfterMoving),
+                         FirstFromName);
 
 // A path report says the member runs our session library, which delivers each message
 // once: after a spell of loss, what the server passes on to it goes twice, 10 ms apart.
