@@ -7,6 +7,7 @@
 #include "bytes.h"
 #include "link.h"
 #include "message_types.h"
+#include "path_info.h"
 #include "records.h"
 #include "transport.h"
 #include "wire.h"
@@ -17,7 +18,8 @@ namespace {
 
 const uint16_t kControlTypes[] = {CONNECT, ACKNOWLEDGE, CONFIRM_CONNECT, HEARTBEAT, PEERCLOSE,
                                   CONFIRM_DISCONNECT};
-const uint16_t kDataTypes[] = {kMsgJoin, kMsgRelay, 9, 10, 16, 17, 18, 19, 42};
+const uint16_t kDataTypes[] = {kMsgJoin, kMsgRelay, kMsgRelayUnicast, 10, 16, 17, 18, 19, 42,
+                                kMsgPathReport};
 
 std::vector<uint8_t> Datagram(uint32_t id, uint16_t type, uint16_t seq, uint16_t of,
                               const uint8_t* payload, size_t length) {
@@ -64,8 +66,9 @@ std::vector<uint8_t> JoinBytes(Reader& in, const Context& c) {
   return r;
 }
 
-std::vector<uint8_t> RelayBytes(Reader& in, const Context& c) {
-  const std::string group = PickGroup(in, c);
+// A link datagram from the source around game bytes; *fudge, read last, 0xF8 and above
+// breaks its magic.
+std::vector<uint8_t> LinkBytes(Reader& in, const Context& c, uint8_t* fudge) {
   std::vector<uint8_t> game = in.Bytes(2100);
   std::vector<uint8_t> link(12 + game.size());
   WriteU32(link.data(), LINK_MAGIC);
@@ -73,8 +76,46 @@ std::vector<uint8_t> RelayBytes(Reader& in, const Context& c) {
   WriteU16(link.data() + 6, 0);
   memcpy(link.data() + 8, &c.source_ip, 4);
   if (!game.empty()) memcpy(link.data() + 12, game.data(), game.size());
+  *fudge = in.U8();
+  if (*fudge >= 0xF8) link[*fudge & 3] ^= 0x01;
+  return link;
+}
+
+// A game datagram for one member (type 9): its number, then the link datagram.
+std::vector<uint8_t> UnicastBytes(Reader& in, const Context& c) {
+  std::vector<uint8_t> r(4);
+  WriteU32(r.data(), static_cast<uint32_t>(PickAddress(in, c)));
+  uint8_t fudge;
+  std::vector<uint8_t> link = LinkBytes(in, c, &fudge);
+  r.insert(r.end(), link.begin(), link.end());
+  return r;
+}
+
+// A path report (type 20): mostly one that takes relayed datagrams, with up to one more
+// candidate than the format allows, now and then a length that does not fit the count.
+std::vector<uint8_t> PathReportBytes(Reader& in, const Context& c) {
+  const uint8_t k = in.U8();
+  const uint32_t flags = k < 0xE0 ? (k & 0x10 ? 0u : 1u) : in.U32();
+  const uint8_t count = static_cast<uint8_t>(k % (kMaxPathCandidates + 2));
+  std::vector<uint8_t> r(kPathReportHeaderSize + kPathCandidateSize * count, 0);
+  WriteU32(r.data(), flags);
+  WriteU32(r.data() + 4, in.U32());
+  r[8] = count;
+  for (uint8_t i = 0; i < count; ++i) {
+    uint8_t* at = r.data() + kPathReportHeaderSize + kPathCandidateSize * i;
+    const uint32_t ip = in.U8() < 0x80 ? c.source_ip : in.U32();
+    memcpy(at, &ip, 4);
+    WriteU16(at + 4, in.U16());
+  }
   const uint8_t fudge = in.U8();
-  if (fudge >= 0xF8) link[fudge & 3] ^= 0x01;  // no magic
+  if (fudge >= 0xF0) r.resize(r.size() + (fudge & 7) - 4);  // a size that is wrong
+  return r;
+}
+
+std::vector<uint8_t> RelayBytes(Reader& in, const Context& c) {
+  const std::string group = PickGroup(in, c);
+  uint8_t fudge;
+  std::vector<uint8_t> link = LinkBytes(in, c, &fudge);
   std::vector<uint8_t> r(kRelayHeaderSize, 0);
   WriteGroupField(group, r.data());
   WriteU32(r.data() + 64, in.U8());
@@ -93,6 +134,8 @@ void Message(Reader& in, const Context& c, std::vector<std::vector<uint8_t>>* ou
   std::vector<uint8_t> body;
   if (type == kMsgJoin) body = JoinBytes(in, c);
   else if (type == kMsgRelay) body = RelayBytes(in, c);
+  else if (type == kMsgRelayUnicast) body = UnicastBytes(in, c);
+  else if (type == kMsgPathReport) body = PathReportBytes(in, c);
   else body = in.Bytes(3000);
   const uint32_t id = in.U32();
   const int32_t count = FragmentCount(static_cast<int32_t>(body.size()));

@@ -2,8 +2,9 @@
 // the first length check, so besides raw datagrams the fuzz targets build well-formed ones
 // whose fields come from the input: headers, CONNECTs, acknowledgements of what the target
 // really sent, the other control messages, messages of one or more fragments (in any order,
-// some missing, some repeated, with lying headers now and then), join records and relay
-// records around link datagrams. The libFuzzer mutations then change fields, not framing.
+// some missing, some repeated, with lying headers now and then), join records, relay
+// records and game datagrams for one member around link datagrams, and path reports. The
+// libFuzzer mutations then change fields, not framing.
 #ifndef ORB_FUZZ_COMMON_PEER_INPUT_H
 #define ORB_FUZZ_COMMON_PEER_INPUT_H
 

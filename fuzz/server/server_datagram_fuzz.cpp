@@ -3,9 +3,11 @@
 // The server starts with two members connected, proven and joined to one group, so relays,
 // joins and control messages reach every branch. The members are played by hand on raw
 // sockets (cheap to set up for every input): they acknowledge whatever the server sends
-// them. The first input byte picks the mode:
-//   raw (even): records of [source: 1 byte][length: 2 bytes LE][datagram bytes];
-//   structured (odd): records of [source: 1 byte][what to build: peer_input.h].
+// them. The first input byte picks the mode, bit 0:
+//   raw (0): records of [source: 1 byte][length: 2 bytes LE][datagram bytes];
+//   structured (1): records of [source: 1 byte][what to build: peer_input.h];
+// and with bit 1 both members report that they take relayed datagrams as they join, as our
+// session library does, so relayed unicast and path info are in play from the start.
 // The source byte's low three bits pick who sends: member 0 or 1 from its own socket, a
 // stranger, member 0's address with another port, or a forged address (an address from the
 // input in 198.51.100.0/24, with the port from the input); bit 6 runs a pump pass after the
@@ -23,6 +25,7 @@
 #include "bytes.h"
 #include "group_server.h"
 #include "message_types.h"
+#include "path_info.h"
 #include "peer_input.h"
 #include "records.h"
 #include "sim_network.h"
@@ -127,6 +130,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int i = 0; i < 3; ++i) pass();
   Check(gs.registry().FindGroup("fuzz") != nullptr);
+  fuzz::Reader in(data, size);
+  const uint8_t mode = in.U8();
+  if (mode & 2) {
+    for (RawMember* m : members) {
+      PathReport report = {};
+      report.flags = kPathTakesRelayed;
+      report.key = m->where.port;
+      report.count = 1;
+      report.candidates[0] = PathAddress{m->where.ip, m->where.port};
+      uint8_t bytes[kPathReportHeaderSize + kPathCandidateSize];
+      Check(BuildPathReport(report, bytes, sizeof bytes) == sizeof bytes);
+      m->Send(sim::Datagram(++m->next_id, kMsgPathReport, 1, 1,
+                            std::vector<uint8_t>(bytes, bytes + sizeof bytes)), to);
+    }
+    pass();
+  }
 
   sim::Host* stranger_io = net.AddHost("198.51.100.9");
   sim::Host* alias_io = net.AddHost("203.0.113.10");
@@ -135,8 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(stranger_io->Open(9000, &stranger, &port) == RESULT_NO_ERROR);
   Check(alias_io->Open(static_cast<uint16_t>(a.where.port + 1), &alias, &port) == RESULT_NO_ERROR);
 
-  fuzz::Reader in(data, size);
-  const bool structured = in.U8() & 1;
+  const bool structured = mode & 1;
   net.SetTap(structured);
   fuzz::Context context;
   context.groups = {"fuzz", "other"};
