@@ -30,6 +30,9 @@ void RouteTablePublish(void* block, const RouteEntry* entries, size_t count,
   if (count > ROUTE_TABLE_ENTRIES) count = ROUTE_TABLE_ENTRIES;
   const uint32_t next = Load(block, kVersion) + 1;
   const size_t copy = CopyAt(next);  // the copy no reader of the present version uses
+  // The last publish's version store before any store into this copy: a reader of the
+  // version before it may still be reading here, and must see the version move.
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
   for (size_t i = 0; i < count; ++i) {
     Store(block, copy + kEntries + 2 * i, entries[i].address);
     Store(block, copy + kEntries + 2 * i + 1, entries[i].flags);
