@@ -69,8 +69,31 @@ struct Connection {
 typedef std::shared_ptr<Connection> ConnectionRef;
 
 struct Outgoing;
-typedef std::list<std::unique_ptr<Outgoing>> UnackedList;
+// Fragments sent and not yet acknowledged, owned here and keyed by (id << 16 | seq).
+typedef std::map<uint64_t, std::unique_ptr<Outgoing>> UnackedMap;
 typedef std::multimap<uint64_t, Outgoing*> ResendIndex;
+
+// A fragment's datagram. Acknowledgements, control messages and small game datagrams,
+// most of what a server sends, fit inline, so queuing one costs a single allocation.
+class WireBytes {
+ public:
+  WireBytes() = default;
+  WireBytes(const WireBytes&) = delete;
+  WireBytes& operator=(const WireBytes&) = delete;
+  // Makes room for n bytes; the old contents are not kept.
+  void Resize(size_t n) {
+    heap_.reset(n > sizeof inline_ ? new uint8_t[n] : nullptr);
+    size_ = n;
+  }
+  uint8_t* data() { return heap_ ? heap_.get() : inline_; }
+  const uint8_t* data() const { return heap_ ? heap_.get() : inline_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t inline_[kPeerHeaderBytes + 116];
+  std::unique_ptr<uint8_t[]> heap_;
+  size_t size_ = 0;
+};
 
 // One outgoing fragment, held as its wire image.
 struct Outgoing {
@@ -93,12 +116,12 @@ struct Outgoing {
   ConnectionRef connection;
   int32_t address = 0;
   PeerHeader header = {};
-  std::vector<uint8_t> wire;  // 12-byte header and payload
+  WireBytes wire;  // 12-byte header and payload
   uint64_t created = 0;
   uint64_t last_sent = 0;  // when queued, then at each transmission
   int32_t tries = 0;
   uint64_t position = 0;  // order of first transmission
-  UnackedList::iterator list_it;
+  UnackedMap::iterator unacked_it;  // in unacked_ once transmitted
   ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
   ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
   ResendIndex::iterator copy_it;     // in copy_due_ while copy_pending
@@ -175,8 +198,8 @@ class Transport::Core {
   void SendCopies();
   // Takes the round-trip sample an acknowledged fragment gives, if any (resend.cpp).
   void NoteAcknowledged(Outgoing* fragment);
-  // Takes a fragment out of the unacknowledged list and its indexes (resend.cpp).
-  std::unique_ptr<Outgoing> Retire(UnackedList::iterator at);
+  // Takes a fragment out of the unacknowledged fragments and their indexes (resend.cpp).
+  std::unique_ptr<Outgoing> Retire(UnackedMap::iterator at);
   // Monotonic ms of the earliest thing a pass has to do without any datagram arriving.
   uint64_t NextDue();
 
@@ -184,10 +207,9 @@ class Transport::Core {
   void Process(Endpoint* endpoint, const uint8_t* datagram, int size, const SocketAddress& from);
   void OnAcknowledge(Endpoint* endpoint, const uint8_t* payload, const SocketAddress& from);
   // The unacknowledged fragment that an ACKNOWLEDGE (id, seq) from `from` retires, or
-  // unacked_by_id_seq_.end(); *elsewhere set when one matched but was sent elsewhere.
-  std::map<uint64_t, UnackedList::iterator>::iterator AckTarget(uint32_t id, uint16_t seq,
-                                                                const SocketAddress& from,
-                                                                bool* elsewhere);
+  // unacked_.end(); *elsewhere set when one matched but was sent elsewhere.
+  UnackedMap::iterator AckTarget(uint32_t id, uint16_t seq, const SocketAddress& from,
+                                 bool* elsewhere);
   void OnDataFragment(const PeerHeader& h, const uint8_t* payload, const SocketAddress& from);
   void OnConnect(Endpoint* endpoint, const PeerHeader& h, const uint8_t* payload, int size,
                  const SocketAddress& from);
@@ -241,8 +263,7 @@ class Transport::Core {
 
   uint32_t message_id_ = 0;
   std::deque<std::unique_ptr<Outgoing>> send_queue_;
-  UnackedList unacked_;
-  std::map<uint64_t, UnackedList::iterator> unacked_by_id_seq_;  // (id << 16 | seq)
+  UnackedMap unacked_;
   ResendIndex resend_due_;                                       // by when it goes again
   ResendIndex timeout_due_;  // by the time from which its time-out counts (resend.cpp)
   ResendIndex copy_due_;     // fragments whose early copy is still to go, by when

@@ -20,10 +20,7 @@ int32_t Transport::Core::Send(int32_t address, const void* data, int32_t length,
   }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   const uint64_t now = options_.clock();
-  // Built aside and queued together, so a failed allocation queues no part of the message.
-  std::vector<std::unique_ptr<Outgoing>> fragments;
-  fragments.reserve(static_cast<size_t>(count));
-  for (int32_t i = 1; i <= count; ++i) {
+  auto make = [&](int32_t i) {
     const int32_t offset = (i - 1) * MAX_FRAGMENT_PAYLOAD;
     const int32_t end = i * MAX_FRAGMENT_PAYLOAD < length ? i * MAX_FRAGMENT_PAYLOAD : length;
     std::unique_ptr<Outgoing> f(new Outgoing());
@@ -34,13 +31,21 @@ int32_t Transport::Core::Send(int32_t address, const void* data, int32_t length,
     f->header.seq = static_cast<uint16_t>(i);
     f->header.of = static_cast<uint16_t>(count);
     f->header.length = static_cast<uint16_t>(end - offset);
-    f->wire.resize(kPeerHeaderBytes + f->header.length);
+    f->wire.Resize(kPeerHeaderBytes + f->header.length);
     WritePeerHeader(f->wire.data(), f->header);
     if (f->header.length) memcpy(f->wire.data() + kPeerHeaderBytes, bytes + offset, f->header.length);
     f->created = f->last_sent = now;
     f->CountPending();
-    fragments.push_back(std::move(f));
+    return f;
+  };
+  if (count == 1) {  // most messages: nothing to build aside
+    send_queue_.push_back(make(1));
+    return 0;
   }
+  // Built aside and queued together, so a failed allocation queues no part of the message.
+  std::vector<std::unique_ptr<Outgoing>> fragments;
+  fragments.reserve(static_cast<size_t>(count));
+  for (int32_t i = 1; i <= count; ++i) fragments.push_back(make(i));
   for (auto& f : fragments) send_queue_.push_back(std::move(f));
   return 0;
 }

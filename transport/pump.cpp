@@ -62,8 +62,12 @@ void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, 
   Outgoing* raw = f.get();
   raw->position = next_position_++;
   raw->last_sent = now;
-  raw->list_it = unacked_.insert(unacked_.end(), std::move(f));
-  unacked_by_id_seq_[IdSeqKey(raw->header.id, raw->header.seq)] = raw->list_it;
+  const uint64_t key = IdSeqKey(raw->header.id, raw->header.seq);
+  auto at = unacked_.find(key);
+  // Only when the 32-bit message id has come round while a fragment of 4 billion messages
+  // ago is still outstanding: that one is long stale and gives way.
+  if (at != unacked_.end()) Retire(at);
+  raw->unacked_it = unacked_.emplace(key, std::move(f)).first;
   ScheduleFirstResend(raw);
 }
 

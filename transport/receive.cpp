@@ -107,19 +107,19 @@ void Transport::Core::Process(Endpoint* endpoint, const uint8_t* datagram, int s
 // from, so a stranger cannot cancel resends meant for somebody else. Matching: the fragment
 // with the acknowledged id and seq (our peers write the seq into the reserved bytes 6-7);
 // otherwise the first outstanding fragment with that id, as a peer that leaves those bytes
-// empty or holding anything else expects. The fragments of one message enter the list
-// together in seq order, so that is its lowest outstanding seq. Once a peer has shown that
+// empty or holding anything else expects. The unacknowledged fragments are ordered by
+// (id, seq), so that is its lowest outstanding seq. Once a peer has shown that
 // it writes the seq (exact matches on two different seqs), a seq of the message that
 // matches nothing is a repeated acknowledgement and retires nothing: falling back would
 // retire a sibling that may have been lost. One exact match is no proof: a peer that
 // writes the same leftover value into every acknowledgement matches a fragment now and
 // then, and must still have the others retired by the first-of-the-id rule.
-std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
-    uint32_t id, uint16_t seq, const SocketAddress& from, bool* elsewhere) {
-  const auto none = unacked_by_id_seq_.end();
-  auto exact = seq != 0 ? unacked_by_id_seq_.find(IdSeqKey(id, seq)) : none;
+UnackedMap::iterator Transport::Core::AckTarget(uint32_t id, uint16_t seq,
+                                               const SocketAddress& from, bool* elsewhere) {
+  const auto none = unacked_.end();
+  auto exact = seq != 0 ? unacked_.find(IdSeqKey(id, seq)) : none;
   if (exact != none) {
-    Connection* c = (*exact->second)->connection.get();
+    Connection* c = exact->second->connection.get();
     if (c->remote_socket == from) {
       if (c->exact_seq_seen == 0)
         c->exact_seq_seen = seq;
@@ -129,9 +129,9 @@ std::map<uint64_t, UnackedList::iterator>::iterator Transport::Core::AckTarget(
     }
     *elsewhere = true;
   }
-  auto first = unacked_by_id_seq_.lower_bound(IdSeqKey(id, 0));
+  auto first = unacked_.lower_bound(IdSeqKey(id, 0));
   if (first == none || (first->first >> 16) != id) return none;
-  const Outgoing* f = first->second->get();
+  const Outgoing* f = first->second.get();
   if (!(f->connection->remote_socket == from)) {
     *elsewhere = true;
     return none;
@@ -147,7 +147,7 @@ void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
   const uint16_t seq = ReadU16(payload + 6);
   bool elsewhere = false;
   auto it = AckTarget(id, seq, from, &elsewhere);
-  if (it == unacked_by_id_seq_.end()) {
+  if (it == unacked_.end()) {
     // Perhaps the acknowledgement of a stateless answer (whose id may equal one of ours).
     if (options_.challenge && type == CONFIRM_CONNECT && AcceptChallenge(endpoint, id, from))
       return;
@@ -157,11 +157,10 @@ void Transport::Core::OnAcknowledge(Endpoint* endpoint, const uint8_t* payload,
       ++counters_.acks_unmatched;
     return;
   }
-  UnackedList::iterator at = it->second;
-  Outgoing* f = at->get();
+  Outgoing* f = it->second.get();
   const ConnectionRef connection = f->connection;
   NoteAcknowledged(f);  // AckTarget matches only a fragment sent to where this came from
-  Retire(at);
+  Retire(it);
   if (connection->proven) return;
   connection->proven = true;
   if (connection->in_table && options_.observer) options_.observer->OnProven(connection->address);

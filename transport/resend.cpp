@@ -87,13 +87,12 @@ void Transport::Core::NoteAcknowledged(Outgoing* f) {
   }
 }
 
-std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedList::iterator at) {
-  Outgoing* f = at->get();
+std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedMap::iterator at) {
+  Outgoing* f = at->second.get();
   resend_due_.erase(f->resend_it);
   timeout_due_.erase(f->timeout_it);
   if (f->copy_pending) copy_due_.erase(f->copy_it);
-  unacked_by_id_seq_.erase(IdSeqKey(f->header.id, f->header.seq));
-  std::unique_ptr<Outgoing> out = std::move(*at);
+  std::unique_ptr<Outgoing> out = std::move(at->second);
   unacked_.erase(at);
   return out;
 }
@@ -115,7 +114,7 @@ void Transport::Core::ResendAndTimeOut() {
       f->timeout_it = timeout_due_.emplace(counts_from, f);
       continue;
     }
-    std::unique_ptr<Outgoing> gone = Retire(f->list_it);
+    std::unique_ptr<Outgoing> gone = Retire(f->unacked_it);
     ++counters_.timeouts;
     Trace("Message %u timed out on address %d. %d bytes, %d of %d, %s:%u\n", gone->header.id,
           gone->address, gone->header.length, gone->header.seq, gone->header.of,
