@@ -61,9 +61,10 @@ struct RawMember {
       if (n < kPeerHeaderBytes) continue;
       const PeerHeader h = ReadPeerHeader(d);
       if (h.type == ACKNOWLEDGE) continue;
-      uint8_t ack[8];
-      WriteAckPayload(ack, h.id, h.type, h.seq);
-      Send(sim::Datagram(++next_id, ACKNOWLEDGE, 1, 1, std::vector<uint8_t>(ack, ack + 8)), to);
+      uint8_t ack[kPeerHeaderBytes + 8];
+      WritePeerHeader(ack, PeerHeader{++next_id, ACKNOWLEDGE, 1, 1, 8});
+      WriteAckPayload(ack + kPeerHeaderBytes, h.id, h.type, h.seq);
+      host->SendTo(handle, ack, sizeof ack, to);
     }
   }
   sim::Host* host;

@@ -7,6 +7,14 @@
 
 namespace orb {
 namespace sim {
+namespace {
+
+// Heap order for an inbox: the earliest (deliver_at, order) comes out first.
+bool Later(const Network::Queued& a, const Network::Queued& b) {
+  return a.deliver_at != b.deliver_at ? a.deliver_at > b.deliver_at : a.order > b.order;
+}
+
+}  // namespace
 
 uint64_t Random::Next() {
   uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -169,7 +177,7 @@ void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const
   ++sent_;
   bytes_to_[Key(to.ip, to.port)] += size;
   ++datagrams_to_[Key(to.ip, to.port)];
-  if (tap_on_) tapped_.push_back(WireDatagram{now_, from, to, std::vector<uint8_t>(data, data + size)});
+  if (tap_on_) tapped_.push_back(WireDatagram{now_, from, to, Copy(data, size)});
   SocketAddress source = from, dest = to;
   if (!Route(&source, &dest)) {
     ++dropped_at_nat_;
@@ -191,9 +199,38 @@ void Network::Schedule(const SocketAddress& from, const SocketAddress& to, const
       ++undeliverable_;
       continue;
     }
-    Queued q{at, order_++, source, std::vector<uint8_t>(data, data + size)};
-    sockets_[target->second].inbox.emplace(std::make_pair(q.deliver_at, q.order), std::move(q));
+    std::vector<Queued>& inbox = sockets_[target->second].inbox;
+    inbox.push_back(Queued{at, order_++, source, Copy(data, size)});
+    std::push_heap(inbox.begin(), inbox.end(), Later);
   }
+}
+
+bool Network::TakeDue(Socket* s, Queued* out) {
+  if (s->inbox.empty() || s->inbox.front().deliver_at > now_) return false;
+  std::pop_heap(s->inbox.begin(), s->inbox.end(), Later);
+  *out = std::move(s->inbox.back());
+  s->inbox.pop_back();
+  return true;
+}
+
+std::vector<uint8_t> Network::Copy(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> bytes;
+  if (!spare_.empty()) {
+    bytes.swap(spare_.back());
+    spare_.pop_back();
+  }
+  bytes.assign(data, data + size);
+  return bytes;
+}
+
+void Network::Recycle(std::vector<uint8_t>* bytes) {
+  // Enough for every datagram a busy test has in flight; larger buffers are let go.
+  if (spare_.size() < 256 && bytes->capacity() <= 4096) spare_.push_back(std::move(*bytes));
+}
+
+void Network::ClearTap() {
+  for (WireDatagram& d : tapped_) Recycle(&d.bytes);
+  tapped_.clear();
 }
 
 int32_t Host::Open(uint16_t port, intptr_t* handle, uint16_t* bound_port) {
@@ -209,17 +246,19 @@ int Host::Receive(intptr_t handle, uint8_t* buffer, int capacity, SocketAddress*
     *error = error_code_;
     return kError;
   }
-  if (s->inbox.empty() || s->inbox.begin()->first.first > network_->Now()) return kNothing;
-  Network::Queued q = std::move(s->inbox.begin()->second);
-  s->inbox.erase(s->inbox.begin());
+  Network::Queued q;
+  if (!network_->TakeDue(s, &q)) return kNothing;
+  const int size = static_cast<int>(q.bytes.size());
+  const bool fits = q.bytes.size() <= static_cast<size_t>(capacity);
+  if (fits && !silent_ && size > 0) memcpy(buffer, q.bytes.data(), q.bytes.size());
+  network_->Recycle(&q.bytes);
   if (silent_) return kNothing;
-  if (q.bytes.size() > static_cast<size_t>(capacity)) {
+  if (!fits) {
     *error = 10040;  // WSAEMSGSIZE: the datagram is consumed
     return kError;
   }
-  if (!q.bytes.empty()) memcpy(buffer, q.bytes.data(), q.bytes.size());
   *from = q.from;
-  return static_cast<int>(q.bytes.size());
+  return size;
 }
 
 void Host::SendToWithTtl(intptr_t handle, const uint8_t* data, int length,
