@@ -32,7 +32,13 @@ fi
 # Package lists are stale or absent on a fresh machine.
 if [ $need_update -eq 1 ] || [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep -v -e lock -e partial)" ] \
    || ! apt-get install -s -qq "${missing[@]}" >/dev/null 2>&1; then
-  apt-get update -qq
+  # A mirror in the middle of a sync fails an index or two for a minute: try again, then go
+  # on with the lists that did arrive (the install below says so if they are not enough).
+  for try in 1 2 3 4 5 6; do
+    apt-get update -qq && break
+    [ $try -lt 6 ] || { echo "setup: apt-get update failed; installing from the lists it has" >&2; break; }
+    sleep 30
+  done
 fi
 echo "setup: installing ${missing[*]}"
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
