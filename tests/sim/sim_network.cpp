@@ -213,19 +213,40 @@ bool Network::TakeDue(Socket* s, Queued* out) {
   return true;
 }
 
+// Buffers come in three sizes (acknowledgements and control messages, game datagrams, full
+// fragments), so a spare one always fits what its size class holds.
+namespace {
+const size_t kBufferClasses[] = {128, 512, 2048};
+
+int BufferClass(size_t size) {
+  for (int c = 0; c < 3; ++c)
+    if (size <= kBufferClasses[c]) return c;
+  return -1;
+}
+
+}  // namespace
+
 std::vector<uint8_t> Network::Copy(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes;
-  if (!spare_.empty()) {
-    bytes.swap(spare_.back());
-    spare_.pop_back();
+  const int c = BufferClass(size);
+  if (c >= 0 && !spare_[c].empty()) {
+    bytes.swap(spare_[c].back());
+    spare_[c].pop_back();
+  } else if (c >= 0) {
+    bytes.reserve(kBufferClasses[c]);
   }
   bytes.assign(data, data + size);
   return bytes;
 }
 
 void Network::Recycle(std::vector<uint8_t>* bytes) {
-  // Enough for every datagram a busy test has in flight; larger buffers are let go.
-  if (spare_.size() < 256 && bytes->capacity() <= 4096) spare_.push_back(std::move(*bytes));
+  // Enough for every datagram a busy test has in flight; others are let go.
+  for (int c = 0; c < 3; ++c) {
+    if (bytes->capacity() == kBufferClasses[c] && spare_[c].size() < 256) {
+      spare_[c].push_back(std::move(*bytes));
+      return;
+    }
+  }
 }
 
 void Network::ClearTap() {

@@ -172,7 +172,7 @@ class Network {
   std::map<std::string, uint32_t> names_;
   bool tap_on_ = false;
   std::vector<WireDatagram> tapped_;
-  std::vector<std::vector<uint8_t>> spare_;  // buffers given back, for Copy
+  std::vector<std::vector<uint8_t>> spare_[3];  // buffers given back, by size class (Copy)
   uint64_t sent_ = 0, lost_ = 0, duplicated_ = 0, undeliverable_ = 0;
   std::map<uint32_t, Nat> nats_;         // by public address
   std::map<uint32_t, uint32_t> behind_;  // private address -> public address
