@@ -14,6 +14,16 @@ bool Later(const Network::Queued& a, const Network::Queued& b) {
   return a.deliver_at != b.deliver_at ? a.deliver_at > b.deliver_at : a.order > b.order;
 }
 
+// Datagram buffers come in three sizes (acknowledgements and control messages, game
+// datagrams, full fragments), so a spare one always fits what its size class holds.
+const size_t kBufferClasses[] = {128, 512, 2048};
+
+int BufferClass(size_t size) {
+  for (int c = 0; c < 3; ++c)
+    if (size <= kBufferClasses[c]) return c;
+  return -1;
+}
+
 }  // namespace
 
 uint64_t Random::Next() {
@@ -212,19 +222,6 @@ bool Network::TakeDue(Socket* s, Queued* out) {
   s->inbox.pop_back();
   return true;
 }
-
-// Buffers come in three sizes (acknowledgements and control messages, game datagrams, full
-// fragments), so a spare one always fits what its size class holds.
-namespace {
-const size_t kBufferClasses[] = {128, 512, 2048};
-
-int BufferClass(size_t size) {
-  for (int c = 0; c < 3; ++c)
-    if (size <= kBufferClasses[c]) return c;
-  return -1;
-}
-
-}  // namespace
 
 std::vector<uint8_t> Network::Copy(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes;
