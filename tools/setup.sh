@@ -40,5 +40,12 @@ if [ $need_update -eq 1 ] || [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep
     sleep 30
   done
 fi
+install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
 echo "setup: installing ${missing[*]}"
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install && exit 0
+# Without the index of the release's updates for one architecture, the i386 libraries Wine
+# needs cannot match the versions of their amd64 twins; the release's own versions can.
+codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+[ -n "$codename" ] || exit 1
+echo "setup: installing again with $codename's own package versions" >&2
+install -t "$codename"
