@@ -32,6 +32,7 @@
 # Each player host runs Windows programs under Wine with a prefix of its own, whose
 # wineserver starts inside that host's namespace.
 
+LAB_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LAB_SERVER_ADDR=203.0.113.1
 LAB_A_ADDR=203.0.113.11
 LAB_B_ADDR=203.0.113.12
@@ -254,6 +255,7 @@ lab_lossy_links() {
 # lab_wine_setup WINE_ROOT: where the prefixes live (build/win32/wine; the Wine tests keep
 # their template there too). Takes the lab lock: the player prefixes are shared by the
 # demo, the tests and the benchmark of one build tree, which therefore run one at a time.
+# Returns 77 where this machine cannot run 32-bit programs (Wine cannot run at all).
 lab_wine_setup() {
   LAB_WINE_ROOT=$1
   mkdir -p "$LAB_WINE_ROOT"
@@ -265,17 +267,7 @@ lab_wine_setup() {
   fi
   export WINEDEBUG=-all WINEARCH=win32
   local template="$LAB_WINE_ROOT/template"
-  (
-    flock 9
-    if [ ! -f "$template/.orb-ready" ]; then
-      echo "netlab: creating a Wine prefix (once per build tree, about half a minute)"
-      rm -rf "$template"
-      WINEPREFIX="$template" WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-      WINEPREFIX="$template" wineserver -w || true
-      [ -f "$template/system.reg" ] || { echo "netlab: could not create a Wine prefix" >&2; exit 1; }
-      touch "$template/.orb-ready"
-    fi
-  ) 9>"$LAB_WINE_ROOT/.template.lock" || return 1
+  bash "$LAB_TOP/tools/wine-template.sh" "$LAB_WINE_ROOT" || return
   local host
   for host in a b; do
     if [ ! -f "$(lab_prefix "$host")/.orb-ready" ]; then

@@ -76,7 +76,7 @@ trap cleanup EXIT
 trap on_interrupt INT TERM HUP
 trap 'exit 141' PIPE
 
-lab_wine_setup "$win/wine"
+lab_wine_setup "$win/wine" || { echo "demo: the players need Wine, which cannot run here (above)" >&2; exit 1; }
 lab_up "orbdemo$$" "$lab"
 echo "demo: hosts ready: server $LAB_SERVER_ADDR ($LAB_SERVER_NAME), alice $LAB_A_ADDR, bob $LAB_B_ADDR"
 [ "$lab" = home ] && echo "demo: each behind a home router that forwards nothing: alice's is $LAB_A_PUBLIC, bob's $LAB_B_PUBLIC"

@@ -37,16 +37,7 @@ base_overrides="mscoree,mshtml="
 export WINEDLLOVERRIDES="$base_overrides${overrides:+;$overrides}"
 
 template="$root/template"
-(
-  flock 9
-  if [ ! -f "$template/.orb-ready" ]; then
-    rm -rf "$template"
-    WINEPREFIX="$template" WINEDLLOVERRIDES="$base_overrides" wineboot -i >/dev/null 2>&1 || true
-    WINEPREFIX="$template" wineserver -w || true
-    [ -f "$template/system.reg" ] || { echo "wine-run: could not create a Wine prefix" >&2; exit 1; }
-    touch "$template/.orb-ready"
-  fi
-) 9>"$root/.template.lock"
+bash "$(dirname "$0")/wine-template.sh" "$root"  # exits 77 (skipped) where Wine cannot run
 
 if [ -n "$netns" ]; then
   prefix="$root/prefix-$netns"

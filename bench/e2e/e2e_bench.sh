@@ -59,7 +59,7 @@ rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
 trap 'exit 130' INT TERM HUP PIPE
-lab_wine_setup "$win/wine" || exit 1
+lab_wine_setup "$win/wine" || exit
 lab_up "orbbench$$"
 # server LOG: a group server in the background; its pid in server_pid. stop_server ends it,
 # and it writes its totals as its last statistics line.

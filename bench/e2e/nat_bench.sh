@@ -39,7 +39,7 @@ rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
 trap 'exit 130' INT TERM HUP PIPE
-lab_wine_setup "$win/wine" || exit 1
+lab_wine_setup "$win/wine" || exit
 
 # percentiles FILE: "count p50 p99 mean" of the numbers in FILE (microseconds), in ms.
 percentiles() {

@@ -9,7 +9,8 @@
 #
 #   e2e.sh WIN32_BUILD_DIR      (reads WIN32_BUILD_DIR/orblan-lab.env, written by CMake)
 #
-# Exit 0 all passed, 1 a check failed, 77 skipped (not root, or no orbserver to be had).
+# Exit 0 all passed, 1 a check failed, 77 skipped (not root, no orbserver to be had, or a
+# machine that cannot run 32-bit programs, so no Wine).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 win=$(cd "${1:?usage: e2e.sh WIN32_BUILD_DIR}" && pwd)
@@ -46,7 +47,7 @@ rm -rf "$run"
 mkdir -p "$run"
 trap 'lab_down' EXIT
 trap 'exit 130' INT TERM HUP PIPE
-lab_wine_setup "$win/wine" || exit 1
+lab_wine_setup "$win/wine" || exit  # 77, skipped, where Wine cannot run
 lab_up "orbe2e$$"
 server_addr="$LAB_SERVER_NAME:3669"
 nq_from_a_udp="$LAB_A_ADDR:26900"   nq_from_a_ipx="00000000:0000CB00710B:4E51"
