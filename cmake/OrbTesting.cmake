@@ -11,10 +11,15 @@
 #     Registers wine.NAME: runs tgt under Wine through tools/wine-run.sh. With WORKDIR the
 #     program runs in a fresh directory build/wine/work/NAME holding a copy of itself and the
 #     COPY files; with NETNS inside a network namespace of its own. Reported as skipped
-#     where the machine cannot run 32-bit programs.
+#     where the machine cannot run the build's Wine (tools/wine-env.sh).
 
 set(ORB_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
 set(ORB_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(ORB_WINE_ARCH win64)
+else()
+  set(ORB_WINE_ARCH win32)
+endif()
 
 if(ORB_WIN32)
   if(NOT TARGET gtest)
@@ -47,7 +52,7 @@ endfunction()
 
 function(orb_wine_test name)
   cmake_parse_arguments(T "WORKDIR" "TARGET;NETNS;ADDR;OVERRIDES;TIMEOUT" "COPY;ENV;ARGS" ${ARGN})
-  set(cmd ${ORB_WINE_RUN} --root ${ORB_WINE_ROOT})
+  set(cmd ${ORB_WINE_RUN} --root ${ORB_WINE_ROOT} --arch ${ORB_WINE_ARCH})
   if(T_NETNS)
     list(APPEND cmd --netns ${T_NETNS})
     if(T_ADDR)

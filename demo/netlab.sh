@@ -255,7 +255,7 @@ lab_lossy_links() {
 # lab_wine_setup WINE_ROOT: where the prefixes live (build/win32/wine; the Wine tests keep
 # their template there too). Takes the lab lock: the player prefixes are shared by the
 # demo, the tests and the benchmark of one build tree, which therefore run one at a time.
-# Returns 77 where this machine cannot run 32-bit programs (Wine cannot run at all).
+# Returns 77 where this machine cannot run the build's Wine (wine-env.sh).
 lab_wine_setup() {
   LAB_WINE_ROOT=$1
   mkdir -p "$LAB_WINE_ROOT"
@@ -265,7 +265,8 @@ lab_wine_setup() {
     echo "netlab: another demo or test of this build tree holds the Wine prefixes" >&2
     return 1
   fi
-  export WINEDEBUG=-all WINEARCH=win32
+  # shellcheck source=../tools/wine-env.sh
+  source "$LAB_TOP/tools/wine-env.sh"  # ORB_WINE_ARCH comes from the build's orblan-lab.env
   local template="$LAB_WINE_ROOT/template"
   bash "$LAB_TOP/tools/wine-template.sh" "$LAB_WINE_ROOT" || return
   local host
@@ -291,7 +292,7 @@ lab_wine() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do envs+=("$1"); shift; done
   shift
   ip netns exec "$(lab_ns "$host")" env -u DISPLAY WINEPREFIX="$(lab_prefix "$host")" \
-    WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b" "${envs[@]+"${envs[@]}"}" wine "$@" {LAB_LOCK_FD}>&-
+    WINEDLLOVERRIDES="mscoree,mshtml=;wsock32=n,b" "${envs[@]+"${envs[@]}"}" "$ORB_WINE" "$@" {LAB_LOCK_FD}>&-
 }
 
 # lab_track PID: a background process (started with &) that lab_down must end.

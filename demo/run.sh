@@ -29,19 +29,25 @@ case "$duration" in ''|*[!0-9]*) echo "demo: --duration takes whole seconds" >&2
 
 lab_need_root demo
 native=$top/build/native
-win=$top/build/win32
-env_file=$win/orblan-lab.env
 
 # Install what is missing (quick when nothing is), then build what is missing (both builds
 # are incremental; --rebuild runs them anyway).
 bash "$top/tools/setup.sh"
+# Players run 32-bit Windows programs; a machine that cannot run them plays the 64-bit build.
+win_config=win32
+if why=$(ORB_WINE_ARCH=win32; source "$top/tools/wine-env.sh"; wine_cannot_run); then
+  echo "demo: $why; the players run the 64-bit Windows build instead"
+  win_config=win64
+fi
+win=$top/build/$win_config
+env_file=$win/orblan-lab.env
 if [ $rebuild -eq 1 ] || [ ! -x "$native/server/orbserver" ]; then
   echo "demo: building the native configuration (orbserver)"
   "$top/tools/build.sh" native
 fi
 if [ $rebuild -eq 1 ] || [ ! -f "$env_file" ]; then
   echo "demo: building the Windows configuration (orblaunch, orblan, orbws, netquest)"
-  "$top/tools/build.sh" win32
+  "$top/tools/build.sh" "$win_config"
 fi
 [ -f "$env_file" ] || { echo "demo: $env_file is missing: the Windows build lacks orblan, orbws or SCRIBE.DLL" >&2; exit 1; }
 # shellcheck disable=SC1090

@@ -3,10 +3,12 @@
 #   build/native  g++, portable code, tests, benchmarks, corpus replayers, orbserver
 #   build/asan    clang++ with AddressSanitizer + UndefinedBehaviorSanitizer, and libFuzzer targets
 #   build/win32   mingw-w64 i686: every DLL and .exe, and the Windows tests run under Wine
+#   build/win64   the same for 64-bit Windows, under 64-bit Wine: where a machine cannot run
+#                 32-bit programs, the Windows code is still tested
 #   build/tsan    clang++ with ThreadSanitizer, for the tests of threaded code
 #   build/fuzz    clang++ with UndefinedBehaviorSanitizer alone, optimised: libFuzzer targets
 #                 for long runs by hand (README, "Fuzz by hand")
-# Usage: tools/build.sh [native|asan|win32|tsan|fuzz ...]   (default: native asan win32)
+# Usage: tools/build.sh [native|asan|win32|win64|tsan|fuzz ...]   (default: native asan win32)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${ORB_JOBS:-$(nproc)}
@@ -38,6 +40,7 @@ for c in "${configs[@]}"; do
     tsan)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
                 -DORB_TSAN=ON -DORB_BENCH=OFF ;;
     win32)  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" ;;
+    win64)  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-x86_64.cmake" ;;
     fuzz)   configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
                 -DORB_UBSAN=ON -DORB_FUZZ=ON -DORB_BENCH=OFF ;;
     *) echo "build: unknown configuration $c" >&2; exit 2 ;;

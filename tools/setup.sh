@@ -6,7 +6,8 @@ set -euo pipefail
 native_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
              clang libclang-rt-14-dev valgrind iproute2 nftables binutils)
 win_pkgs=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
-          binutils-mingw-w64-i686 wine wine32:i386)
+          binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+          mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64 wine wine32:i386)
 
 # One dpkg-query for all of them: it lists those installed; the rest are missing.
 all=("${native_pkgs[@]}" "${win_pkgs[@]}")

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test: native, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows
-# programs under Wine. Exits non-zero when a build or a test fails, and names it at the end;
-# names too the tests that could not run on this machine (Wine, where it cannot run 32-bit
-# programs).
-# ORB_CONFIGS picks configurations (default "native asan tsan win32"), ORB_TEST_JOBS the
+# programs, 32-bit and 64-bit, under Wine. Exits non-zero when a build or a test fails, and
+# names it at the end; names too the tests that could not run on this machine (32-bit Wine,
+# where the kernel runs no 32-bit programs).
+# ORB_CONFIGS picks configurations (default "native asan tsan win32 win64"), ORB_TEST_JOBS the
 # number of tests run at once (default 2).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +21,7 @@ why_skipped() {
     END { for (r in tests) printf "   %s:%s\n      %s\n", config, tests[r], r }' "$3"
 }
 
-read -r -a configs <<< "${ORB_CONFIGS:-native asan tsan win32}"
+read -r -a configs <<< "${ORB_CONFIGS:-native asan tsan win32 win64}"
 failed=() skipped=()
 for c in "${configs[@]}"; do
   start=$SECONDS

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs a Windows program under 32-bit Wine for the tests, in a prefix inside the build tree.
+# Runs a Windows program under Wine for the tests, in a prefix inside the build tree.
 #
-#   wine-run.sh --root DIR [--netns NAME --addr CIDR] [--workdir DIR] [--copy SRC=NAME]...
+#   wine-run.sh --root DIR [--arch win32|win64] [--netns NAME --addr CIDR] [--workdir DIR] [--copy SRC=NAME]...
 #               [--overrides STR] [--env K=V]... -- PROGRAM.exe [ARGS...]
 #
 # --root     where prefixes live (one template, created once, copied per network namespace)
+# --arch     the Windows build's architecture (default win32); exit 77 where it cannot run
 # --netns    run inside a fresh network namespace NAME (removed afterwards), with loopback up
 #            and a veth pair whose first end has address CIDR and carries an on-link default
 #            route, so 255.255.255.255 is routable. Both ends stay inside the namespace.
@@ -17,6 +18,7 @@ root="" netns="" addr="" workdir="" overrides="" copies=() envs=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --root) root=$2; shift 2 ;;
+    --arch) export ORB_WINE_ARCH=$2; shift 2 ;;
     --netns) netns=$2; shift 2 ;;
     --addr) addr=$2; shift 2 ;;
     --workdir) workdir=$2; shift 2 ;;
@@ -31,8 +33,7 @@ done
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
 
-export WINEDEBUG=-all
-export WINEARCH=win32
+source "$(dirname "$0")/wine-env.sh"
 base_overrides="mscoree,mshtml="
 export WINEDLLOVERRIDES="$base_overrides${overrides:+;$overrides}"
 
@@ -64,7 +65,7 @@ if [ -n "$workdir" ]; then
   cd "$workdir"
 fi
 
-run=(env "${envs[@]+"${envs[@]}"}" wine "$@")
+run=(env "${envs[@]+"${envs[@]}"}" "$ORB_WINE" "$@")
 if [ -z "$netns" ]; then
   exec "${run[@]}"
 fi

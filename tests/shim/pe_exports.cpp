@@ -40,8 +40,11 @@ bool ReadPeExports(const std::vector<uint8_t>& file, PeExports* out, std::string
   uint16_t sections = r.U16(pe + 6);
   uint16_t optional_size = r.U16(pe + 20);
   size_t optional = pe + 24;
-  if (r.U16(optional) != 0x10B) return *error = "not a 32-bit image", false;
-  uint32_t export_rva = r.U32(optional + 96);  // data directory 0
+  // The data directories follow the optional header's fixed part: 96 bytes in a 32-bit
+  // image (PE32), 112 in a 64-bit one (PE32+), whose image base and stack sizes are wider.
+  const uint16_t magic = r.U16(optional);
+  if (magic != 0x10B && magic != 0x20B) return *error = "not a PE32 or PE32+ image", false;
+  uint32_t export_rva = r.U32(optional + (magic == 0x10B ? 96 : 112));  // data directory 0
   std::vector<Section> table;
   size_t sh = optional + optional_size;
   for (uint16_t i = 0; i < sections; ++i, sh += 40)
