@@ -2,7 +2,7 @@
 # The set-up script against stand-ins for dpkg-query, dpkg and apt-get: with everything
 # installed it installs nothing; with packages unknown to dpkg (a fresh machine, where
 # dpkg-query fails for them) it adds i386 where missing, updates the lists and installs
-# exactly the missing packages.
+# exactly the missing packages, from the release's own versions when the first install fails.
 set -u
 setup=$1
 work=$(mktemp -d)
@@ -28,9 +28,13 @@ case "$1" in
   --add-architecture) echo "$2" >> "$FAKE_DIR/arches"; echo "dpkg $*" >> "$FAKE_DIR/calls" ;;
 esac
 FAKE
+# apt-get: with FAKE_MISMATCH set, an install fails unless it names a target release, as
+# when an updates index is missing and i386 libraries cannot match their amd64 twins.
 cat > "$work/bin/apt-get" <<'FAKE'
 #!/usr/bin/env bash
 echo "apt-get $*" >> "$FAKE_DIR/calls"
+[ "$1" = install ] && [ -n "${FAKE_MISMATCH:-}" ] && [[ " $* " != *" -t "* ]] && exit 100
+exit 0
 FAKE
 chmod +x "$work/bin/"*
 export FAKE_DIR=$work PATH="$work/bin:$PATH"
@@ -61,6 +65,15 @@ check "fresh machine: i386 added" grep -q '^dpkg --add-architecture i386$' "$wor
 check "fresh machine: lists updated" grep -q '^apt-get update' "$work/calls"
 check "fresh machine: exactly the missing packages installed" \
   grep -q -E '^apt-get install -y .* g\+\+-mingw-w64-i686-posix wine wine32:i386$' "$work/calls"
+
+# The same, with the install refused until it takes the release's own versions.
+: > "$work/calls"
+FAKE_MISMATCH=1 bash "$setup" > "$work/out" 2>&1
+rc=$?
+codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+check "versions mismatched: exit 0 (got $rc: $(cat "$work/out"))" test $rc -eq 0
+check "versions mismatched: installed again from $codename" \
+  grep -q -E "^apt-get install -y .* -t $codename .*wine32:i386\$" "$work/calls"
 
 [ $fails -eq 0 ] && echo "setup script: all cases passed"
 exit $fails
