@@ -79,6 +79,6 @@ function(orb_wine_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  # 77: skipped, on a machine that cannot run 32-bit programs (tools/wine-template.sh).
+  # 77: skipped, on a machine that cannot run the build's Wine (tools/wine-env.sh).
   set_tests_properties(wine.${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
 endfunction()
