@@ -121,7 +121,6 @@ struct Outgoing {
   uint64_t last_sent = 0;  // when queued, then at each transmission
   int32_t tries = 0;
   uint64_t position = 0;  // order of first transmission
-  UnackedMap::iterator unacked_it;  // in unacked_ once transmitted
   ResendIndex::iterator resend_it;   // in resend_due_, keyed by when it goes again
   ResendIndex::iterator timeout_it;  // in timeout_due_, see resend.cpp
   ResendIndex::iterator copy_it;     // in copy_due_ while copy_pending

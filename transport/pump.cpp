@@ -67,7 +67,7 @@ void Transport::Core::Transmit(Endpoint* endpoint, std::unique_ptr<Outgoing> f, 
   // Only when the 32-bit message id has come round while a fragment of 4 billion messages
   // ago is still outstanding: that one is long stale and gives way.
   if (at != unacked_.end()) Retire(at);
-  raw->unacked_it = unacked_.emplace(key, std::move(f)).first;
+  unacked_.emplace(key, std::move(f));
   ScheduleFirstResend(raw);
 }
 

@@ -98,7 +98,7 @@ std::unique_ptr<Outgoing> Transport::Core::Retire(UnackedMap::iterator at) {
 }
 
 // The first fragment that times out ends the step for this pass; before that, nothing is
-// resent. Otherwise every fragment whose wait has passed is resent, in list order.
+// resent. Otherwise every fragment whose wait has passed is resent, in the order first sent.
 void Transport::Core::ResendAndTimeOut() {
   if (unacked_.empty()) return;
   const uint64_t now = options_.clock();
@@ -114,7 +114,7 @@ void Transport::Core::ResendAndTimeOut() {
       f->timeout_it = timeout_due_.emplace(counts_from, f);
       continue;
     }
-    std::unique_ptr<Outgoing> gone = Retire(f->unacked_it);
+    std::unique_ptr<Outgoing> gone = Retire(unacked_.find(IdSeqKey(f->header.id, f->header.seq)));
     ++counters_.timeouts;
     Trace("Message %u timed out on address %d. %d bytes, %d of %d, %s:%u\n", gone->header.id,
           gone->address, gone->header.length, gone->header.seq, gone->header.of,
